@@ -1,0 +1,11 @@
+#pragma once
+
+#include <span>
+#include <string>
+
+// Each sub-command of tessaro-cli takes the arguments after its name and
+// returns the exit status: 0 success, 1 failure, 2 bad usage or bad file.
+using CliArgs = std::span<const std::string>;
+
+int RunList(CliArgs args);
+int RunParse(CliArgs args);

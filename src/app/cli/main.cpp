@@ -1,0 +1,54 @@
+#include "CliCommands.h"
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace
+{
+
+struct Command
+{
+    std::string_view name;
+    std::string_view usage;
+    int (*run)(CliArgs);
+};
+
+constexpr Command kCommands[] = {
+    {"list", "list FILE            print the sensors of a configuration file", RunList},
+    {"parse", "parse                read device reply lines from stdin and print their slots",
+     RunParse},
+};
+
+void PrintHelp(std::FILE* to)
+{
+    std::fprintf(to, "Tessaro data-logging agent without a window.\n\n"
+                     "usage: tessaro-cli COMMAND [ARGS]\n\ncommands:\n");
+    for (const Command& command : kCommands)
+        std::fprintf(to, "  %.*s\n", static_cast<int>(command.usage.size()), command.usage.data());
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2)
+    {
+        PrintHelp(stderr);
+        return 2;
+    }
+    const std::string_view name = argv[1];
+    if (name == "--help" || name == "-h" || name == "help")
+    {
+        PrintHelp(stdout);
+        return 0;
+    }
+    const std::vector<std::string> args(argv + 2, argv + argc);
+    for (const Command& command : kCommands)
+        if (command.name == name)
+            return command.run(args);
+    std::fprintf(stderr, "tessaro-cli: unknown command '%s'\n", argv[1]);
+    PrintHelp(stderr);
+    return 2;
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// Runs the project's executables from tests: end-to-end checks go through
+// real processes, real pipes and real sockets.
+
+struct ProcessResult
+{
+    int exitCode = -1; // -1 when killed by a signal or timed out
+    std::string out;
+    std::string err;
+};
+
+// Runs argv to completion, feeding stdinText; kills it after timeout.
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& stdinText = {},
+                         std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
+// A process that runs beside the test, such as varion-sim. Its stdout can be
+// read line by line; the destructor terminates it.
+class ChildProcess
+{
+public:
+    explicit ChildProcess(const std::vector<std::string>& argv);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // Next stdout line without its LF; empty optional-like result: returns
+    // false on end of output or timeout.
+    bool ReadLine(std::string& line, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // Reads lines until one starts with prefix; returns it (false on timeout).
+    bool WaitForLine(const std::string& prefix, std::string& line,
+                     std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    void Signal(int signo);
+    // Waits for exit; returns the exit code, -1 on signal death or timeout.
+    int Wait(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // Everything read from stdout after the last line handed out.
+    std::string ReadRest(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    pid_t Pid() const { return m_pid; }
+
+private:
+    bool Fill(std::chrono::steady_clock::time_point deadline);
+
+    pid_t m_pid = -1;
+    int m_outFd = -1;
+    bool m_eof = false;
+    bool m_exited = false;
+    int m_status = 0;
+    std::string m_buffer;
+};
