@@ -1,0 +1,252 @@
+#include "DbAccess.h"
+
+#include "DbUserInterface.h"
+
+#include <array>
+#include <cstring>
+#include <sqlext.h>
+
+namespace
+{
+
+bool Succeeded(SQLRETURN rc)
+{
+    return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO;
+}
+
+// ODBC takes unsigned character pointers; the texts are never written to.
+SQLCHAR* Chars(const std::string& text)
+{
+    return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str()));
+}
+
+SQLCHAR* Chars(const char* text)
+{
+    return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text));
+}
+
+void TrimRight(std::string& text)
+{
+    const size_t end = text.find_last_not_of(" \t\r\n\v\f");
+    text.erase(end == std::string::npos ? 0 : end + 1);
+}
+
+} // namespace
+
+CDbAccess::CDbAccess()
+{
+    if (!Succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &m_hEnv)))
+    {
+        m_hEnv = SQL_NULL_HENV;
+        return;
+    }
+    if (!Succeeded(SQLSetEnvAttr(m_hEnv, SQL_ATTR_ODBC_VERSION,
+                                 reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), SQL_IS_INTEGER)))
+        ReportError(SQL_HANDLE_ENV);
+}
+
+CDbAccess::~CDbAccess()
+{
+    Close();
+    if (m_hEnv != SQL_NULL_HENV)
+        SQLFreeHandle(SQL_HANDLE_ENV, m_hEnv);
+}
+
+bool CDbAccess::Connect(const std::string& dataSource)
+{
+    Close();
+    if (!Succeeded(SQLAllocHandle(SQL_HANDLE_DBC, m_hEnv, &m_hDbc)))
+    {
+        m_hDbc = SQL_NULL_HDBC;
+        ReportError(SQL_HANDLE_ENV);
+        return false;
+    }
+    SQLSetConnectAttr(m_hDbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(5),
+                      SQL_IS_UINTEGER);
+    // Without a user name the data source's own stored credentials apply,
+    // so a password typed for some other account must not go along.
+    const SQLRETURN rc =
+        m_strUserName.empty()
+            ? SQLConnect(m_hDbc, Chars(dataSource), SQL_NTS, nullptr, 0, nullptr, 0)
+            : SQLConnect(m_hDbc, Chars(dataSource), SQL_NTS, Chars(m_strUserName), SQL_NTS,
+                         Chars(m_strPassword), SQL_NTS);
+    return FinishConnect(rc);
+}
+
+bool CDbAccess::DriverConnect(const std::string& connectionString)
+{
+    Close();
+    if (!Succeeded(SQLAllocHandle(SQL_HANDLE_DBC, m_hEnv, &m_hDbc)))
+    {
+        m_hDbc = SQL_NULL_HDBC;
+        ReportError(SQL_HANDLE_ENV);
+        return false;
+    }
+    SQLSetConnectAttr(m_hDbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(5),
+                      SQL_IS_UINTEGER);
+    std::array<SQLCHAR, 1024> completed{};
+    SQLSMALLINT completedLength = 0;
+    const SQLRETURN rc = SQLDriverConnect(
+        m_hDbc, nullptr, Chars(connectionString), SQL_NTS, completed.data(),
+        static_cast<SQLSMALLINT>(completed.size()), &completedLength, SQL_DRIVER_NOPROMPT);
+    return FinishConnect(rc);
+}
+
+bool CDbAccess::FinishConnect(SQLRETURN rc)
+{
+    if (!Succeeded(rc))
+    {
+        ReportError(SQL_HANDLE_DBC);
+        SQLFreeHandle(SQL_HANDLE_DBC, m_hDbc);
+        m_hDbc = SQL_NULL_HDBC;
+        return false;
+    }
+    if (!Succeeded(SQLAllocHandle(SQL_HANDLE_STMT, m_hDbc, &m_hStmt)))
+    {
+        m_hStmt = SQL_NULL_HSTMT;
+        ReportError(SQL_HANDLE_DBC);
+        SQLDisconnect(m_hDbc);
+        SQLFreeHandle(SQL_HANDLE_DBC, m_hDbc);
+        m_hDbc = SQL_NULL_HDBC;
+        return false;
+    }
+    return true;
+}
+
+void CDbAccess::Close()
+{
+    if (m_hStmt != SQL_NULL_HSTMT)
+    {
+        SQLFreeHandle(SQL_HANDLE_STMT, m_hStmt);
+        m_hStmt = SQL_NULL_HSTMT;
+    }
+    if (m_hDbc != SQL_NULL_HDBC)
+    {
+        SQLDisconnect(m_hDbc);
+        SQLFreeHandle(SQL_HANDLE_DBC, m_hDbc);
+        m_hDbc = SQL_NULL_HDBC;
+    }
+}
+
+bool CDbAccess::Execute(const std::string& sql)
+{
+    if (m_hStmt != SQL_NULL_HSTMT)
+        ResetStatement();
+    if (!Succeeded(SQLExecDirect(m_hStmt, Chars(sql), static_cast<SQLINTEGER>(sql.size()))))
+    {
+        ReportError(SQL_HANDLE_STMT);
+        return false;
+    }
+    return true;
+}
+
+bool CDbAccess::ListTables()
+{
+    if (m_hStmt != SQL_NULL_HSTMT)
+        ResetStatement();
+    if (!Succeeded(SQLTables(m_hStmt, nullptr, 0, nullptr, 0, nullptr, 0, Chars("TABLE"), SQL_NTS)))
+    {
+        ReportError(SQL_HANDLE_STMT);
+        return false;
+    }
+    return true;
+}
+
+bool CDbAccess::Fetch()
+{
+    m_row.clear();
+    const SQLRETURN rc = SQLFetch(m_hStmt);
+    if (rc == SQL_NO_DATA)
+        return false;
+    if (Succeeded(rc))
+        return true;
+    ReportError(SQL_HANDLE_STMT);
+    return false;
+}
+
+std::string CDbAccess::GetColumn(int column)
+{
+    for (const CColumnValue& value : m_row)
+        if (value.m_nColumn == column)
+            return value.m_strText;
+
+    const auto number = static_cast<SQLUSMALLINT>(column);
+    std::array<SQLCHAR, 256> name{};
+    SQLSMALLINT nameLength = 0, dataType = 0, decimalDigits = 0, nullable = 0;
+    SQLULEN columnSize = 0;
+    SQLDescribeCol(m_hStmt, number, name.data(), static_cast<SQLSMALLINT>(name.size()), &nameLength,
+                   &dataType, &columnSize, &decimalDigits, &nullable);
+    const SQLSMALLINT cType = dataType == SQL_LONGVARBINARY ? SQL_C_DEFAULT : SQL_C_CHAR;
+
+    // Zeroed so that binary data shorter than the buffer ends as a string,
+    // and a read that fails leaves nothing behind.
+    std::array<char, 8192> buffer{};
+    SQLLEN indicator = 0;
+    const SQLRETURN rc = SQLGetData(m_hStmt, number, cType, buffer.data(),
+                                    static_cast<SQLLEN>(buffer.size()), &indicator);
+    std::string text;
+    if (Succeeded(rc) && indicator != SQL_NULL_DATA)
+    {
+        buffer.back() = '\0';
+        text = buffer.data();
+        TrimRight(text);
+    }
+    m_row.push_back({text, column});
+    return text;
+}
+
+void CDbAccess::ResetStatement()
+{
+    if (m_hStmt == SQL_NULL_HSTMT)
+        return;
+    SQLFreeHandle(SQL_HANDLE_STMT, m_hStmt);
+    m_row.clear();
+    m_hStmt = SQL_NULL_HSTMT;
+    SQLAllocHandle(SQL_HANDLE_STMT, m_hDbc, &m_hStmt);
+}
+
+void CDbAccess::ReportError(SQLSMALLINT handleType)
+{
+    if (m_bQuiet)
+        return;
+    const std::string text = GetDiagnosticText(handleType);
+    if (!text.empty() && m_pUserInterface && m_pUserInterface->ReportOdbcError(text))
+        m_bCancelled = true;
+}
+
+std::string CDbAccess::GetDiagnosticText(SQLSMALLINT handleType) const
+{
+    SQLHANDLE handle = handleType == SQL_HANDLE_ENV   ? SQLHANDLE(m_hEnv)
+                       : handleType == SQL_HANDLE_DBC ? SQLHANDLE(m_hDbc)
+                                                      : SQLHANDLE(m_hStmt);
+    if (handleType != SQL_HANDLE_ENV && handleType != SQL_HANDLE_DBC)
+        handleType = SQL_HANDLE_STMT;
+    std::string text;
+    for (SQLSMALLINT record = 1;; ++record)
+    {
+        std::array<SQLCHAR, 6> state{};
+        SQLINTEGER nativeError = 0;
+        std::array<SQLCHAR, 512> message{};
+        SQLSMALLINT messageLength = 0;
+        // SQL_SUCCESS_WITH_INFO means the message was cut; it ends the list.
+        if (SQLGetDiagRec(handleType, handle, record, state.data(), &nativeError, message.data(),
+                          static_cast<SQLSMALLINT>(message.size()), &messageLength) != SQL_SUCCESS)
+            break;
+        text += reinterpret_cast<const char*>(message.data());
+        text += '\n';
+    }
+    TrimRight(text);
+    return text;
+}
+
+std::string CDbAccess::GetDbmsName() const
+{
+    std::array<char, 265> name{};
+    SQLSMALLINT length = 0;
+    if (m_hDbc == SQL_NULL_HDBC ||
+        !Succeeded(SQLGetInfo(m_hDbc, SQL_DBMS_NAME, name.data(),
+                              static_cast<SQLSMALLINT>(name.size()), &length)))
+        return {};
+    name.back() = '\0';
+    return name.data();
+}
