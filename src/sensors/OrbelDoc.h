@@ -1,0 +1,61 @@
+#pragma once
+
+#include "Sensor.h"
+
+#include <list>
+#include <memory>
+#include <string>
+#include <string_view>
+
+// String 226: the file chosen to open does not start with the magic line.
+inline constexpr std::string_view kStrBadFormat =
+    "Die ausgewählte Datei entspricht nicht dem erwarteten Format.";
+
+// Owning, ordered, and cheap to remove from in the middle.
+using SensorList = std::list<std::unique_ptr<CSensor>>;
+
+// The configuration: the ordered sensors, the deleted ones kept for undo, and
+// the configuration file they are read from and written to.
+class COrbelDoc
+{
+public:
+    COrbelDoc() = default;
+    COrbelDoc(const COrbelDoc&) = delete;
+    COrbelDoc& operator=(const COrbelDoc&) = delete;
+
+    // Empties the document for a new configuration without a file.
+    bool OnNewDocument();
+    // The whole file is read before anything is replaced, so a file that cannot
+    // be read or has the wrong magic leaves the open configuration exactly as
+    // it was. On the wrong magic m_bBadFormat is set and errorText holds
+    // kStrBadFormat; otherwise errorText holds the system's reason.
+    bool OnOpenDocument(const std::string& path, std::string& errorText);
+    // Writes a temporary file beside the target and renames it over the
+    // target, so a failed save never leaves a truncated configuration.
+    bool OnSaveDocument(const std::string& path, std::string& errorText);
+    void DeleteContents();
+
+    // The file's bytes: the magic line, then one line per sensor, CR LF each.
+    std::string Serialize();
+    // Replaces the sensors by those of a file's bytes. On the wrong magic sets
+    // m_bBadFormat, returns false and changes nothing else.
+    bool Deserialize(std::string_view bytes);
+
+    // On refusal (a duplicate point while allowDuplicate is false) the caller
+    // keeps the record; otherwise the document takes it over.
+    bool AddSensor(std::unique_ptr<CSensor>& sensor, bool allowDuplicate);
+
+    bool IsModified() const { return m_bModified; }
+    void SetModifiedFlag(bool modified = true) { m_bModified = modified; }
+    const std::string& GetPathName() const { return m_strPathName; }
+    void SetPathName(const std::string& path) { m_strPathName = path; }
+
+    SensorList m_sensors;
+    SensorList m_deleted; // each tagged with its m_nDeleteBatch; never saved
+    int m_nNextBatch = 0;
+    bool m_bBadFormat = false;
+
+private:
+    bool m_bModified = false;
+    std::string m_strPathName;
+};
