@@ -1,0 +1,425 @@
+#include "ReplyParser.h"
+
+#include "Process.h"
+#include "TempDir.h"
+
+#include <algorithm>
+#include <array>
+#include <clocale>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+struct Slot
+{
+    float value = 0;
+    int valid = -1;
+    std::string unit;
+};
+
+// A reply in a heap buffer of exactly its size, so that AddressSanitizer
+// reports any read or write past its NUL.
+class ReplyBuffer
+{
+public:
+    explicit ReplyBuffer(const std::string& bytes)
+        : m_size(bytes.size() + 1), m_data(std::make_unique<char[]>(m_size))
+    {
+        std::memcpy(m_data.get(), bytes.c_str(), m_size);
+    }
+    char* Data() { return m_data.get(); }
+    std::string Text() const { return std::string(m_data.get(), m_size - 1); }
+    bool Holds(const char* p) const { return p >= m_data.get() && p < m_data.get() + m_size; }
+
+private:
+    size_t m_size;
+    std::unique_ptr<char[]> m_data;
+};
+
+// Walks a reply as every caller does and checks what must hold at each step.
+std::vector<Slot> Walk(ReplyBuffer& reply)
+{
+    std::vector<Slot> slots;
+    char* at = reply.Data();
+    while (slots.size() < 200)
+    {
+        Slot slot;
+        std::array<char, 5> unit;
+        unit.fill('#');
+        char* next = reply.Data();
+        if (!ParseNextValue(at, &slot.value, &slot.valid, unit.data(), &next))
+            break;
+        const auto end = std::find(unit.begin(), unit.end(), '\0');
+        EXPECT_NE(end, unit.end()) << "unit not terminated";
+        slot.unit.assign(unit.begin(), end);
+        slots.push_back(slot);
+        if (next == nullptr)
+            break;
+        EXPECT_TRUE(reply.Holds(next));
+        EXPECT_GT(next, at);
+        at = next;
+    }
+    return slots;
+}
+
+std::vector<Slot> Walk(const std::string& bytes)
+{
+    ReplyBuffer reply(bytes);
+    return Walk(reply);
+}
+
+// One step on a fresh copy; returns what it returned.
+struct Step
+{
+    int taken = -1;
+    Slot slot;
+    char* next = nullptr;
+};
+
+Step StepOn(ReplyBuffer& reply)
+{
+    Step step;
+    char unit[5] = "####";
+    step.taken = ParseNextValue(reply.Data(), &step.slot.value, &step.slot.valid, unit, &step.next);
+    step.slot.unit = unit;
+    return step;
+}
+
+void ExpectSlot(const Slot& slot, float value, int valid, const std::string& unit)
+{
+    EXPECT_FLOAT_EQ(slot.value, value);
+    EXPECT_EQ(slot.valid, valid);
+    EXPECT_EQ(slot.unit, unit);
+}
+
+} // namespace
+
+TEST(ReplyParser, AddressedReplyWalksAllSlots)
+{
+    ReplyBuffer reply("10.0.0.5;Lager;21.5\xB0"
+                      "C;-\xB0"
+                      "C;45,0%;");
+    EXPECT_STREQ(ParseDeviceName(reply.Data()), "Lager");
+
+    float value = 0;
+    int valid = 0;
+    char unit[5];
+    char* next = nullptr;
+    ASSERT_EQ(ParseNextValue(reply.Data(), &value, &valid, unit, &next), 1);
+    ExpectSlot({value, valid, unit}, 21.5f, 1,
+               "\xB0"
+               "C");
+    // Taking 21.5 turned the first comma of the line, in a later field, into a point.
+    ASSERT_NE(next, nullptr);
+    EXPECT_EQ(std::string(next), "-\xB0"
+                                 "C;45.0%;");
+    ASSERT_EQ(ParseNextValue(next, &value, &valid, unit, &next), 1);
+    ExpectSlot({value, valid, unit}, 0, 0,
+               "\xB0"
+               "C");
+    ASSERT_EQ(ParseNextValue(next, &value, &valid, unit, &next), 1);
+    ExpectSlot({value, valid, unit}, 45.0f, 1, "%");
+    ASSERT_NE(next, nullptr);
+    EXPECT_EQ(*next, '\0');
+    EXPECT_EQ(ParseNextValue(next, &value, &valid, unit, &next), 0);
+
+    // The bare form ends without a ';': the last step hands out no next.
+    const std::vector<Slot> bare = Walk("21.5\xB0"
+                                        "C;45,0%");
+    ASSERT_EQ(bare.size(), 2u);
+    ExpectSlot(bare[0], 21.5f, 1,
+               "\xB0"
+               "C");
+    ExpectSlot(bare[1], 45.0f, 1, "%");
+
+    // A line break after the last ';' is one more field, without a value.
+    const std::vector<Slot> withBreak = Walk("10.0.0.5;Lager;21.5\xB0"
+                                             "C;\r\n");
+    ASSERT_EQ(withBreak.size(), 2u);
+    ExpectSlot(withBreak[1], 0, 0, "\r\n");
+}
+
+TEST(ReplyParser, NothingFoundLeavesOutputsAndLineAlone)
+{
+    const char* const cases[] = {
+        "",
+        "10.0.0.5",
+        "10.0.0.5;",
+        "10.0.0.5;Lager",
+        "10.0.0.5;Lager;",
+        "10.0.0.5;Lager;;",
+        // Whole numbers, numbers without a unit, single digits and leading
+        // spaces never start the values of an addressed reply.
+        "10.0.0.5;Lager;5\xB0"
+        "C;21,5;.5V;5.V;-5V; 21.5V;1,2.3V;--21,5V",
+    };
+    for (const char* text : cases)
+    {
+        ReplyBuffer reply(text);
+        float value = 7.0f;
+        int valid = 7;
+        char unit[5] = "keep";
+        char* const sentinel = reply.Data() + 1;
+        char* next = sentinel;
+        EXPECT_EQ(ParseNextValue(reply.Data(), &value, &valid, unit, &next), 0) << text;
+        EXPECT_EQ(value, 7.0f) << text;
+        EXPECT_EQ(valid, 7) << text;
+        EXPECT_STREQ(unit, "keep") << text;
+        EXPECT_EQ(next, sentinel) << text;
+        EXPECT_EQ(reply.Text(), text) << "line changed: " << text;
+    }
+    float value = 7.0f;
+    int valid = 7;
+    char unit[5] = "keep";
+    char* next = unit;
+    EXPECT_EQ(ParseNextValue(nullptr, &value, &valid, unit, &next), 0);
+    EXPECT_EQ(next, unit);
+}
+
+TEST(ReplyParser, AddressedReplySkipsFieldsThatAreNoReading)
+{
+    std::vector<Slot> slots = Walk("10.0.0.5;Lager;5\xB0"
+                                   "C;21.5\xB0"
+                                   "C");
+    ASSERT_EQ(slots.size(), 1u);
+    ExpectSlot(slots[0], 21.5f, 1,
+               "\xB0"
+               "C");
+
+    slots = Walk("10.0.0.5;Lager;21.5;22.5\xB0"
+                 "C");
+    ASSERT_EQ(slots.size(), 1u);
+    EXPECT_FLOAT_EQ(slots[0].value, 22.5f);
+
+    slots = Walk("10.0.0.5;Lager;--- %;21.5\xB0"
+                 "C");
+    ASSERT_EQ(slots.size(), 2u);
+    ExpectSlot(slots[0], 0, 0, "%");
+    ExpectSlot(slots[1], 21.5f, 1,
+               "\xB0"
+               "C");
+
+    // Once the walk has begun, whole numbers count as slots of their own.
+    slots = Walk("10.0.0.5;SN 4711;5.V;0,5 V;5V;21.5");
+    ASSERT_EQ(slots.size(), 3u);
+    ExpectSlot(slots[0], 0.5f, 1, "V");
+    ExpectSlot(slots[1], 5.0f, 1, "V");
+    ExpectSlot(slots[2], 21.5f, 1, "");
+
+    // One leading minus is allowed before the digits, and the address test
+    // counts points only: three points without digits are an address too.
+    slots = Walk("...;x;-21,5\xB0"
+                 "C");
+    ASSERT_EQ(slots.size(), 1u);
+    ExpectSlot(slots[0], -21.5f, 1,
+               "\xB0"
+               "C");
+
+    // Four points, or anything but digits and points, make it a bare reply.
+    slots = Walk("1.2.3.4.5;x;7.5V");
+    ASSERT_EQ(slots.size(), 3u);
+    ExpectSlot(slots[0], 1.2f, 1, "");
+    ExpectSlot(slots[1], 0, 0, "x");
+    slots = Walk("1.2.3.a;x;7.5V");
+    ASSERT_EQ(slots.size(), 3u);
+    ExpectSlot(slots[0], 1.2f, 1, "a");
+}
+
+TEST(ReplyParser, LaterAddressFieldStartsTheSearchAgain)
+{
+    std::vector<Slot> slots = Walk("21.5\xB0"
+                                   "C;1.2.3.4;Keller;5%;7,5%;8%");
+    ASSERT_EQ(slots.size(), 3u);
+    ExpectSlot(slots[0], 21.5f, 1,
+               "\xB0"
+               "C");
+    ExpectSlot(slots[1], 7.5f, 1, "%");
+    ExpectSlot(slots[2], 8.0f, 1, "%");
+
+    // An address followed by a name only ends the walk.
+    slots = Walk("21.5\xB0"
+                 "C;1.2.3.4;Keller");
+    ASSERT_EQ(slots.size(), 1u);
+}
+
+TEST(ReplyParser, BareFieldsAndTheirUnits)
+{
+    ReplyBuffer minus("-12,5 \xB0"
+                      "C");
+    Step step = StepOn(minus);
+    ASSERT_EQ(step.taken, 1);
+    ExpectSlot(step.slot, -12.5f, 1,
+               "\xB0"
+               "C");
+    EXPECT_EQ(step.next, nullptr);
+    EXPECT_EQ(minus.Text(), "-12.5 \xB0"
+                            "C");
+
+    ReplyBuffer grad("21.5 Grad C");
+    step = StepOn(grad);
+    ExpectSlot(step.slot, 21.5f, 1, "Grad");
+
+    ReplyBuffer text("abc");
+    step = StepOn(text);
+    ASSERT_EQ(step.taken, 1);
+    ExpectSlot(step.slot, 0, 0, "abc");
+    EXPECT_EQ(step.next, nullptr);
+
+    ReplyBuffer empty(";21.5V");
+    step = StepOn(empty);
+    ASSERT_EQ(step.taken, 1);
+    ExpectSlot(step.slot, 0, 0, "");
+    EXPECT_EQ(step.next, empty.Data() + 1);
+
+    // Only '-' and ' ' before the unit: no value, whatever follows.
+    const std::vector<Slot> noValue = Walk("- -kg;   ;--");
+    ASSERT_EQ(noValue.size(), 3u);
+    ExpectSlot(noValue[0], 0, 0, "kg");
+    ExpectSlot(noValue[1], 0, 0, "");
+    ExpectSlot(noValue[2], 0, 0, "");
+}
+
+TEST(ReplyParser, CommaBecomesPointOnlyForAValue)
+{
+    // The first comma at or after the field goes, even in a later field.
+    ReplyBuffer later("5 V;2,5 A;1,5 W");
+    Step step = StepOn(later);
+    EXPECT_FLOAT_EQ(step.slot.value, 5.0f);
+    EXPECT_EQ(later.Text(), "5 V;2.5 A;1,5 W");
+
+    ReplyBuffer twice("1,5,5%");
+    step = StepOn(twice);
+    EXPECT_FLOAT_EQ(step.slot.value, 1.5f);
+    EXPECT_EQ(twice.Text(), "1.5,5%");
+
+    // A field without a value converts nothing and changes nothing.
+    ReplyBuffer none("- %;2,5 A");
+    step = StepOn(none);
+    EXPECT_EQ(step.slot.valid, 0);
+    EXPECT_EQ(none.Text(), "- %;2,5 A");
+
+    // A comma makes it a number even without a digit; it reads as 0.
+    ReplyBuffer bareComma("-,V");
+    step = StepOn(bareComma);
+    ExpectSlot(step.slot, 0, 1, "V");
+}
+
+TEST(ReplyParser, DecimalConversionFollowsTheCLibrary)
+{
+    struct Case
+    {
+        const char* text;
+        float value;
+        const char* unit;
+    };
+    const Case cases[] = {
+        {"1.5e3W", 1500.0f, "e3W"}, {"2e-1V", 0.2f, "e-1V"},  {"7eV", 7.0f, "eV"},
+        {".25 A", 0.25f, "A"},      {"5.", 5.0f, ""},         {"0x1A", 0.0f, "x1A"},
+        {"--5 V", 0.0f, "V"},       {" 3 h", 3.0f, "h"},      {"1 2 3", 1.0f, ""},
+        {"1-2 m", 1.0f, "m"},       {"0012.50%", 12.5f, "%"}, {"-0.125", -0.125f, ""},
+    };
+    for (const Case& c : cases)
+    {
+        ReplyBuffer reply(c.text);
+        const Step step = StepOn(reply);
+        ASSERT_EQ(step.taken, 1) << c.text;
+        ExpectSlot(step.slot, c.value, 1, c.unit);
+    }
+
+    ReplyBuffer huge("1e39 V");
+    const Step step = StepOn(huge);
+    EXPECT_EQ(step.slot.valid, 1);
+    EXPECT_TRUE(std::isinf(step.slot.value));
+}
+
+TEST(ReplyParser, ConversionIgnoresTheProcessLocale)
+{
+    // A German numeric locale makes the C library's own conversion stop at
+    // the point; the parser must not.
+    TempDir locales;
+    const ProcessResult built = RunProcess({"/usr/bin/env", "localedef", "-i", "de_DE", "-f",
+                                            "UTF-8", (locales / "de_DE.UTF-8").string()});
+    ASSERT_EQ(setenv("LOCPATH", locales.Path().c_str(), 1), 0);
+    if (built.exitCode != 0 || std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr)
+    {
+        unsetenv("LOCPATH");
+        GTEST_SKIP() << "no German locale could be built: " << built.err;
+    }
+    const std::vector<Slot> slots = Walk("21.5\xB0"
+                                         "C;45,25%");
+    std::setlocale(LC_ALL, "C");
+    unsetenv("LOCPATH");
+    ASSERT_EQ(slots.size(), 2u);
+    EXPECT_FLOAT_EQ(slots[0].value, 21.5f);
+    EXPECT_FLOAT_EQ(slots[1].value, 45.25f);
+}
+
+TEST(ReplyParser, DeviceName)
+{
+    EXPECT_STREQ(ParseDeviceName("10.0.0.5;Lager &amp; Technik;21.5\xB0"
+                                 "C"),
+                 "Lager & Technik");
+    EXPECT_STREQ(ParseDeviceName(";Lager;21.5\xB0"
+                                 "C"),
+                 "Lager");
+    EXPECT_STREQ(ParseDeviceName(" 1..2 ;Halle"), "Halle");
+    // One pass from left to right; a broken entity stays as it is.
+    EXPECT_STREQ(ParseDeviceName("10.0.0.5;&amp;amp;x"), "&amp");
+    EXPECT_STREQ(ParseDeviceName("1;R&amp&D;x"), "R&amp&D");
+    EXPECT_STREQ(ParseDeviceName("1;A&am"), "A&am");
+    EXPECT_STREQ(ParseDeviceName("10.0.0.5;"), "");
+
+    // Each call overwrites the area; no rest of a longer name stays.
+    EXPECT_STREQ(ParseDeviceName("1;Langer Name"), "Langer Name");
+    EXPECT_STREQ(ParseDeviceName("abc;x"), "");
+    EXPECT_STREQ(ParseDeviceName("1;Lang"), "Lang");
+    EXPECT_STREQ(ParseDeviceName("10.0.0.5"), "");
+    EXPECT_STREQ(ParseDeviceName("10.0.0.5x;Lager"), "");
+    EXPECT_STREQ(ParseDeviceName(nullptr), "");
+
+    // At most 199 characters, counted after "&amp;" became "&".
+    const std::string longName(300, 'n');
+    EXPECT_EQ(std::string(ParseDeviceName(("1;" + longName).c_str())), longName.substr(0, 199));
+    const std::string a196(196, 'a');
+    EXPECT_EQ(std::string(ParseDeviceName(("1;" + a196 + "&amp;bcd;x").c_str())), a196 + "&bc");
+    const std::string a197(197, 'a');
+    EXPECT_EQ(std::string(ParseDeviceName(("1;" + a197 + "&amp;").c_str())), a197 + "&");
+}
+
+TEST(ReplyParser, NeverLeavesTheBuffer)
+{
+    // Every prefix of these replies, each in a buffer of exactly its size.
+    const std::string replies[] = {
+        "10.0.0.5;Lager &amp; Technik;5\xB0"
+        "C;21,5\xB0"
+        "C;-\xB0"
+        "C;45,0%;\r\n",
+        "21.5 Grad C;1.2.3.4;Keller;--- %;0,5 V;1e3",
+        "...;&amp;;.5;-5V;--1,2V;1,2,3;x",
+        std::string(250, '-') + "X;" + std::string(250, ','),
+    };
+    for (const std::string& full : replies)
+    {
+        for (size_t length = 0; length <= full.size(); ++length)
+        {
+            const std::string text = full.substr(0, length);
+            ReplyBuffer forName(text);
+            const std::string name = ParseDeviceName(forName.Data());
+            EXPECT_LE(name.size(), 199u);
+            EXPECT_EQ(forName.Text(), text);
+            ReplyBuffer reply(text);
+            Walk(reply);
+        }
+    }
+    // A long field in a long line: the unit stays at four bytes.
+    const std::vector<Slot> slots = Walk("1" + std::string(500, 'u'));
+    ASSERT_EQ(slots.size(), 1u);
+    EXPECT_EQ(slots[0].unit, "uuuu");
+}
