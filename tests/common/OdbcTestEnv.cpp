@@ -1,0 +1,86 @@
+#include "OdbcTestEnv.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+
+namespace
+{
+
+std::optional<std::string> GetEnv(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value ? std::optional<std::string>(value) : std::nullopt;
+}
+
+void RestoreEnv(const char* name, const std::optional<std::string>& value)
+{
+    if (value)
+        setenv(name, value->c_str(), 1);
+    else
+        unsetenv(name);
+}
+
+} // namespace
+
+OdbcTestEnv::OdbcTestEnv() : m_oldSysIni(GetEnv("ODBCSYSINI")), m_oldUserIni(GetEnv("ODBCINI"))
+{
+    std::filesystem::copy_file("/etc/odbcinst.ini", m_dir / "odbcinst.ini");
+    // The installer writes system data sources only into an existing file.
+    WriteFileBytes(SystemIni(), {});
+    WriteFileBytes(UserIni(), {});
+    setenv("ODBCSYSINI", m_dir.Path().c_str(), 1);
+    setenv("ODBCINI", UserIni().c_str(), 1);
+}
+
+OdbcTestEnv::~OdbcTestEnv()
+{
+    RestoreEnv("ODBCSYSINI", m_oldSysIni);
+    RestoreEnv("ODBCINI", m_oldUserIni);
+}
+
+void OdbcTestEnv::AddDataSource(const std::string& name, const std::string& driver,
+                                const std::vector<std::pair<std::string, std::string>>& attributes,
+                                bool system)
+{
+    // Written straight into the file rather than through the installer, so
+    // that tests of the program's own installer calls do not lean on them.
+    std::ofstream out(system ? SystemIni() : UserIni(), std::ios::app);
+    out << "\n[" << name << "]\nDriver=" << driver << '\n';
+    for (const auto& [key, value] : attributes)
+        out << key << '=' << value << '\n';
+    if (!out.flush())
+        throw std::runtime_error("cannot write the data source " + name);
+}
+
+void OdbcTestEnv::AddSqliteDataSource(const std::string& name, const std::filesystem::path& dbFile,
+                                      bool system)
+{
+    AddDataSource(name, "SQLite3", {{"Database", dbFile.string()}}, system);
+}
+
+void OdbcTestEnv::AddPostgresDataSource(const std::string& name, int port,
+                                        const std::string& database, const std::string& user,
+                                        bool system, const std::string& password)
+{
+    AddDataSource(name, PostgresDriver(),
+                  {{"Servername", "127.0.0.1"},
+                   {"Port", std::to_string(port)},
+                   {"Database", database},
+                   {"Username", user},
+                   {"Password", password}},
+                  system);
+}
+
+std::string OdbcTestEnv::PostgresConnectionString(int port, const std::string& database,
+                                                  const std::string& user)
+{
+    return std::string("Driver={") + PostgresDriver() +
+           "};Servername=127.0.0.1;Port=" + std::to_string(port) + ";Database=" + database +
+           ";Username=" + user + ";";
+}
+
+const char* OdbcTestEnv::PostgresDriver()
+{
+    return "PostgreSQL ANSI";
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "TempDir.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+// A private ODBC configuration: the driver manager of this process (and of
+// every child started while the object lives) sees only the drivers of
+// /etc/odbcinst.ini and the data sources added here, never the user's own.
+// Create it before the first ODBC call; the previous settings come back
+// when it goes.
+class OdbcTestEnv
+{
+public:
+    OdbcTestEnv();
+    ~OdbcTestEnv();
+    OdbcTestEnv(const OdbcTestEnv&) = delete;
+    OdbcTestEnv& operator=(const OdbcTestEnv&) = delete;
+
+    const std::filesystem::path& Folder() const { return m_dir.Path(); }
+    std::filesystem::path UserIni() const { return m_dir / "user-odbc.ini"; }
+    std::filesystem::path SystemIni() const { return m_dir / "odbc.ini"; }
+
+    void AddSqliteDataSource(const std::string& name, const std::filesystem::path& dbFile,
+                             bool system = false);
+    void AddPostgresDataSource(const std::string& name, int port, const std::string& database,
+                               const std::string& user, bool system = false,
+                               const std::string& password = {});
+    // Any driver, by its name in odbcinst.ini; the driver need not exist.
+    void AddDataSource(const std::string& name, const std::string& driver,
+                       const std::vector<std::pair<std::string, std::string>>& attributes,
+                       bool system = false);
+
+    // A connection string for the same PostgreSQL database without a data
+    // source, for setting up tables around the code under test.
+    static std::string PostgresConnectionString(int port, const std::string& database,
+                                                const std::string& user);
+    static const char* PostgresDriver();
+
+private:
+    TempDir m_dir;
+    std::optional<std::string> m_oldSysIni;
+    std::optional<std::string> m_oldUserIni;
+};

@@ -1,0 +1,236 @@
+#include "PgServer.h"
+
+#include "Process.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <spawn.h>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace
+{
+
+const std::string kBin = "/usr/lib/postgresql/15/bin/";
+
+// Members of this group log in over TCP with their password; everyone else
+// is trusted.
+constexpr const char* kPasswordGroup = "password_login";
+
+int FreeLoopbackPort()
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    {
+        if (fd >= 0)
+            close(fd);
+        throw std::runtime_error("no free loopback port");
+    }
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+// initdb and the server refuse to run as root.
+bool RunningAsRoot()
+{
+    return geteuid() == 0;
+}
+
+std::vector<std::string> AsServerUser(std::vector<std::string> argv)
+{
+    if (RunningAsRoot())
+        argv.insert(argv.begin(), {"/usr/sbin/runuser", "-u", "postgres", "--"});
+    return argv;
+}
+
+std::string Describe(const std::vector<std::string>& argv, const ProcessResult& result)
+{
+    std::string text;
+    for (const std::string& arg : argv)
+        text += arg + ' ';
+    return text + "exited with " + std::to_string(result.exitCode) + ":\n" + result.out +
+           result.err;
+}
+
+std::string SqlLiteral(const std::string& text)
+{
+    std::string quoted = "'";
+    for (const char c : text)
+        quoted += c == '\'' ? std::string("''") : std::string(1, c);
+    return quoted + "'";
+}
+
+} // namespace
+
+PgServer::PgServer(bool durable) : m_data(m_dir / "data"), m_bDurable(durable)
+{
+    if (RunningAsRoot())
+    {
+        const passwd* user = getpwnam("postgres");
+        if (!user || chown(m_dir.Path().c_str(), user->pw_uid, user->pw_gid) != 0)
+            throw std::runtime_error("cannot hand the server folder to the postgres user");
+    }
+    StartWatcher();
+    RunAsServerUser({kBin + "initdb", "-D", m_data.string(), "-A", "trust", "-U", "postgres", "-E",
+                     "UTF8", "--locale=C", "--no-sync", "--no-instructions"});
+    // Rewrite the file in place so that it keeps the server user as owner.
+    WriteFileBytes(m_data / "pg_hba.conf", std::string("local all all trust\n") + "host all +" +
+                                               kPasswordGroup + " 127.0.0.1/32 scram-sha-256\n" +
+                                               "host all all 127.0.0.1/32 trust\n");
+    m_nPort = FreeLoopbackPort();
+    Start();
+    Psql(std::string("CREATE ROLE ") + User() + " LOGIN; CREATE ROLE " + kPasswordGroup +
+         " NOLOGIN;");
+}
+
+PgServer::~PgServer()
+{
+    try
+    {
+        Stop();
+    }
+    catch (const std::exception&)
+    {
+        // The watcher below still stops it by the data folder.
+    }
+    if (m_watcherFd >= 0)
+    {
+        // Without "done" the watcher stops the server and removes the folder.
+        if (!m_bRunning) [[maybe_unused]]
+            const ssize_t written = write(m_watcherFd, "done\n", 5);
+        close(m_watcherFd);
+        waitpid(m_watcherPid, nullptr, 0);
+    }
+}
+
+PgServer& PgServer::Shared()
+{
+    static PgServer server;
+    return server;
+}
+
+std::string PgServer::RunAsServerUser(const std::vector<std::string>& argv) const
+{
+    const std::vector<std::string> command = AsServerUser(argv);
+    const ProcessResult result = RunProcess(command, {}, std::chrono::seconds(120));
+    if (result.exitCode != 0)
+        throw std::runtime_error(Describe(command, result));
+    return result.out;
+}
+
+void PgServer::Start()
+{
+    if (m_bRunning)
+        return;
+    std::string options = "-c listen_addresses=127.0.0.1 -p " + std::to_string(m_nPort) + " -k " +
+                          m_dir.Path().string();
+    if (!m_bDurable)
+        options += " -c fsync=off -c synchronous_commit=off -c full_page_writes=off";
+    RunAsServerUser({kBin + "pg_ctl", "-D", m_data.string(), "-l", (m_dir / "server.log").string(),
+                     "-w", "-t", "60", "-o", options, "start"});
+    m_bRunning = true;
+}
+
+void PgServer::Stop()
+{
+    if (!m_bRunning)
+        return;
+    RunAsServerUser({kBin + "pg_ctl", "-D", m_data.string(), "-m", "fast", "-w", "stop"});
+    m_bRunning = false;
+}
+
+void PgServer::Restart()
+{
+    Stop();
+    Start();
+}
+
+std::string PgServer::Psql(const std::string& sql, const std::string& database) const
+{
+    const std::vector<std::string> command = {kBin + "psql",
+                                              "-X",
+                                              "-q",
+                                              "-A",
+                                              "-t",
+                                              "-v",
+                                              "ON_ERROR_STOP=1",
+                                              "-h",
+                                              "127.0.0.1",
+                                              "-p",
+                                              std::to_string(m_nPort),
+                                              "-U",
+                                              "postgres",
+                                              "-d",
+                                              database,
+                                              "-c",
+                                              sql};
+    const ProcessResult result = RunProcess(command, {}, std::chrono::seconds(60));
+    if (result.exitCode != 0)
+        throw std::runtime_error(Describe(command, result));
+    return result.out;
+}
+
+std::string PgServer::CreateDatabase()
+{
+    const std::string name = "tessaro_" + std::to_string(++m_nDatabases);
+    Psql("CREATE DATABASE " + name + " OWNER " + User());
+    return name;
+}
+
+void PgServer::CreatePasswordUser(const std::string& name, const std::string& password)
+{
+    Psql("CREATE ROLE \"" + name + "\" LOGIN PASSWORD " + SqlLiteral(password) + " IN ROLE " +
+         kPasswordGroup);
+}
+
+void PgServer::StartWatcher()
+{
+    // A shell that waits for the end of this process: EOF without "done"
+    // means the process died with the server still up.
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
+    std::vector<std::string> stop =
+        AsServerUser({kBin + "pg_ctl", "-D", m_data.string(), "-m", "immediate", "-w", "stop"});
+    std::vector<std::string> argv = {"/bin/sh", "-c",
+                                     "dir=$1; shift; read -r line; [ \"$line\" = done ] && exit 0; "
+                                     "\"$@\" >/dev/null 2>&1; rm -rf \"$dir\"",
+                                     "pg-watcher", m_dir.Path().string()};
+    argv.insert(argv.end(), stop.begin(), stop.end());
+    std::vector<char*> args;
+    for (std::string& arg : argv)
+        args.push_back(arg.data());
+    args.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[0], 0);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    // Its own process group, so that a signal to the test's group leaves it
+    // alive to clean up.
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    const int rc = posix_spawn(&m_watcherPid, args[0], &actions, &attributes, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    close(fds[0]);
+    if (rc != 0)
+    {
+        close(fds[1]);
+        throw std::runtime_error("cannot start the server watcher");
+    }
+    m_watcherFd = fds[1];
+}
