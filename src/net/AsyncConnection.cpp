@@ -1,0 +1,411 @@
+#include "AsyncConnection.h"
+
+#include "ChannelList.h"
+#include "ChannelStatusSink.h"
+#include "SocketError.h"
+
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QSocketNotifier>
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+namespace
+{
+
+bool HasLetter(const std::string& text)
+{
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); });
+}
+
+bool ChannelExists(const CSensorChannel* channel)
+{
+    const auto& entries = CChannelList::Entries();
+    return std::any_of(entries.begin(), entries.end(),
+                       [channel](const CChannelList::Entry& entry)
+                       { return entry.pChannel == channel; });
+}
+
+// Lookup results are delivered here, on the main thread, and passed on by id;
+// the object lives as long as the process so that a late result always has
+// somewhere harmless to go.
+QObject* LookupContext()
+{
+    static QObject* context = new QObject;
+    return context;
+}
+
+CSocketMessage LookupResult(const QHostInfo& info)
+{
+    CSocketMessage message;
+    message.kind = CSocketMessage::Kind::HostResolved;
+    message.handle = info.lookupId();
+    if (info.error() == QHostInfo::HostNotFound)
+        message.error = SocketError::kHostNotFound;
+    else if (info.error() != QHostInfo::NoError)
+        message.error = SocketError::kTryAgain;
+    else
+    {
+        const auto addresses = info.addresses();
+        const auto ipv4 = std::find_if(addresses.begin(), addresses.end(),
+                                       [](const QHostAddress& address) {
+                                           return address.protocol() == QHostAddress::IPv4Protocol;
+                                       });
+        if (ipv4 == addresses.end())
+            message.error = SocketError::kHostNotFound;
+        else
+            message.address = htonl(ipv4->toIPv4Address());
+    }
+    return message;
+}
+
+} // namespace
+
+CAsyncConnection::CAsyncConnection(std::string host, std::uint16_t port, int reloadTicks,
+                                   int failedRetryTicks)
+    : m_strHost(std::move(host)), m_nPort(port), m_nReloadTicks(reloadTicks),
+      m_nFailedRetryTicks(failedRetryTicks)
+{
+    Connections().push_front(this);
+    m_self = Connections().begin();
+}
+
+CAsyncConnection::~CAsyncConnection()
+{
+    CloseSocket();
+    if (m_nLookupId >= 0)
+        QHostInfo::abortHostLookup(m_nLookupId);
+    // A walk that is about to visit this connection goes on with the next.
+    for (List::iterator* cursor : Walks())
+        if (*cursor == m_self)
+            ++*cursor;
+    Connections().erase(m_self);
+}
+
+CAsyncConnection::List& CAsyncConnection::Connections()
+{
+    static List connections;
+    return connections;
+}
+
+std::vector<CAsyncConnection::List::iterator*>& CAsyncConnection::Walks()
+{
+    static std::vector<List::iterator*> walks;
+    return walks;
+}
+
+void CAsyncConnection::Start(IChannelStatusSink* sink, CSensorChannel* owner)
+{
+    if (sink == nullptr)
+        return;
+    m_pSink = sink;
+    m_pOwner = owner;
+    if (!IsConnected())
+    {
+        Connect();
+        Notify();
+    }
+}
+
+void CAsyncConnection::Stop()
+{
+    Close(Stopped, 0);
+}
+
+void CAsyncConnection::DispatchSocketMessage(const CSocketMessage& message)
+{
+    if (message.kind != CSocketMessage::Kind::Tick && message.handle < 0)
+        return;
+    List& connections = Connections();
+    List::iterator next = connections.begin();
+    Walks().push_back(&next);
+    while (next != connections.end())
+    {
+        CAsyncConnection* connection = *next++;
+        switch (message.kind)
+        {
+        case CSocketMessage::Kind::Tick:
+            connection->Tick();
+            break;
+        case CSocketMessage::Kind::SocketEvent:
+            if (connection->m_nSocket == message.handle)
+                connection->HandleEvent(message.event, message.error);
+            break;
+        case CSocketMessage::Kind::HostResolved:
+            if (connection->m_nLookupId == message.handle)
+                connection->OnHostResolved(message.error, message.address);
+            break;
+        }
+    }
+    Walks().pop_back();
+}
+
+void CAsyncConnection::Connect()
+{
+    if (m_nState != Waiting && m_nState != Failed && m_nState != Stopped)
+        return;
+    if (m_nSocket < 0)
+    {
+        m_nSocket = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (m_nSocket < 0)
+        {
+            // Out of descriptors is passing: try again later like a failed lookup.
+            RecordError(MapSocketErrno(errno));
+            m_bRetryFailed = m_nFailedRetryTicks > 0;
+            m_nCountdownTicks = m_nFailedRetryTicks;
+            m_nState = Failed;
+            Notify();
+            return;
+        }
+        WatchSocket();
+    }
+    if (HasLetter(m_strHost))
+    {
+        m_nState = Resolving;
+        m_nLookupId = QHostInfo::lookupHost(QString::fromStdString(m_strHost), LookupContext(),
+                                            [](const QHostInfo& info)
+                                            { DispatchSocketMessage(LookupResult(info)); });
+        return;
+    }
+    const in_addr_t address = ::inet_addr(m_strHost.c_str());
+    if (address == INADDR_NONE)
+    {
+        // A malformed address will not get better by itself.
+        m_nLastError = SocketError::kInvalidArgument;
+        Fail(false);
+        return;
+    }
+    m_nState = Connecting;
+    StartConnect(address);
+}
+
+void CAsyncConnection::StartConnect(std::uint32_t address)
+{
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(m_nPort);
+    peer.sin_addr.s_addr = address;
+    m_bConnectPending = true;
+    m_pWriteNotifier->setEnabled(true);
+    if (::connect(m_nSocket, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0 &&
+        RecordError(MapSocketErrno(errno)) != SocketError::kWouldBlock)
+        Fail(true);
+}
+
+void CAsyncConnection::OnHostResolved(int error, std::uint32_t address)
+{
+    m_nLookupId = -1;
+    if (error != 0)
+    {
+        m_nLastError = error;
+        Fail(true);
+        return;
+    }
+    m_nState = Connecting;
+    Notify();
+    StartConnect(address);
+}
+
+int CAsyncConnection::RecordError(int error)
+{
+    if (error != 0 && error != SocketError::kWouldBlock)
+        m_nLastError = error;
+    return error;
+}
+
+void CAsyncConnection::Fail(bool retry)
+{
+    m_bRetryFailed = retry && m_nFailedRetryTicks > 0;
+    Close(Failed, m_bRetryFailed ? m_nFailedRetryTicks : 0);
+}
+
+void CAsyncConnection::HandleEvent(int event, int error)
+{
+    switch (event)
+    {
+    case CSocketMessage::Read:
+        OnReceive();
+        break;
+    case CSocketMessage::Write:
+        OnSend();
+        break;
+    case CSocketMessage::Connect:
+        OnConnect(error);
+        break;
+    case CSocketMessage::Close:
+        OnClose(error);
+        break;
+    default:
+        break;
+    }
+}
+
+void CAsyncConnection::OnConnect(int error)
+{
+    m_nLastError = error;
+    if (error == 0)
+        m_nState = Connected;
+    else
+        Close(Waiting, error == SocketError::kConnectionRefused ? 50 : 1);
+    if (IsConnected())
+        Notify();
+}
+
+void CAsyncConnection::OnClose(int error)
+{
+    if (error != 0)
+        m_nLastError = error;
+    CloseSocket();
+}
+
+long CAsyncConnection::Send(const char* buffer, std::size_t length)
+{
+    const long sent = ::send(m_nSocket, buffer, length, MSG_NOSIGNAL);
+    if (sent < 0 && RecordError(MapSocketErrno(errno)) != SocketError::kWouldBlock && IsConnected())
+        Close(Waiting, 1);
+    return sent;
+}
+
+long CAsyncConnection::Receive(char* buffer, std::size_t length)
+{
+    const long received = ::recv(m_nSocket, buffer, length, 0);
+    if (received < 0 && RecordError(MapSocketErrno(errno)) != SocketError::kWouldBlock)
+        Close(Waiting, 1);
+    return received;
+}
+
+void CAsyncConnection::Close(int nextState, int delayTicks)
+{
+    if (nextState > Stopped)
+        nextState = Stopped;
+    m_nCountdownTicks = delayTicks;
+    if (m_nLookupId >= 0)
+    {
+        // A result already under way finds no connection with this id.
+        QHostInfo::abortHostLookup(m_nLookupId);
+        m_nLookupId = -1;
+    }
+    if (m_nSocket >= 0)
+    {
+        sockaddr_in peer{};
+        socklen_t length = sizeof peer;
+        const bool connected =
+            ::getpeername(m_nSocket, reinterpret_cast<sockaddr*>(&peer), &length) == 0;
+        CloseSocket();
+        if (connected)
+            OnClose(0);
+    }
+    m_nState = nextState;
+    Notify();
+}
+
+void CAsyncConnection::Tick()
+{
+    OnTick();
+    if (--m_nCountdownTicks > 0)
+        return;
+    m_nCountdownTicks = m_nReloadTicks;
+    if (m_nState == Waiting || (m_nState == Failed && m_bRetryFailed))
+        Connect();
+}
+
+void CAsyncConnection::Notify()
+{
+    if (m_pSink == nullptr)
+        return;
+    IChannelStatusSink* sink = m_pSink;
+    CSensorChannel* owner = m_pOwner;
+    // Posted, not sent: the sink never runs inside a connection's handler,
+    // and a channel deleted meanwhile is not reported.
+    QMetaObject::invokeMethod(
+        sink->NotifyContext(),
+        [sink, owner]
+        {
+            if (owner == nullptr || ChannelExists(owner))
+                sink->OnChannelStatus(owner);
+        },
+        Qt::QueuedConnection);
+}
+
+void CAsyncConnection::WatchSocket()
+{
+    if (!m_pReadNotifier)
+    {
+        m_pReadNotifier = std::make_unique<QSocketNotifier>(QSocketNotifier::Read);
+        m_pWriteNotifier = std::make_unique<QSocketNotifier>(QSocketNotifier::Write);
+        QObject::connect(m_pReadNotifier.get(), &QSocketNotifier::activated, m_pReadNotifier.get(),
+                         [this] { OnReadable(); });
+        QObject::connect(m_pWriteNotifier.get(), &QSocketNotifier::activated,
+                         m_pWriteNotifier.get(), [this] { OnWritable(); });
+    }
+    // setSocket leaves both disabled until a connect is under way.
+    m_pReadNotifier->setSocket(m_nSocket);
+    m_pWriteNotifier->setSocket(m_nSocket);
+}
+
+void CAsyncConnection::CloseSocket()
+{
+    if (m_nSocket < 0)
+        return;
+    // Stop watching before the descriptor can be reused by another socket.
+    m_pReadNotifier->setEnabled(false);
+    m_pWriteNotifier->setEnabled(false);
+    m_bConnectPending = false;
+    ::close(m_nSocket);
+    m_nSocket = -1;
+}
+
+void CAsyncConnection::OnWritable()
+{
+    m_pWriteNotifier->setEnabled(false);
+    if (!m_bConnectPending)
+        return;
+    m_bConnectPending = false;
+    const int socket = m_nSocket;
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+        error = errno;
+    CSocketMessage message;
+    message.kind = CSocketMessage::Kind::SocketEvent;
+    message.handle = socket;
+    message.event = CSocketMessage::Connect;
+    message.error = MapSocketErrno(error);
+    DispatchSocketMessage(message);
+    if (error != 0 || m_nSocket != socket || !IsConnected())
+        return;
+    // Data may flow from now on; the request goes out on the first write event.
+    m_pReadNotifier->setEnabled(true);
+    message.event = CSocketMessage::Write;
+    message.error = 0;
+    DispatchSocketMessage(message);
+}
+
+void CAsyncConnection::OnReadable()
+{
+    CSocketMessage message;
+    message.kind = CSocketMessage::Kind::SocketEvent;
+    message.handle = m_nSocket;
+    char probe = 0;
+    // Peek so that the data stays for OnReceive and a close is seen only
+    // after everything sent before it has been read.
+    const long peeked = ::recv(m_nSocket, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (peeked > 0)
+        message.event = CSocketMessage::Read;
+    else if (peeked == 0)
+        message.event = CSocketMessage::Close;
+    else if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+        return;
+    else
+    {
+        message.event = CSocketMessage::Close;
+        message.error = MapSocketErrno(errno);
+    }
+    DispatchSocketMessage(message);
+}
