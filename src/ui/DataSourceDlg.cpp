@@ -1,0 +1,97 @@
+#include "DataSourceDlg.h"
+
+#include "TextEncoding.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+#include <algorithm>
+
+CDataSourceDlg::CDataSourceDlg(const std::vector<std::string>& drivers, const std::string& driver,
+                               QWidget* parent)
+    : QDialog(parent), m_strDriver(driver), m_pDrivers(new QComboBox(this)),
+      m_pEveryone(new QRadioButton(QStringLiteral("&jedermann"), this))
+{
+    setWindowTitle(QStringLiteral("Datenquelle anlegen"));
+
+    // A sorted list, as people look for a name alphabetically whatever its case.
+    std::vector<std::string> sorted = drivers;
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const std::string& a, const std::string& b)
+                     {
+                         return QString::fromStdString(DecodeLegacyText(a))
+                                    .compare(QString::fromStdString(DecodeLegacyText(b)),
+                                             Qt::CaseInsensitive) < 0;
+                     });
+    // The driver's name goes back to the installer byte for byte.
+    for (const std::string& name : sorted)
+        m_pDrivers->addItem(QString::fromStdString(DecodeLegacyText(name)),
+                            QByteArray::fromStdString(name));
+    m_pDrivers->setCurrentIndex(-1);
+
+    auto* driverLabel =
+        new QLabel(QStringLiteral("Bitte wählen Sie einen ODBC-&Treiber aus:"), this);
+    driverLabel->setBuddy(m_pDrivers);
+    auto* formatText = new QLabel(
+        QStringLiteral("Der Treiber bestimmt das Format, in dem Ihre Daten gespeichert werden. Am "
+                       "unproblematischsten ist \"Access\". Für erste Tests sind auch \"Text\" und "
+                       "\"Excel\" geeignet."),
+        this);
+    formatText->setWordWrap(true);
+
+    auto* scope = new QGroupBox(QStringLiteral("Datenquelle soll ver&wendbar sein für"), this);
+    auto* currentUser = new QRadioButton(QStringLiteral("den aktuellen Be&nutzer"), scope);
+    m_pEveryone->setParent(scope);
+    currentUser->setChecked(true);
+    auto* scopeLayout = new QVBoxLayout(scope);
+    scopeLayout->addWidget(currentUser);
+    scopeLayout->addWidget(m_pEveryone);
+
+    auto* nextText = new QLabel(
+        QStringLiteral(
+            "Im nächsten Schritt können Sie noch weitere Parameter angeben, insbesondere "
+            "den Ort, an dem die Daten gespeichert werden. Das kann, je nach Treiber, "
+            "eine Datei sein, ein Verzeichnis, oder eine Datenbank."),
+        this);
+    nextText->setWordWrap(true);
+
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setDefault(true);
+    auto* cancel = new QPushButton(QStringLiteral("Abbrechen"), this);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+
+    auto* left = new QVBoxLayout;
+    left->addWidget(driverLabel);
+    left->addWidget(m_pDrivers);
+    left->addWidget(formatText);
+    left->addWidget(scope);
+    left->addWidget(nextText);
+    left->addStretch(1);
+    auto* buttons = new QVBoxLayout;
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    buttons->addStretch(1);
+    auto* layout = new QHBoxLayout(this);
+    layout->addLayout(left, 1);
+    layout->addLayout(buttons);
+    resize(460, 300);
+}
+
+void CDataSourceDlg::accept()
+{
+    if (m_pDrivers->currentIndex() >= 0)
+        m_strDriver = m_pDrivers->currentData().toByteArray().toStdString();
+    m_bSystem = m_pEveryone->isChecked();
+    QDialog::accept();
+}
+
+void CDataSourceDlg::reject()
+{
+    m_strDriver.clear();
+    QDialog::reject();
+}
