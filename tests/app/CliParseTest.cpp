@@ -15,25 +15,19 @@ ProcessResult Parse(const std::string& input)
 
 TEST(CliParse, PrintsNameAndSlotsOfEachReply)
 {
-    const ProcessResult result = Parse("10.0.0.5;Lager &amp; Technik;21.5\xB0"
-                                       "C;-\xB0"
-                                       "C;45,0%;\r\n"
+    const ProcessResult result = Parse("10.0.0.5;Lager &amp; Technik;21.5\260C;-\260C;45,0%;\r\n"
                                        "\n"
-                                       "-12,5 \xC2\xB0"
-                                       "C;abc");
+                                       "-12,5 \xC2\260C;abc");
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out, "name\tLager & Technik\n"
-                          "0\t21.5\t1\t\xC2\xB0"
-                          "C\n"
-                          "1\t0\t0\t\xC2\xB0"
-                          "C\n"
+                          "0\t21.5\t1\t\xC2\260C\n"
+                          "1\t0\t0\t\xC2\260C\n"
                           "2\t45\t1\t%\n"
                           "\n"
                           "name\t\n"
                           "\n"
                           "name\t\n"
-                          "0\t-12.5\t1\t\xC2\xB0"
-                          "C\n"
+                          "0\t-12.5\t1\t\xC2\260C\n"
                           "1\t0\t0\tabc\n"
                           "\n");
     EXPECT_EQ(result.err, "");

@@ -75,7 +75,7 @@ std::vector<Slot> Walk(const std::string& bytes)
     return Walk(reply);
 }
 
-// One step on a fresh copy; returns what it returned.
+// One step on the start of the buffer, with its return value.
 struct Step
 {
     int taken = -1;
@@ -103,9 +103,7 @@ void ExpectSlot(const Slot& slot, float value, int valid, const std::string& uni
 
 TEST(ReplyParser, AddressedReplyWalksAllSlots)
 {
-    ReplyBuffer reply("10.0.0.5;Lager;21.5\xB0"
-                      "C;-\xB0"
-                      "C;45,0%;");
+    ReplyBuffer reply("10.0.0.5;Lager;21.5\260C;-\260C;45,0%;");
     EXPECT_STREQ(ParseDeviceName(reply.Data()), "Lager");
 
     float value = 0;
@@ -113,17 +111,12 @@ TEST(ReplyParser, AddressedReplyWalksAllSlots)
     char unit[5];
     char* next = nullptr;
     ASSERT_EQ(ParseNextValue(reply.Data(), &value, &valid, unit, &next), 1);
-    ExpectSlot({value, valid, unit}, 21.5f, 1,
-               "\xB0"
-               "C");
+    ExpectSlot({value, valid, unit}, 21.5f, 1, "\260C");
     // Taking 21.5 turned the first comma of the line, in a later field, into a point.
     ASSERT_NE(next, nullptr);
-    EXPECT_EQ(std::string(next), "-\xB0"
-                                 "C;45.0%;");
+    EXPECT_EQ(std::string(next), "-\260C;45.0%;");
     ASSERT_EQ(ParseNextValue(next, &value, &valid, unit, &next), 1);
-    ExpectSlot({value, valid, unit}, 0, 0,
-               "\xB0"
-               "C");
+    ExpectSlot({value, valid, unit}, 0, 0, "\260C");
     ASSERT_EQ(ParseNextValue(next, &value, &valid, unit, &next), 1);
     ExpectSlot({value, valid, unit}, 45.0f, 1, "%");
     ASSERT_NE(next, nullptr);
@@ -131,17 +124,13 @@ TEST(ReplyParser, AddressedReplyWalksAllSlots)
     EXPECT_EQ(ParseNextValue(next, &value, &valid, unit, &next), 0);
 
     // The bare form ends without a ';': the last step hands out no next.
-    const std::vector<Slot> bare = Walk("21.5\xB0"
-                                        "C;45,0%");
+    const std::vector<Slot> bare = Walk("21.5\260C;45,0%");
     ASSERT_EQ(bare.size(), 2u);
-    ExpectSlot(bare[0], 21.5f, 1,
-               "\xB0"
-               "C");
+    ExpectSlot(bare[0], 21.5f, 1, "\260C");
     ExpectSlot(bare[1], 45.0f, 1, "%");
 
     // A line break after the last ';' is one more field, without a value.
-    const std::vector<Slot> withBreak = Walk("10.0.0.5;Lager;21.5\xB0"
-                                             "C;\r\n");
+    const std::vector<Slot> withBreak = Walk("10.0.0.5;Lager;21.5\260C;\r\n");
     ASSERT_EQ(withBreak.size(), 2u);
     ExpectSlot(withBreak[1], 0, 0, "\r\n");
 }
@@ -157,8 +146,7 @@ TEST(ReplyParser, NothingFoundLeavesOutputsAndLineAlone)
         "10.0.0.5;Lager;;",
         // Whole numbers, numbers without a unit, single digits and leading
         // spaces never start the values of an addressed reply.
-        "10.0.0.5;Lager;5\xB0"
-        "C;21,5;.5V;5.V;-5V; 21.5V;1,2.3V;--21,5V",
+        "10.0.0.5;Lager;5\260C;21,5;.5V;5.V;-5V; 21.5V;1,2.3V;--21,5V",
     };
     for (const char* text : cases)
     {
@@ -185,26 +173,18 @@ TEST(ReplyParser, NothingFoundLeavesOutputsAndLineAlone)
 
 TEST(ReplyParser, AddressedReplySkipsFieldsThatAreNoReading)
 {
-    std::vector<Slot> slots = Walk("10.0.0.5;Lager;5\xB0"
-                                   "C;21.5\xB0"
-                                   "C");
+    std::vector<Slot> slots = Walk("10.0.0.5;Lager;5\260C;21.5\260C");
     ASSERT_EQ(slots.size(), 1u);
-    ExpectSlot(slots[0], 21.5f, 1,
-               "\xB0"
-               "C");
+    ExpectSlot(slots[0], 21.5f, 1, "\260C");
 
-    slots = Walk("10.0.0.5;Lager;21.5;22.5\xB0"
-                 "C");
+    slots = Walk("10.0.0.5;Lager;21.5;22.5\260C");
     ASSERT_EQ(slots.size(), 1u);
     EXPECT_FLOAT_EQ(slots[0].value, 22.5f);
 
-    slots = Walk("10.0.0.5;Lager;--- %;21.5\xB0"
-                 "C");
+    slots = Walk("10.0.0.5;Lager;--- %;21.5\260C");
     ASSERT_EQ(slots.size(), 2u);
     ExpectSlot(slots[0], 0, 0, "%");
-    ExpectSlot(slots[1], 21.5f, 1,
-               "\xB0"
-               "C");
+    ExpectSlot(slots[1], 21.5f, 1, "\260C");
 
     // Once the walk has begun, whole numbers count as slots of their own.
     slots = Walk("10.0.0.5;SN 4711;5.V;0,5 V;5V;21.5");
@@ -215,12 +195,9 @@ TEST(ReplyParser, AddressedReplySkipsFieldsThatAreNoReading)
 
     // One leading minus is allowed before the digits, and the address test
     // counts points only: three points without digits are an address too.
-    slots = Walk("...;x;-21,5\xB0"
-                 "C");
+    slots = Walk("...;x;-21,5\260C");
     ASSERT_EQ(slots.size(), 1u);
-    ExpectSlot(slots[0], -21.5f, 1,
-               "\xB0"
-               "C");
+    ExpectSlot(slots[0], -21.5f, 1, "\260C");
 
     // Four points, or anything but digits and points, make it a bare reply.
     slots = Walk("1.2.3.4.5;x;7.5V");
@@ -234,33 +211,25 @@ TEST(ReplyParser, AddressedReplySkipsFieldsThatAreNoReading)
 
 TEST(ReplyParser, LaterAddressFieldStartsTheSearchAgain)
 {
-    std::vector<Slot> slots = Walk("21.5\xB0"
-                                   "C;1.2.3.4;Keller;5%;7,5%;8%");
+    std::vector<Slot> slots = Walk("21.5\260C;1.2.3.4;Keller;5%;7,5%;8%");
     ASSERT_EQ(slots.size(), 3u);
-    ExpectSlot(slots[0], 21.5f, 1,
-               "\xB0"
-               "C");
+    ExpectSlot(slots[0], 21.5f, 1, "\260C");
     ExpectSlot(slots[1], 7.5f, 1, "%");
     ExpectSlot(slots[2], 8.0f, 1, "%");
 
     // An address followed by a name only ends the walk.
-    slots = Walk("21.5\xB0"
-                 "C;1.2.3.4;Keller");
+    slots = Walk("21.5\260C;1.2.3.4;Keller");
     ASSERT_EQ(slots.size(), 1u);
 }
 
 TEST(ReplyParser, BareFieldsAndTheirUnits)
 {
-    ReplyBuffer minus("-12,5 \xB0"
-                      "C");
+    ReplyBuffer minus("-12,5 \260C");
     Step step = StepOn(minus);
     ASSERT_EQ(step.taken, 1);
-    ExpectSlot(step.slot, -12.5f, 1,
-               "\xB0"
-               "C");
+    ExpectSlot(step.slot, -12.5f, 1, "\260C");
     EXPECT_EQ(step.next, nullptr);
-    EXPECT_EQ(minus.Text(), "-12.5 \xB0"
-                            "C");
+    EXPECT_EQ(minus.Text(), "-12.5 \260C");
 
     ReplyBuffer grad("21.5 Grad C");
     step = StepOn(grad);
@@ -352,8 +321,7 @@ TEST(ReplyParser, ConversionIgnoresTheProcessLocale)
         unsetenv("LOCPATH");
         GTEST_SKIP() << "no German locale could be built: " << built.err;
     }
-    const std::vector<Slot> slots = Walk("21.5\xB0"
-                                         "C;45,25%");
+    const std::vector<Slot> slots = Walk("21.5\260C;45,25%");
     std::setlocale(LC_ALL, "C");
     unsetenv("LOCPATH");
     ASSERT_EQ(slots.size(), 2u);
@@ -363,12 +331,8 @@ TEST(ReplyParser, ConversionIgnoresTheProcessLocale)
 
 TEST(ReplyParser, DeviceName)
 {
-    EXPECT_STREQ(ParseDeviceName("10.0.0.5;Lager &amp; Technik;21.5\xB0"
-                                 "C"),
-                 "Lager & Technik");
-    EXPECT_STREQ(ParseDeviceName(";Lager;21.5\xB0"
-                                 "C"),
-                 "Lager");
+    EXPECT_STREQ(ParseDeviceName("10.0.0.5;Lager &amp; Technik;21.5\260C"), "Lager & Technik");
+    EXPECT_STREQ(ParseDeviceName(";Lager;21.5\260C"), "Lager");
     EXPECT_STREQ(ParseDeviceName(" 1..2 ;Halle"), "Halle");
     // One pass from left to right; a broken entity stays as it is.
     EXPECT_STREQ(ParseDeviceName("10.0.0.5;&amp;amp;x"), "&amp");
@@ -397,10 +361,7 @@ TEST(ReplyParser, NeverLeavesTheBuffer)
 {
     // Every prefix of these replies, each in a buffer of exactly its size.
     const std::string replies[] = {
-        "10.0.0.5;Lager &amp; Technik;5\xB0"
-        "C;21,5\xB0"
-        "C;-\xB0"
-        "C;45,0%;\r\n",
+        "10.0.0.5;Lager &amp; Technik;5\260C;21,5\260C;-\260C;45,0%;\r\n",
         "21.5 Grad C;1.2.3.4;Keller;--- %;0,5 V;1e3",
         "...;&amp;;.5;-5V;--1,2V;1,2,3;x",
         std::string(250, '-') + "X;" + std::string(250, ','),
