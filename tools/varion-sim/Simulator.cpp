@@ -28,7 +28,7 @@ void PrintLine(std::string line)
 
 } // namespace
 
-CSimulator::CSimulator(const CSimOptions& options) : m_discoveryExtras(options.discoveryExtras)
+CSimulator::CSimulator(const CSimOptions& options)
 {
     m_devices.reserve(options.devices.size());
     for (const CDeviceSpec& spec : options.devices)

@@ -33,6 +33,5 @@ private:
     CEventLoop m_loop;
     std::vector<std::unique_ptr<CSimDevice>> m_devices;
     std::unique_ptr<CDiscoveryResponder> m_pDiscovery;
-    std::vector<std::string> m_discoveryExtras;
     int m_nSignalFd = -1;
 };
