@@ -33,8 +33,8 @@ bool ChannelExists(const CSensorChannel* channel)
 }
 
 // Lookup results are delivered here, on the main thread, and passed on by id;
-// the object lives as long as the process so that a late result always has
-// somewhere harmless to go.
+// the object lives as long as the process so that a result that nobody waits
+// for any more still has somewhere harmless to go.
 QObject* LookupContext()
 {
     static QObject* context = new QObject;
@@ -79,8 +79,6 @@ CAsyncConnection::CAsyncConnection(std::string host, std::uint16_t port, int rel
 CAsyncConnection::~CAsyncConnection()
 {
     CloseSocket();
-    if (m_nLookupId >= 0)
-        QHostInfo::abortHostLookup(m_nLookupId);
     // A walk that is about to visit this connection goes on with the next.
     for (List::iterator* cursor : Walks())
         if (*cursor == m_self)
@@ -285,12 +283,10 @@ void CAsyncConnection::Close(int nextState, int delayTicks)
     if (nextState > Stopped)
         nextState = Stopped;
     m_nCountdownTicks = delayTicks;
-    if (m_nLookupId >= 0)
-    {
-        // A result already under way finds no connection with this id.
-        QHostInfo::abortHostLookup(m_nLookupId);
-        m_nLookupId = -1;
-    }
+    // Cancelling a lookup is forgetting its id: the result, whenever it comes,
+    // finds no connection waiting for it. (Aborting it inside Qt as well
+    // would leak the callback of every aborted lookup.)
+    m_nLookupId = -1;
     if (m_nSocket >= 0)
     {
         sockaddr_in peer{};
