@@ -1,0 +1,260 @@
+#include "DeviceChannel.h"
+
+#include "NetTestSupport.h"
+#include "SocketError.h"
+
+#include <cerrno>
+#include <climits>
+#include <gtest/gtest.h>
+#include <memory>
+
+using namespace std::chrono_literals;
+
+namespace
+{
+
+CSensor SensorOn(const std::string& host, std::uint16_t port, int sensorNo,
+                 const std::string& unit = "°C", bool disabled = false)
+{
+    CSensor sensor;
+    sensor.m_strAddress = host;
+    sensor.m_nPort = port;
+    sensor.m_nSensorNo = sensorNo;
+    sensor.m_strUnit = unit;
+    sensor.m_bDisabled = disabled;
+    return sensor;
+}
+
+class DeviceChannelTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { EnsureApplication(); }
+
+    // Channels in configuration order, as recording creates them.
+    CDeviceChannel& Add(const CSensor& sensor)
+    {
+        m_channels.push_back(std::make_unique<CDeviceChannel>(sensor));
+        return *m_channels.back();
+    }
+    void StartAll()
+    {
+        for (auto& channel : m_channels)
+            channel->Start(&m_sink);
+    }
+    void StopAll()
+    {
+        for (auto& channel : m_channels)
+            channel->Stop();
+    }
+
+    RecordingSink m_sink;
+    std::vector<std::unique_ptr<CDeviceChannel>> m_channels;
+};
+
+TEST_F(DeviceChannelTest, StatusTextsAndValuesOfMasterAndFollowers)
+{
+    const auto replyTime = std::chrono::system_clock::time_point(1700000000s);
+    FixedClock clock(replyTime);
+    SimulatedDevices sim({"127.0.0.1:0 reply 10.0.0.5;Lager;21.5°C;-°C;"});
+    CDeviceChannel& master = Add(SensorOn(sim.Address(0), sim.Port(0), 0));
+    CDeviceChannel& follower = Add(SensorOn(sim.Address(0), sim.Port(0), 1, "Grad"));
+    CDeviceChannel& disabled = Add(SensorOn(sim.Address(0), sim.Port(0), 0, "°C", true));
+    LinkChannels();
+    EXPECT_EQ(follower.m_pMaster, &master);
+    EXPECT_EQ(master.GetStatusText(), "Verbindung getrennt");
+    EXPECT_EQ(follower.GetStatusText(), "Verbindung getrennt");
+    EXPECT_EQ(disabled.GetStatusText(), "deaktiviert");
+
+    StartAll();
+    EXPECT_EQ(master.GetStatusText(), "Verbindungsaufbau...");
+    EXPECT_EQ(follower.m_connection.State(), CAsyncConnection::Stopped);
+    ASSERT_TRUE(PumpUntil([&] { return master.m_connection.Replies() == 1; }));
+    EXPECT_EQ(master.GetStatusText(), "21.5 °C");
+    // The configured unit is shown, not the one in the reply.
+    EXPECT_EQ(follower.GetStatusText(), "~ Grad");
+    EXPECT_EQ(disabled.GetStatusText(), "deaktiviert");
+
+    float value = -1;
+    std::chrono::system_clock::time_point readAt;
+    EXPECT_TRUE(master.GetValue(value, &readAt));
+    EXPECT_FLOAT_EQ(value, 21.5f);
+    EXPECT_EQ(readAt, replyTime);
+    readAt = {};
+    EXPECT_FALSE(follower.GetValue(value, &readAt));
+    EXPECT_FLOAT_EQ(value, 0.0f);
+    EXPECT_EQ(readAt, replyTime);
+    EXPECT_TRUE(master.GetValue(value, nullptr));
+
+    // Only the master's connection ever reports, so only the master is posted.
+    PumpFor(50ms);
+    for (CSensorChannel* channel : m_sink.calls)
+        EXPECT_EQ(channel, &master);
+
+    StopAll();
+    EXPECT_EQ(master.GetStatusText(), "Verbindung getrennt");
+    EXPECT_EQ(follower.GetStatusText(), "Verbindung getrennt");
+    EXPECT_EQ(disabled.GetStatusText(), "deaktiviert");
+}
+
+TEST_F(DeviceChannelTest, HostsDifferingInLetterCaseShareOneConnection)
+{
+    SimulatedDevices sim({"127.0.0.1:0 reply 21.5°C;22.5°C;"});
+    CDeviceChannel& first = Add(SensorOn("localhost", sim.Port(0), 0));
+    CDeviceChannel& second = Add(SensorOn("LOCALHOST", sim.Port(0), 1));
+    LinkChannels();
+    EXPECT_EQ(second.m_pMaster, &first);
+    StartAll();
+    EXPECT_EQ(first.GetStatusText(), "Namensauflösung...");
+    EXPECT_EQ(second.GetStatusText(), "Namensauflösung...");
+    ASSERT_TRUE(PumpUntil([&] { return first.m_connection.Replies() == 1; }));
+    EXPECT_EQ(first.GetStatusText(), "21.5 °C");
+    EXPECT_EQ(second.GetStatusText(), "22.5 °C");
+    PumpFor(200ms);
+    EXPECT_EQ(sim.Connections(0), 1);
+
+    // A record of the same point, loaded while recording runs, shows this channel.
+    CSensor record = SensorOn("LocalHost", sim.Port(0), 1);
+    EXPECT_TRUE(record.FindChannel());
+    EXPECT_EQ(record.m_pChannel, &second);
+    record.m_nSensorNo = 2;
+    EXPECT_FALSE(record.FindChannel());
+    EXPECT_EQ(record.m_pChannel, nullptr);
+}
+
+TEST_F(DeviceChannelTest, DisabledSensorNeverConnects)
+{
+    SimulatedDevices sim({"127.0.0.1:0 reply 21.5°C;"});
+    CDeviceChannel& channel = Add(SensorOn(sim.Address(0), sim.Port(0), 0, "°C", true));
+    LinkChannels();
+    StartAll();
+    PumpFor(200ms);
+    Tick(700);
+    PumpFor(100ms);
+    EXPECT_EQ(channel.m_connection.State(), CAsyncConnection::Stopped);
+    EXPECT_EQ(channel.GetStatusText(), "deaktiviert");
+    float value = -1;
+    EXPECT_FALSE(channel.GetValue(value, nullptr));
+    EXPECT_EQ(sim.Connections(0), 0);
+}
+
+TEST_F(DeviceChannelTest, FirstEnabledSensorOfADevicePollsForADisabledOneBeforeIt)
+{
+    SimulatedDevices sim({"127.0.0.1:0 reply 21.5°C;22.5°C;23.5°C;"});
+    CDeviceChannel& disabled = Add(SensorOn(sim.Address(0), sim.Port(0), 0, "°C", true));
+    CDeviceChannel& master = Add(SensorOn(sim.Address(0), sim.Port(0), 1));
+    CDeviceChannel& follower = Add(SensorOn(sim.Address(0), sim.Port(0), 2));
+    LinkChannels();
+    EXPECT_EQ(master.m_pMaster, nullptr);
+    EXPECT_EQ(disabled.m_pMaster, &master);
+    EXPECT_EQ(follower.m_pMaster, &master);
+    StartAll();
+    ASSERT_TRUE(PumpUntil([&] { return master.m_connection.Replies() == 1; }));
+    EXPECT_EQ(disabled.GetStatusText(), "deaktiviert");
+    EXPECT_EQ(master.GetStatusText(), "22.5 °C");
+    EXPECT_EQ(follower.GetStatusText(), "23.5 °C");
+    float value = 0;
+    EXPECT_TRUE(follower.GetValue(value, nullptr));
+    EXPECT_FLOAT_EQ(value, 23.5f);
+    PumpFor(100ms);
+    EXPECT_EQ(sim.Connections(0), 1);
+}
+
+TEST_F(DeviceChannelTest, LinkChannelsBuildsOneChainPerDevice)
+{
+    CDeviceChannel& a = Add(SensorOn("Geraet1", 80, 0));
+    CDeviceChannel& b = Add(SensorOn("GERAET1", 80, 1));
+    CDeviceChannel& otherPort = Add(SensorOn("geraet1", 8080, 0));
+    CDeviceChannel& otherHost = Add(SensorOn("Geraet2", 80, 0));
+    CDeviceChannel& e = Add(SensorOn("geraet1", 80, 2));
+    CDeviceChannel& allOff1 = Add(SensorOn("aus", 80, 0, "", true));
+    CDeviceChannel& allOff2 = Add(SensorOn("AUS", 80, 1, "", true));
+    CDeviceChannel& lateOff = Add(SensorOn("Geraet1", 80, 3, "", true));
+    for (int pass = 0; pass < 2; ++pass)
+    {
+        LinkChannels();
+        EXPECT_EQ(a.m_pMaster, nullptr);
+        // Each later channel is inserted right behind the master.
+        EXPECT_EQ(a.m_pNextFollower, &lateOff);
+        EXPECT_EQ(lateOff.m_pNextFollower, &e);
+        EXPECT_EQ(e.m_pNextFollower, &b);
+        EXPECT_EQ(b.m_pNextFollower, nullptr);
+        for (CDeviceChannel* follower : {&b, &e, &lateOff})
+            EXPECT_EQ(follower->m_pMaster, &a);
+        for (CDeviceChannel* alone : {&otherPort, &otherHost, &allOff1, &allOff2})
+        {
+            EXPECT_EQ(alone->m_pMaster, nullptr);
+            EXPECT_EQ(alone->m_pNextFollower, nullptr);
+        }
+    }
+}
+
+TEST_F(DeviceChannelTest, SensorNumberOutsideTheEightSlotsHasNoValue)
+{
+    SimulatedDevices sim(
+        {"127.0.0.1:0 reply 1.5°C;2.5°C;3.5°C;4.5°C;5.5°C;6.5°C;7.5°C;8.5°C;9.5°C;10.5°C;"});
+    CDeviceChannel& last = Add(SensorOn(sim.Address(0), sim.Port(0), 7));
+    std::vector<CDeviceChannel*> outside;
+    for (int sensorNo : {8, 9, -1, INT_MAX, INT_MIN})
+        outside.push_back(&Add(SensorOn(sim.Address(0), sim.Port(0), sensorNo)));
+    LinkChannels();
+    StartAll();
+    ASSERT_TRUE(PumpUntil([&] { return last.m_connection.Replies() == 1; }));
+    EXPECT_EQ(last.m_connection.SlotsInLastReply(), 8);
+    EXPECT_EQ(last.GetStatusText(), "8.5 °C");
+    for (CDeviceChannel* channel : outside)
+    {
+        EXPECT_EQ(channel->GetStatusText(), "~ °C") << channel->m_sensor.m_nSensorNo;
+        float value = -1;
+        EXPECT_FALSE(channel->GetValue(value, nullptr)) << channel->m_sensor.m_nSensorNo;
+        EXPECT_FLOAT_EQ(value, 0.0f) << channel->m_sensor.m_nSensorNo;
+    }
+}
+
+TEST_F(DeviceChannelTest, SlotThatLosesItsValueShowsZeroButReportsNone)
+{
+    auto sim = std::make_unique<SimulatedDevices>(
+        std::vector<std::string>{"127.0.0.1:0 reply 21.5°C;45%;"});
+    const std::uint16_t port = sim->Port(0);
+    CDeviceChannel& channel = Add(SensorOn("127.0.0.1", port, 0));
+    StartAll();
+    ASSERT_TRUE(PumpUntil([&] { return channel.m_connection.Replies() == 1; }));
+    EXPECT_EQ(channel.GetStatusText(), "21.5 °C");
+
+    // The device restarts and has lost its reading.
+    sim.reset();
+    sim = std::make_unique<SimulatedDevices>(
+        std::vector<std::string>{"127.0.0.1:" + std::to_string(port) + " reply -°C;45%;"});
+    Tick(600);
+    ASSERT_TRUE(PumpUntil([&] { return channel.m_connection.Replies() == 2; }));
+    EXPECT_EQ(channel.GetStatusText(), "0.0 °C");
+    float value = -1;
+    EXPECT_FALSE(channel.GetValue(value, nullptr));
+    EXPECT_FLOAT_EQ(value, 0.0f);
+}
+
+TEST(SocketErrorTest, TextsAndPlatformNumbers)
+{
+    EXPECT_EQ(FormatSocketError(10022), "[10022] ungültiger Parameter");
+    EXPECT_EQ(FormatSocketError(10061), "[10061] Verbindung abgewiesen");
+    EXPECT_EQ(FormatSocketError(11001), "[11001] Unbekannter Hostname");
+    EXPECT_EQ(FormatSocketError(10049), "[10049] Kann die gewünschte Adresse nicht zuweisen");
+    EXPECT_EQ(FormatSocketError(10060), "[10060] Zeitüberschreitung beim Verbindungsaufbau");
+    EXPECT_EQ(FormatSocketError(10053), "[10053] Verbindung abgebrochen");
+    EXPECT_EQ(FormatSocketError(10054), "[10054] ???");
+    EXPECT_EQ(FormatSocketError(-5), "[-5] ???");
+
+    EXPECT_EQ(MapSocketErrno(ECONNREFUSED), 10061);
+    EXPECT_EQ(MapSocketErrno(ETIMEDOUT), 10060);
+    EXPECT_EQ(MapSocketErrno(EADDRNOTAVAIL), 10049);
+    EXPECT_EQ(MapSocketErrno(ECONNABORTED), 10053);
+    EXPECT_EQ(MapSocketErrno(ECONNRESET), 10053);
+    EXPECT_EQ(MapSocketErrno(EINVAL), 10022);
+    EXPECT_EQ(MapSocketErrno(EINPROGRESS), 10035);
+    EXPECT_EQ(MapSocketErrno(EWOULDBLOCK), 10035);
+    EXPECT_EQ(MapSocketErrno(EHOSTUNREACH), 10065);
+    EXPECT_EQ(MapSocketErrno(0), 0);
+    EXPECT_EQ(MapSocketErrno(ENOENT), ENOENT);
+    EXPECT_EQ(FormatSocketError(MapSocketErrno(ENETUNREACH)), "[10051] ???");
+}
+
+} // namespace

@@ -1,0 +1,329 @@
+#include "DeviceChannel.h"
+#include "NetTestSupport.h"
+#include "SocketError.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <memory>
+
+using namespace std::chrono_literals;
+
+namespace
+{
+
+CSensor SensorOn(const std::string& host, std::uint16_t port, int sensorNo = 0,
+                 const std::string& unit = "°C")
+{
+    CSensor sensor;
+    sensor.m_strAddress = host;
+    sensor.m_nPort = port;
+    sensor.m_nSensorNo = sensorNo;
+    sensor.m_strUnit = unit;
+    return sensor;
+}
+
+class DeviceConnectionTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { EnsureApplication(); }
+
+    // A started channel of sensor 0 on the device.
+    std::unique_ptr<CDeviceChannel> StartChannel(const std::string& host, std::uint16_t port)
+    {
+        auto channel = std::make_unique<CDeviceChannel>(SensorOn(host, port));
+        channel->Start(&m_sink);
+        return channel;
+    }
+
+    RecordingSink m_sink;
+};
+
+TEST_F(DeviceConnectionTest, ReplyIsParsedAndPolledAgainAfterThePollPeriod)
+{
+    const auto replyTime = std::chrono::system_clock::time_point(1700000000s);
+    FixedClock clock(replyTime);
+    SimulatedDevices sim({"127.0.0.1:0 reply 10.0.0.5;Lager;{drift:21.5:0.5}°C;-°C;45,0%;"});
+    auto channel = StartChannel(sim.Address(0), sim.Port(0));
+    const CDeviceConnection& connection = channel->m_connection;
+    EXPECT_EQ(connection.State(), CAsyncConnection::Connecting);
+    EXPECT_TRUE(m_sink.calls.empty()) << "status changes are posted, not delivered at once";
+
+    ASSERT_TRUE(PumpUntil([&] { return connection.Replies() == 1; }));
+    EXPECT_EQ(connection.State(), CAsyncConnection::Waiting);
+    EXPECT_EQ(connection.LastError(), 0);
+    EXPECT_EQ(connection.SlotsInLastReply(), 3);
+    EXPECT_TRUE(connection.GotAny());
+    EXPECT_FLOAT_EQ(connection.Value(0), 21.5f);
+    EXPECT_TRUE(connection.HasValue(0));
+    EXPECT_FALSE(connection.NoValue(0));
+    EXPECT_FALSE(connection.HasValue(1));
+    EXPECT_TRUE(connection.NoValue(1));
+    EXPECT_FLOAT_EQ(connection.Value(2), 45.0f);
+    EXPECT_EQ(connection.ReadAt(), replyTime);
+    PumpUntil([&] { return !m_sink.calls.empty(); });
+    ASSERT_FALSE(m_sink.calls.empty());
+    EXPECT_EQ(m_sink.calls.back(), channel.get());
+
+    clock.Set(replyTime + 60s);
+    Tick(599);
+    EXPECT_EQ(connection.State(), CAsyncConnection::Waiting);
+    EXPECT_EQ(sim.Connections(0), 1);
+    Tick();
+    EXPECT_EQ(connection.State(), CAsyncConnection::Connecting);
+    EXPECT_EQ(connection.StartTime(), replyTime + 60s);
+    ASSERT_TRUE(PumpUntil([&] { return connection.Replies() == 2; }));
+    EXPECT_FLOAT_EQ(connection.Value(0), 22.0f);
+    EXPECT_EQ(connection.ReadAt(), replyTime + 60s);
+    EXPECT_EQ(sim.Connections(0), 2);
+}
+
+TEST_F(DeviceConnectionTest, RefusedConnectionIsRetriedEvery50TicksKeepingItsError)
+{
+    SimulatedDevices sim({"127.0.0.1:0 refuse"});
+    auto channel = StartChannel(sim.Address(0), sim.Port(0));
+    const CDeviceConnection& connection = channel->m_connection;
+    for (int attempt = 0; attempt < 3; ++attempt)
+    {
+        ASSERT_TRUE(PumpUntil([&] { return connection.State() == CAsyncConnection::Waiting; }));
+        EXPECT_EQ(connection.LastError(), SocketError::kConnectionRefused);
+        EXPECT_EQ(channel->GetStatusText(), "[10061] Verbindung abgewiesen");
+        Tick(49);
+        EXPECT_EQ(connection.State(), CAsyncConnection::Waiting);
+        Tick();
+        EXPECT_EQ(connection.State(), CAsyncConnection::Connecting);
+        EXPECT_EQ(channel->GetStatusText(), "[10061] Verbindung abgewiesen");
+    }
+    EXPECT_EQ(sim.Connections(0), 0);
+}
+
+TEST_F(DeviceConnectionTest, SilentDeviceIsClosedAtThe101stTickAndRetried)
+{
+    SimulatedDevices sim({"127.0.0.1:0 silent"});
+    auto channel = StartChannel(sim.Address(0), sim.Port(0));
+    const CDeviceConnection& connection = channel->m_connection;
+    ASSERT_TRUE(PumpUntil([&] { return connection.State() == CAsyncConnection::Connected; }));
+    PumpFor(50ms);
+    Tick(100);
+    EXPECT_EQ(connection.State(), CAsyncConnection::Connected);
+    Tick();
+    EXPECT_EQ(connection.State(), CAsyncConnection::Waiting);
+    EXPECT_EQ(connection.LastError(), 0);
+    EXPECT_EQ(connection.Replies(), 0);
+    EXPECT_EQ(channel->GetStatusText(), "Verbindungsaufbau...");
+    // The closing tick already counts toward the 50.
+    Tick(48);
+    EXPECT_EQ(connection.State(), CAsyncConnection::Waiting);
+    Tick();
+    EXPECT_EQ(connection.State(), CAsyncConnection::Connecting);
+    ASSERT_TRUE(PumpUntil([&] { return connection.State() == CAsyncConnection::Connected; }));
+    EXPECT_EQ(sim.Connections(0), 2);
+}
+
+TEST_F(DeviceConnectionTest, StalledReplyIsClosed31TicksAfterItsFirstBytesAndParsed)
+{
+    // The first 10 bytes are "21.5°C;45": two slots.
+    SimulatedDevices sim({"127.0.0.1:0 stall=10 21.5°C;45%;"});
+    auto channel = StartChannel(sim.Address(0), sim.Port(0));
+    const CDeviceConnection& connection = channel->m_connection;
+    ASSERT_TRUE(PumpUntil([&] { return connection.Received() == 10; }));
+    Tick(30);
+    EXPECT_EQ(connection.State(), CAsyncConnection::Connected);
+    EXPECT_EQ(connection.Replies(), 0);
+    Tick();
+    EXPECT_EQ(connection.State(), CAsyncConnection::Waiting);
+    EXPECT_EQ(connection.Replies(), 1);
+    EXPECT_EQ(connection.SlotsInLastReply(), 2);
+    EXPECT_FLOAT_EQ(connection.Value(0), 21.5f);
+    EXPECT_FLOAT_EQ(connection.Value(1), 45.0f);
+    EXPECT_EQ(channel->GetStatusText(), "21.5 °C");
+    // Bytes arrived, so the next poll waits the full period.
+    Tick(598);
+    EXPECT_EQ(connection.State(), CAsyncConnection::Waiting);
+    Tick();
+    EXPECT_EQ(connection.State(), CAsyncConnection::Connecting);
+}
+
+TEST_F(DeviceConnectionTest, OverlongReplyIsCutAt199BytesAndParsed)
+{
+    SimulatedDevices sim(
+        {"127.0.0.1:0 oversize=5000 21.5°C;7,5%;", "127.0.0.1:0 oversize=199 21.5°C;7,5%;"});
+    auto flooding = StartChannel(sim.Address(0), sim.Port(0));
+    auto exact = StartChannel(sim.Address(1), sim.Port(1));
+    for (const CDeviceChannel* channel : {flooding.get(), exact.get()})
+    {
+        const CDeviceConnection& connection = channel->m_connection;
+        ASSERT_TRUE(PumpUntil([&] { return connection.Replies() == 1; }));
+        EXPECT_EQ(connection.Received(), 199);
+        EXPECT_EQ(connection.State(), CAsyncConnection::Waiting);
+        EXPECT_EQ(connection.LastError(), 0);
+        // Slot 2 is the run of filler bytes: no value.
+        EXPECT_EQ(connection.SlotsInLastReply(), 3);
+        EXPECT_FLOAT_EQ(connection.Value(0), 21.5f);
+        EXPECT_FLOAT_EQ(connection.Value(1), 7.5f);
+        EXPECT_TRUE(connection.NoValue(2));
+    }
+    Tick(599);
+    EXPECT_EQ(flooding->m_connection.State(), CAsyncConnection::Waiting);
+    Tick();
+    EXPECT_EQ(flooding->m_connection.State(), CAsyncConnection::Connecting);
+}
+
+TEST_F(DeviceConnectionTest, ResetIsShownAndRetriedAfter50Ticks)
+{
+    SimulatedDevices sim({"127.0.0.1:0 reset"});
+    auto channel = StartChannel(sim.Address(0), sim.Port(0));
+    const CDeviceConnection& connection = channel->m_connection;
+    ASSERT_TRUE(PumpUntil([&] { return connection.State() == CAsyncConnection::Waiting; }));
+    EXPECT_EQ(sim.Connections(0), 1);
+    EXPECT_EQ(connection.LastError(), SocketError::kConnectionAborted);
+    EXPECT_EQ(connection.Replies(), 0);
+    EXPECT_EQ(channel->GetStatusText(), "[10053] Verbindung abgebrochen");
+    Tick(49);
+    EXPECT_EQ(connection.State(), CAsyncConnection::Waiting);
+    Tick();
+    EXPECT_EQ(connection.State(), CAsyncConnection::Connecting);
+}
+
+TEST_F(DeviceConnectionTest, UnresolvableHostFailsAndIsLookedUpAgainAfterThePollPeriod)
+{
+    // The empty label is refused before any name server is asked, so nothing
+    // leaves the machine.
+    auto channel = StartChannel("geraet..lager", 80);
+    const CDeviceConnection& connection = channel->m_connection;
+    EXPECT_EQ(connection.State(), CAsyncConnection::Resolving);
+    EXPECT_EQ(channel->GetStatusText(), "Namensauflösung...");
+    ASSERT_TRUE(PumpUntil([&] { return connection.State() == CAsyncConnection::Failed; }));
+    EXPECT_EQ(connection.LastError(), SocketError::kHostNotFound);
+    EXPECT_EQ(channel->GetStatusText(), "[11001] Unbekannter Hostname");
+    // A name server that was down for a minute must not end the recording.
+    Tick(599);
+    EXPECT_EQ(connection.State(), CAsyncConnection::Failed);
+    EXPECT_EQ(channel->GetStatusText(), "[11001] Unbekannter Hostname");
+    Tick();
+    EXPECT_EQ(connection.State(), CAsyncConnection::Resolving);
+    ASSERT_TRUE(PumpUntil([&] { return connection.State() == CAsyncConnection::Failed; }));
+    EXPECT_EQ(channel->GetStatusText(), "[11001] Unbekannter Hostname");
+}
+
+TEST_F(DeviceConnectionTest, InvalidDottedAddressStaysFailed)
+{
+    for (const char* host : {"999.1.1.1", "255.255.255.255"})
+    {
+        auto channel = StartChannel(host, 80);
+        const CDeviceConnection& connection = channel->m_connection;
+        EXPECT_EQ(connection.State(), CAsyncConnection::Failed) << host;
+        EXPECT_EQ(connection.LastError(), SocketError::kInvalidArgument) << host;
+        EXPECT_EQ(channel->GetStatusText(), "[10022] ungültiger Parameter") << host;
+        Tick(1500);
+        EXPECT_EQ(connection.State(), CAsyncConnection::Failed) << host;
+        EXPECT_EQ(connection.Socket(), -1) << host;
+    }
+}
+
+TEST_F(DeviceConnectionTest, StopWhileLookupPendingCancelsIt)
+{
+    SimulatedDevices sim({"127.0.0.1:0 reply 21.5°C;"});
+    auto channel = StartChannel("localhost", sim.Port(0));
+    const CDeviceConnection& connection = channel->m_connection;
+    EXPECT_EQ(connection.State(), CAsyncConnection::Resolving);
+    channel->Stop();
+    EXPECT_EQ(connection.State(), CAsyncConnection::Stopped);
+    EXPECT_EQ(channel->GetStatusText(), "Verbindung getrennt");
+    PumpFor(300ms);
+    Tick(100);
+    EXPECT_EQ(connection.State(), CAsyncConnection::Stopped);
+    EXPECT_EQ(sim.Connections(0), 0);
+
+    // Started again, it resolves and polls once: the cancelled lookup's
+    // result reached nobody.
+    channel->Start(&m_sink);
+    ASSERT_TRUE(PumpUntil([&] { return connection.Replies() == 1; }));
+    PumpFor(100ms);
+    EXPECT_EQ(sim.Connections(0), 1);
+    EXPECT_EQ(channel->GetStatusText(), "21.5 °C");
+}
+
+TEST_F(DeviceConnectionTest, TimedOutConnectIsRetriedAfterOneTickWithoutItsText)
+{
+    // A refusing port keeps the attempt unconnected, as a timed-out one is.
+    SimulatedDevices sim({"127.0.0.1:0 refuse"});
+    auto channel = StartChannel(sim.Address(0), sim.Port(0));
+    const CDeviceConnection& connection = channel->m_connection;
+    ASSERT_EQ(connection.State(), CAsyncConnection::Connecting);
+    // The platform reports the attempt as timed out before the loop sees more.
+    CSocketMessage timedOut;
+    timedOut.kind = CSocketMessage::Kind::SocketEvent;
+    timedOut.handle = connection.Socket();
+    timedOut.event = CSocketMessage::Connect;
+    timedOut.error = SocketError::kTimedOut;
+    CAsyncConnection::DispatchSocketMessage(timedOut);
+    EXPECT_EQ(connection.State(), CAsyncConnection::Waiting);
+    EXPECT_EQ(connection.LastError(), SocketError::kTimedOut);
+    EXPECT_EQ(channel->GetStatusText(), "Verbindungsaufbau...");
+    Tick();
+    EXPECT_EQ(connection.State(), CAsyncConnection::Connecting);
+    ASSERT_TRUE(PumpUntil([&] { return connection.State() == CAsyncConnection::Waiting; }));
+    EXPECT_EQ(channel->GetStatusText(), "[10061] Verbindung abgewiesen");
+}
+
+// Counts its ticks; may remove another connection while it is ticked.
+class TickCounter : public CAsyncConnection
+{
+public:
+    TickCounter() : CAsyncConnection("127.0.0.1", 9, 10, 0) {}
+    void OnTick() override
+    {
+        ++ticks;
+        victim.reset();
+    }
+    int ticks = 0;
+    std::unique_ptr<TickCounter> victim;
+};
+
+TEST_F(DeviceConnectionTest, DispatchSurvivesConnectionsRemovedDuringTheWalk)
+{
+    // Newest first: the walk visits head, then middle, then last.
+    TickCounter last;
+    auto middle = std::make_unique<TickCounter>();
+    TickCounter head;
+    head.victim = std::move(middle);
+    Tick();
+    EXPECT_EQ(head.ticks, 1);
+    EXPECT_EQ(last.ticks, 1);
+    Tick();
+    EXPECT_EQ(head.ticks, 2);
+    EXPECT_EQ(last.ticks, 2);
+}
+
+class CountingSink : public IChannelStatusSink
+{
+public:
+    void OnChannelStatus(CSensorChannel*) override { ++calls; }
+    static inline int calls = 0;
+};
+
+TEST_F(DeviceConnectionTest, StatusCallsAreQueuedAndSkipDeletedChannels)
+{
+    SimulatedDevices sim({"127.0.0.1:0 refuse"});
+    auto kept = StartChannel(sim.Address(0), sim.Port(0));
+    auto dropped = StartChannel(sim.Address(0), sim.Port(0));
+    CSensorChannel* droppedPointer = dropped.get();
+    EXPECT_TRUE(m_sink.calls.empty());
+    dropped.reset();
+    PumpFor(100ms);
+    ASSERT_FALSE(m_sink.calls.empty());
+    for (CSensorChannel* channel : m_sink.calls)
+        EXPECT_EQ(channel, kept.get());
+    EXPECT_EQ(std::count(m_sink.calls.begin(), m_sink.calls.end(), droppedPointer), 0);
+
+    // A sink that is gone gets nothing, even for calls already queued.
+    auto sink = std::make_unique<CountingSink>();
+    kept->Stop();
+    kept->Start(sink.get());
+    kept->Stop();
+    sink.reset();
+    PumpFor(100ms);
+    EXPECT_EQ(CountingSink::calls, 0);
+}
+
+} // namespace

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "ChannelStatusSink.h"
+#include "Clock.h"
+#include "Process.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// Devices of a running varion-sim, one per spec, on loopback.
+class SimulatedDevices
+{
+public:
+    explicit SimulatedDevices(const std::vector<std::string>& specs);
+
+    const std::string& Address(int index) const { return m_addresses.at(index); }
+    std::uint16_t Port(int index) const { return m_ports.at(index); }
+    // Connections the device has accepted so far.
+    int Connections(int index);
+
+private:
+    ChildProcess m_process;
+    std::vector<std::string> m_addresses;
+    std::vector<std::uint16_t> m_ports;
+};
+
+// The event loop that delivers socket events and lookup results in tests.
+void EnsureApplication();
+bool PumpUntil(const std::function<bool()>& done,
+               std::chrono::milliseconds timeout = std::chrono::seconds(5));
+void PumpFor(std::chrono::milliseconds duration);
+// Ticks straight into the connections, so that tests count them exactly.
+void Tick(int count = 1);
+
+// Records every channel status call it gets.
+class RecordingSink : public IChannelStatusSink
+{
+public:
+    void OnChannelStatus(CSensorChannel* channel) override { calls.push_back(channel); }
+    std::vector<CSensorChannel*> calls;
+};
+
+// A clock that stands still where the test puts it; installed while it lives.
+class FixedClock : public CClock
+{
+public:
+    explicit FixedClock(std::chrono::system_clock::time_point now) : m_now(now) { Install(this); }
+    ~FixedClock() override { Install(nullptr); }
+    std::chrono::system_clock::time_point UtcNow() const override { return m_now; }
+    void Set(std::chrono::system_clock::time_point now) { m_now = now; }
+
+private:
+    std::chrono::system_clock::time_point m_now;
+};
