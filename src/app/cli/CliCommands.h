@@ -9,3 +9,4 @@ using CliArgs = std::span<const std::string>;
 
 int RunList(CliArgs args);
 int RunParse(CliArgs args);
+int RunPoll(CliArgs args);

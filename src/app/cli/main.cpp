@@ -19,6 +19,9 @@ constexpr Command kCommands[] = {
     {"list", "list FILE            print the sensors of a configuration file", RunList},
     {"parse", "parse                read device reply lines from stdin and print their slots",
      RunParse},
+    {"poll", "poll HOST PORT [--count N] [--timeout S]\n"
+             "                       poll one device; print its states and each reply's slots",
+     RunPoll},
 };
 
 void PrintHelp(std::FILE* to)

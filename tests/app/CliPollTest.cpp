@@ -1,0 +1,107 @@
+#include "Process.h"
+
+#include <gtest/gtest.h>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+struct Device
+{
+    std::string address;
+    std::string port;
+};
+
+// Starts varion-sim with one device and reads where it listens.
+Device StartDevice(ChildProcess& sim)
+{
+    std::string line;
+    EXPECT_TRUE(sim.WaitForLine("device\t0\t", line));
+    const std::string endpoint = line.substr(line.rfind('\t') + 1);
+    const size_t colon = endpoint.rfind(':');
+    EXPECT_TRUE(sim.WaitForLine("ready", line));
+    return {endpoint.substr(0, colon), endpoint.substr(colon + 1)};
+}
+
+std::vector<std::string> Lines(const std::string& text, const std::string& prefix)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        if (line.starts_with(prefix))
+            lines.push_back(line);
+    return lines;
+}
+
+TEST(CliPoll, PrintsStatesAndTheSlotsOfTheReply)
+{
+    ChildProcess sim(
+        {VARION_SIM, "--device", "127.0.0.1:0 reply 10.0.0.5;Lager;21.5°C;-°C;45,0%;"});
+    const Device device = StartDevice(sim);
+    const ProcessResult result = RunProcess({TESSARO_CLI, "poll", "localhost", device.port});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const std::vector<std::string> states = Lines(result.out, "state\t");
+    ASSERT_GE(states.size(), 2u) << result.out;
+    EXPECT_EQ(states.front(), "state\t3\tNamensauflösung...");
+    EXPECT_EQ(states.back(), "state\t0\t21.5 ");
+    for (size_t i = 1; i + 1 < states.size(); ++i)
+        EXPECT_TRUE(states[i] == "state\t4\tVerbindungsaufbau..." ||
+                    states[i] == "state\t5\tVerbindungsaufbau...")
+            << states[i];
+    EXPECT_EQ(
+        Lines(result.out, "reply\t"),
+        (std::vector<std::string>{"reply\t0\t21.5\t1", "reply\t1\t0.0\t0", "reply\t2\t45.0\t1"}));
+    // The reply lines follow the state that the reply produced.
+    EXPECT_TRUE(result.out.ends_with("state\t0\t21.5 \nreply\t0\t21.5\t1\nreply\t1\t0.0\t0\n"
+                                     "reply\t2\t45.0\t1\n"))
+        << result.out;
+}
+
+TEST(CliPoll, ShowsErrorsAndGivesUpAfterTheTimeout)
+{
+    ChildProcess sim({VARION_SIM, "--device", "127.0.0.1:0 refuse"});
+    const Device device = StartDevice(sim);
+    const ProcessResult refused =
+        RunProcess({TESSARO_CLI, "poll", device.address, device.port, "--timeout", "0.5"});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.out.find("state\t0\t[10061] Verbindung abgewiesen\n"), std::string::npos)
+        << refused.out;
+    EXPECT_TRUE(Lines(refused.out, "reply\t").empty());
+    EXPECT_NE(refused.err, "");
+
+    const ProcessResult invalid =
+        RunProcess({TESSARO_CLI, "poll", "999.1.1.1", "80", "--timeout", "0.3"});
+    EXPECT_EQ(invalid.exitCode, 1);
+    EXPECT_EQ(invalid.out, "state\t1\t[10022] ungültiger Parameter\n");
+}
+
+TEST(CliPoll, RejectsBadArguments)
+{
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {"127.0.0.1"},
+        {"127.0.0.1", "0"},
+        {"127.0.0.1", "65536"},
+        {"127.0.0.1", "80x"},
+        {"127.0.0.1", "80", "--count"},
+        {"127.0.0.1", "80", "--count", "0"},
+        {"127.0.0.1", "80", "--count", "zwei"},
+        {"127.0.0.1", "80", "--timeout", "-1"},
+        {"127.0.0.1", "80", "--timeout", "nan"},
+        {"127.0.0.1", "80", "--timeout", "1e300"},
+        {"127.0.0.1", "80", "--verbose", "1"},
+    };
+    for (const std::vector<std::string>& args : bad)
+    {
+        std::vector<std::string> argv{TESSARO_CLI, "poll"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const ProcessResult result = RunProcess(argv);
+        EXPECT_EQ(result.exitCode, 2) << ::testing::PrintToString(args);
+        EXPECT_EQ(result.out, "");
+        EXPECT_NE(result.err, "");
+    }
+}
+
+} // namespace
