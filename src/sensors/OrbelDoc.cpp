@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace
 {
@@ -238,4 +239,59 @@ bool COrbelDoc::AddSensor(std::unique_ptr<CSensor>& sensor, bool allowDuplicate)
     sensor->FindChannel();
     m_sensors.push_back(std::move(sensor));
     return true;
+}
+
+int COrbelDoc::RemoveSensors(std::span<CSensor* const> records, bool keep)
+{
+    // One pass over the list, not one search per record: a selection may be
+    // the whole of a long list.
+    std::unordered_map<const CSensor*, SensorList::iterator> positions;
+    for (auto it = m_sensors.begin(); it != m_sensors.end(); ++it)
+        positions.emplace(it->get(), it);
+    int removed = 0;
+    for (CSensor* record : records)
+    {
+        const auto found = positions.find(record);
+        if (found == positions.end())
+            continue;
+        const SensorList::iterator position = found->second;
+        positions.erase(found);
+        if (keep)
+        {
+            record->m_nDeleteBatch = m_nNextBatch;
+            m_deleted.splice(m_deleted.end(), m_sensors, position);
+        }
+        else
+            m_sensors.erase(position);
+        ++removed;
+    }
+    if (removed > 0)
+    {
+        if (keep)
+            ++m_nNextBatch;
+        m_bModified = true;
+    }
+    return removed;
+}
+
+std::vector<CSensor*> COrbelDoc::UndoDelete()
+{
+    std::vector<CSensor*> restored;
+    if (m_deleted.empty())
+        return restored;
+    --m_nNextBatch;
+    for (auto it = m_deleted.begin(); it != m_deleted.end();)
+    {
+        if ((*it)->m_nDeleteBatch != m_nNextBatch)
+        {
+            ++it;
+            continue;
+        }
+        std::unique_ptr<CSensor> record = std::move(*it);
+        it = m_deleted.erase(it);
+        restored.push_back(record.get());
+        AddSensor(record, true);
+        m_bModified = true;
+    }
+    return restored;
 }

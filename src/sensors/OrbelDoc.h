@@ -4,8 +4,10 @@
 
 #include <list>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // String 226: the file chosen to open does not start with the magic line.
 inline constexpr std::string_view kStrBadFormat =
@@ -44,6 +46,17 @@ public:
     // On refusal (a duplicate point while allowDuplicate is false) the caller
     // keeps the record; otherwise the document takes it over.
     bool AddSensor(std::unique_ptr<CSensor>& sensor, bool allowDuplicate);
+
+    // Takes the given records, in display order, out of m_sensors; records not
+    // in it are passed over. keep: they form the next deletion batch, which
+    // UndoDelete gives back; otherwise they are destroyed at once. Returns how
+    // many were removed, and marks the document modified when any were.
+    int RemoveSensors(std::span<CSensor* const> records, bool keep);
+    bool CanUndoDelete() const { return !m_deleted.empty(); }
+    // Appends the records of the last deletion batch to m_sensors again, in
+    // the order they were deleted, and returns them; nothing when there is
+    // nothing to undo.
+    std::vector<CSensor*> UndoDelete();
 
     bool IsModified() const { return m_bModified; }
     void SetModifiedFlag(bool modified = true) { m_bModified = modified; }
