@@ -94,9 +94,9 @@ void CSimConnection::ReadRequest()
 
 void CSimConnection::Answer()
 {
-    const CDeviceSpec& spec = m_device.Spec();
-    const auto count = static_cast<size_t>(spec.modeValue);
-    switch (spec.mode)
+    const CDeviceConfig& config = m_device.Config();
+    const auto count = static_cast<size_t>(config.modeValue);
+    switch (config.mode)
     {
     case EDeviceMode::Reply:
         Send(m_device.NextReply(), true);
@@ -122,7 +122,7 @@ void CSimConnection::Answer()
     case EDeviceMode::Delay:
         m_phase = EPhase::Waiting;
         UpdateWatch();
-        m_timer = m_loop.AddTimer(std::chrono::milliseconds(spec.modeValue),
+        m_timer = m_loop.AddTimer(std::chrono::milliseconds(config.modeValue),
                                   [this]
                                   {
                                       m_timer.reset();

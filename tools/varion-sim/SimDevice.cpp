@@ -16,8 +16,8 @@ constexpr std::chrono::milliseconds kAcceptPause(100);
 
 } // namespace
 
-CSimDevice::CSimDevice(CEventLoop& loop, const CDeviceSpec& spec)
-    : m_loop(loop), m_spec(spec), m_endpoint(spec.endpoint)
+CSimDevice::CSimDevice(CEventLoop& loop, const CDeviceConfig& config)
+    : m_loop(loop), m_config(config), m_endpoint(config.endpoint)
 {
 }
 
@@ -30,7 +30,7 @@ CSimDevice::~CSimDevice()
 
 bool CSimDevice::Open(std::string& error)
 {
-    const bool refuses = m_spec.mode == EDeviceMode::Refuse;
+    const bool refuses = m_config.mode == EDeviceMode::Refuse;
     m_nListenFd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (m_nListenFd < 0)
     {
@@ -43,11 +43,11 @@ bool CSimDevice::Open(std::string& error)
     const int on = 1;
     if (!refuses)
         setsockopt(m_nListenFd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    const sockaddr_in address = m_spec.endpoint.ToSockaddr();
+    const sockaddr_in address = m_config.endpoint.ToSockaddr();
     if (bind(m_nListenFd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
         (!refuses && listen(m_nListenFd, SOMAXCONN) != 0))
     {
-        error = "cannot listen on " + m_spec.endpoint.ToString() + ": " + std::strerror(errno);
+        error = "cannot listen on " + m_config.endpoint.ToString() + ": " + std::strerror(errno);
         return false;
     }
     sockaddr_in bound{};
@@ -64,7 +64,7 @@ bool CSimDevice::Open(std::string& error)
 
 std::string CSimDevice::NextReply()
 {
-    return m_spec.reply.Render(m_nPolls++);
+    return m_config.reply.Render(m_nPolls++);
 }
 
 void CSimDevice::Release(CSimConnection* connection)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DeviceSpec.h"
+#include "DeviceConfig.h"
 #include "EventLoop.h"
 
 #include <cstdint>
@@ -15,7 +15,7 @@ class CSimConnection;
 class CSimDevice : public CPollable
 {
 public:
-    CSimDevice(CEventLoop& loop, const CDeviceSpec& spec);
+    CSimDevice(CEventLoop& loop, const CDeviceConfig& config);
     ~CSimDevice() override;
     CSimDevice(const CSimDevice&) = delete;
     CSimDevice& operator=(const CSimDevice&) = delete;
@@ -24,8 +24,8 @@ public:
     // and says why in error.
     bool Open(std::string& error);
 
-    const CDeviceSpec& Spec() const { return m_spec; }
-    // The bound address and port (the port picked when the spec gave 0).
+    const CDeviceConfig& Config() const { return m_config; }
+    // The bound address and port (the port picked when the config gave 0).
     const CEndpoint& Endpoint() const { return m_endpoint; }
     std::uint64_t Connections() const { return m_nConnections; }
 
@@ -41,7 +41,7 @@ private:
     void PauseAccepting();
 
     CEventLoop& m_loop;
-    CDeviceSpec m_spec;
+    CDeviceConfig m_config;
     CEndpoint m_endpoint;
     int m_nListenFd = -1;
     std::uint64_t m_nConnections = 0;

@@ -9,9 +9,9 @@ const char* const kSimUsage =
 
 usage: varion-sim [OPTIONS] [SCRIPT...]
 
-  --device 'SPEC'          one device (repeatable)
-  --many N 'SPEC'          N copies of SPEC, each on its own free port (PORT must be 0)
-  SCRIPT                   a file with one SPEC per line; blank lines and lines
+  --device 'DEVICE'        one device (repeatable)
+  --many N 'DEVICE'        N copies of DEVICE, each on its own free port (PORT must be 0)
+  SCRIPT                   a file with one DEVICE per line; blank lines and lines
                            starting with '#' are skipped
   --discovery ADDR:PORT    answer UDP discovery datagrams "?" on ADDR:PORT
                            (ADDR in 127.0.0.0/8 or 0.0.0.0; PORT 0 picks a free port)
@@ -19,7 +19,7 @@ usage: varion-sim [OPTIONS] [SCRIPT...]
                            the device answers of every discovery (repeatable)
   --help                   this text
 
-SPEC is 'ADDRESS:PORT MODE[,announce=N] [REPLY]', fields separated by blanks.
+DEVICE is 'ADDRESS:PORT MODE[,announce=N] [REPLY]', fields separated by blanks.
 ADDRESS must lie in 127.0.0.0/8; PORT 0 picks a free port. Devices may share a
 port on different addresses. REPLY is the rest of the line, sent as it is apart
 from these escapes and placeholders:
@@ -67,13 +67,13 @@ constexpr std::string_view kBlanks = " \t";
 bool AddDevice(std::string_view text, const std::string& where, CSimOptions& options,
                std::string& error)
 {
-    CDeviceSpec spec;
-    if (!ParseDeviceSpec(text, spec, error))
+    CDeviceConfig config;
+    if (!ParseDeviceConfig(text, config, error))
     {
         error = where + ": " + error;
         return false;
     }
-    options.devices.push_back(std::move(spec));
+    options.devices.push_back(std::move(config));
     return true;
 }
 
@@ -89,18 +89,18 @@ bool AddMany(std::string_view count, std::string_view text, CSimOptions& options
                 std::string(count) + "'";
         return false;
     }
-    CDeviceSpec spec;
-    if (!ParseDeviceSpec(text, spec, error))
+    CDeviceConfig config;
+    if (!ParseDeviceConfig(text, config, error))
     {
         error = "--many '" + std::string(text) + "': " + error;
         return false;
     }
-    if (spec.endpoint.port != 0)
+    if (config.endpoint.port != 0)
     {
         error = "--many '" + std::string(text) + "': the port must be 0, every copy gets its own";
         return false;
     }
-    options.devices.insert(options.devices.end(), static_cast<size_t>(n), spec);
+    options.devices.insert(options.devices.end(), static_cast<size_t>(n), config);
     return true;
 }
 

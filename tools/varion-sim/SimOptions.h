@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DeviceSpec.h"
+#include "DeviceConfig.h"
 #include "Endpoint.h"
 
 #include <optional>
@@ -10,7 +10,7 @@
 // What the command line asks varion-sim to simulate.
 struct CSimOptions
 {
-    std::vector<CDeviceSpec> devices;
+    std::vector<CDeviceConfig> devices;
     std::optional<CEndpoint> discovery;
     // Raw datagrams sent after the device answers of every discovery.
     std::vector<std::string> discoveryExtras;

@@ -31,14 +31,14 @@ void PrintLine(std::string line)
 CSimulator::CSimulator(const CSimOptions& options)
 {
     m_devices.reserve(options.devices.size());
-    for (const CDeviceSpec& spec : options.devices)
-        m_devices.push_back(std::make_unique<CSimDevice>(m_loop, spec));
+    for (const CDeviceConfig& config : options.devices)
+        m_devices.push_back(std::make_unique<CSimDevice>(m_loop, config));
     if (options.discovery)
     {
         std::vector<std::string> answers;
-        for (const CDeviceSpec& spec : options.devices)
-            answers.insert(answers.end(), static_cast<size_t>(spec.announce),
-                           CDiscoveryResponder::Announcement(spec.endpoint.address));
+        for (const CDeviceConfig& config : options.devices)
+            answers.insert(answers.end(), static_cast<size_t>(config.announce),
+                           CDiscoveryResponder::Announcement(config.endpoint.address));
         answers.insert(answers.end(), options.discoveryExtras.begin(),
                        options.discoveryExtras.end());
         m_pDiscovery =

@@ -1,4 +1,4 @@
-#include "DeviceSpec.h"
+#include "DeviceConfig.h"
 
 #include <algorithm>
 #include <charconv>
@@ -50,7 +50,7 @@ void SplitAssignment(std::string_view item, std::string_view& name, std::string_
     value = hasValue ? item.substr(equals + 1) : std::string_view();
 }
 
-bool ParseMode(std::string_view item, CDeviceSpec& spec, std::string& error)
+bool ParseMode(std::string_view item, CDeviceConfig& config, std::string& error)
 {
     std::string_view name, value;
     bool hasValue;
@@ -65,13 +65,13 @@ bool ParseMode(std::string_view item, CDeviceSpec& spec, std::string& error)
                                     : "mode '" + std::string(name) + "' takes no value";
             return false;
         }
-        if (hasValue && !ParseCount(value, mode.maxValue, spec.modeValue))
+        if (hasValue && !ParseCount(value, mode.maxValue, config.modeValue))
         {
             error = "mode '" + std::string(name) + "' needs a whole number from 0 to " +
                     std::to_string(mode.maxValue) + ", not '" + std::string(value) + "'";
             return false;
         }
-        spec.mode = mode.mode;
+        config.mode = mode.mode;
         return true;
     }
     error = "unknown mode '" + std::string(name) +
@@ -79,7 +79,7 @@ bool ParseMode(std::string_view item, CDeviceSpec& spec, std::string& error)
     return false;
 }
 
-bool ParseOption(std::string_view item, CDeviceSpec& spec, std::string& error)
+bool ParseOption(std::string_view item, CDeviceConfig& config, std::string& error)
 {
     std::string_view name, value;
     bool hasValue;
@@ -95,7 +95,7 @@ bool ParseOption(std::string_view item, CDeviceSpec& spec, std::string& error)
         error = "announce needs a whole number from 0 to " + std::to_string(kMaxAnnounce);
         return false;
     }
-    spec.announce = static_cast<int>(announce);
+    config.announce = static_cast<int>(announce);
     return true;
 }
 
@@ -115,7 +115,7 @@ std::string_view NextField(std::string_view text, size_t& pos)
 
 } // namespace
 
-bool ParseDeviceSpec(std::string_view text, CDeviceSpec& spec, std::string& error)
+bool ParseDeviceConfig(std::string_view text, CDeviceConfig& config, std::string& error)
 {
     size_t pos = 0;
     const std::string_view endpointField = NextField(text, pos);
@@ -125,11 +125,11 @@ bool ParseDeviceSpec(std::string_view text, CDeviceSpec& spec, std::string& erro
         error = "a device reads 'ADDRESS:PORT MODE [REPLY]'";
         return false;
     }
-    if (!ParseEndpoint(endpointField, spec.endpoint, error))
+    if (!ParseEndpoint(endpointField, config.endpoint, error))
         return false;
-    if (!spec.endpoint.IsLoopback())
+    if (!config.endpoint.IsLoopback())
     {
-        error = "device address " + spec.endpoint.AddressText() + " is outside 127.0.0.0/8";
+        error = "device address " + config.endpoint.AddressText() + " is outside 127.0.0.0/8";
         return false;
     }
 
@@ -138,12 +138,12 @@ bool ParseDeviceSpec(std::string_view text, CDeviceSpec& spec, std::string& erro
     {
         const size_t comma = std::min(modeField.find(',', itemStart), modeField.size());
         const std::string_view item = modeField.substr(itemStart, comma - itemStart);
-        if (!(first ? ParseMode(item, spec, error) : ParseOption(item, spec, error)))
+        if (!(first ? ParseMode(item, config, error) : ParseOption(item, config, error)))
             return false;
         itemStart = comma + 1;
     }
 
     // The reply is the rest of the line after the blanks that end the mode.
     const size_t replyStart = std::min(text.find_first_not_of(kBlanks, pos), text.size());
-    return spec.reply.Parse(text.substr(replyStart), error);
+    return config.reply.Parse(text.substr(replyStart), error);
 }

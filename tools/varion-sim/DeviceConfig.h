@@ -21,7 +21,7 @@ enum class EDeviceMode
 
 // One simulated device as written on the command line or in a script:
 // "ADDRESS:PORT MODE[,announce=N] [REPLY]".
-struct CDeviceSpec
+struct CDeviceConfig
 {
     CEndpoint endpoint;
     EDeviceMode mode = EDeviceMode::Reply;
@@ -33,4 +33,4 @@ struct CDeviceSpec
 };
 
 // On failure returns false and says why in error.
-bool ParseDeviceSpec(std::string_view text, CDeviceSpec& spec, std::string& error);
+bool ParseDeviceConfig(std::string_view text, CDeviceConfig& config, std::string& error);
