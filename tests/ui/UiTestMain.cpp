@@ -1,0 +1,36 @@
+#include "UiTestSupport.h"
+
+#include <QApplication>
+#include <QSettings>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace
+{
+
+std::unique_ptr<OdbcTestEnv> g_odbcEnv;
+
+} // namespace
+
+OdbcTestEnv& SharedOdbcEnv()
+{
+    return *g_odbcEnv;
+}
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    ::testing::InitGoogleTest(&argc, argv);
+    g_odbcEnv = std::make_unique<OdbcTestEnv>();
+    // Nothing here may ever touch the settings of the person running the tests.
+    const TempDir settingsDir;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       QString::fromStdString(settingsDir.Path().string()));
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
+                       QString::fromStdString(settingsDir.Path().string()));
+    QApplication app(argc, argv);
+    const int result = RUN_ALL_TESTS();
+    g_odbcEnv.reset();
+    return result;
+}
