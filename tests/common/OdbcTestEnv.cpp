@@ -25,7 +25,8 @@ void RestoreEnv(const char* name, const std::optional<std::string>& value)
 
 OdbcTestEnv::OdbcTestEnv() : m_oldSysIni(GetEnv("ODBCSYSINI")), m_oldUserIni(GetEnv("ODBCINI"))
 {
-    std::filesystem::copy_file("/etc/odbcinst.ini", m_dir / "odbcinst.ini");
+    m_strDrivers = ReadFileBytes("/etc/odbcinst.ini");
+    WriteDriverList();
     // The installer writes system data sources only into an existing file.
     WriteFileBytes(SystemIni(), {});
     WriteFileBytes(UserIni(), {});
@@ -51,6 +52,19 @@ void OdbcTestEnv::AddDataSource(const std::string& name, const std::string& driv
         out << key << '=' << value << '\n';
     if (!out.flush())
         throw std::runtime_error("cannot write the data source " + name);
+}
+
+void OdbcTestEnv::AddDriver(const std::string& name, const std::filesystem::path& library)
+{
+    m_strDrivers += "\n[" + name + "]\nDriver=" + library.string() + '\n';
+    WriteDriverList();
+}
+
+void OdbcTestEnv::WriteDriverList()
+{
+    WriteFileBytes(m_dir / "odbcinst.ini", m_strDrivers);
+    if (ReadFileBytes(m_dir / "odbcinst.ini") != m_strDrivers)
+        throw std::runtime_error("cannot write the driver list");
 }
 
 void OdbcTestEnv::AddSqliteDataSource(const std::string& name, const std::filesystem::path& dbFile,

@@ -35,6 +35,10 @@ public:
                        const std::vector<std::pair<std::string, std::string>>& attributes,
                        bool system = false);
 
+    // Registers a driver beside the installed ones; its library need not
+    // exist, as after a driver was uninstalled.
+    void AddDriver(const std::string& name, const std::filesystem::path& library);
+
     // A connection string for the same PostgreSQL database without a data
     // source, for setting up tables around the code under test.
     static std::string PostgresConnectionString(int port, const std::string& database,
@@ -42,7 +46,10 @@ public:
     static const char* PostgresDriver();
 
 private:
+    void WriteDriverList();
+
     TempDir m_dir;
+    std::string m_strDrivers; // the installed drivers' entries, then ours
     std::optional<std::string> m_oldSysIni;
     std::optional<std::string> m_oldUserIni;
 };

@@ -1,0 +1,249 @@
+#include "DbAccess.h"
+
+#include "DbTestSupport.h"
+#include "PgServer.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <sqlext.h>
+
+namespace
+{
+
+class DbAccessTest : public ::testing::TestWithParam<Backend>
+{
+protected:
+    void SetUp() override
+    {
+        m_db.SetUserInterface(&m_ui);
+        ASSERT_TRUE(m_db.DriverConnect("DSN=" + m_database.Dsn()));
+    }
+
+    TestDatabase m_database{GetParam()};
+    RecordingUi m_ui;
+    CDbAccess m_db;
+};
+
+TEST_P(DbAccessTest, ColumnsReadAsRightTrimmedTextOncePerRow)
+{
+    RawOdbc raw("DSN=" + m_database.Dsn());
+    raw.Exec("CREATE TABLE cols (id INT, name VARCHAR(40), amount FLOAT, note VARCHAR(9000), "
+             "counter INT)");
+    raw.Exec("INSERT INTO cols VALUES (1, '  padded  ', 2.5, NULL, NULL)");
+    raw.Exec("INSERT INTO cols VALUES (2, 'ends\t\r\n ', -1, '" + std::string(9000, 'a') + "', 0)");
+
+    ASSERT_TRUE(m_db.Execute("SELECT id, name, amount, note, counter FROM cols ORDER BY id"));
+    ASSERT_TRUE(m_db.Fetch());
+    EXPECT_EQ(m_db.GetColumn(1), "1");
+    EXPECT_EQ(m_db.GetColumn(2), "  padded");
+    // Both drivers hand a column's text out once per row (the next read
+    // gives SQL_NO_DATA), so a second read must come from the kept row.
+    EXPECT_EQ(m_db.GetColumn(2), "  padded");
+    EXPECT_EQ(m_db.GetColumn(3), "2.5");
+    EXPECT_EQ(m_db.GetColumn(4), "") << "NULL text";
+    EXPECT_EQ(m_db.GetColumn(5), "") << "NULL number, not 0";
+    EXPECT_EQ(m_db.GetColumn(42), "") << "no such column";
+
+    ASSERT_TRUE(m_db.Fetch());
+    EXPECT_EQ(m_db.GetColumn(2), "ends") << "the previous row's text must not be reused";
+    EXPECT_EQ(m_db.GetColumn(4), std::string(8191, 'a'));
+    EXPECT_EQ(m_db.GetColumn(5), "0");
+
+    EXPECT_FALSE(m_db.Fetch());
+    EXPECT_FALSE(m_db.Fetch());
+    EXPECT_TRUE(m_ui.m_errors.empty());
+}
+
+TEST_P(DbAccessTest, TablesOfTheCatalogueAreListedInColumnThree)
+{
+    RawOdbc raw("DSN=" + m_database.Dsn());
+    raw.Exec("CREATE TABLE first_table (a INT)");
+    raw.Exec("CREATE TABLE second_table (a INT)");
+    raw.Exec("CREATE VIEW some_view AS SELECT a FROM first_table");
+
+    ASSERT_TRUE(m_db.ListTables());
+    std::vector<std::string> names;
+    while (m_db.Fetch())
+        names.push_back(m_db.GetColumn(3));
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"first_table", "second_table"}));
+}
+
+TEST_P(DbAccessTest, FailuresAreReportedUnlessQuietAndCancelIsRemembered)
+{
+    ASSERT_FALSE(m_db.Execute("SELECT * FROM no_such_table"));
+    ASSERT_EQ(m_ui.m_errors.size(), 1u);
+    EXPECT_FALSE(m_ui.m_errors[0].empty());
+    EXPECT_FALSE(m_db.m_bCancelled);
+
+    m_db.m_bQuiet = true;
+    EXPECT_FALSE(m_db.Execute("SELECT * FROM no_such_table"));
+    EXPECT_EQ(m_ui.m_errors.size(), 1u);
+    EXPECT_TRUE(m_db.m_bQuiet);
+    m_db.m_bQuiet = false;
+
+    m_ui.m_bCancelErrors = true;
+    EXPECT_FALSE(m_db.Execute("SELECT * FROM no_such_table"));
+    EXPECT_EQ(m_ui.m_errors.size(), 2u);
+    EXPECT_TRUE(m_db.m_bCancelled);
+    // Only the one who acts on it clears it.
+    m_ui.m_bCancelErrors = false;
+    EXPECT_TRUE(m_db.Execute("CREATE TABLE t (a INT)"));
+    EXPECT_FALSE(m_db.Execute("SELECT * FROM no_such_table"));
+    EXPECT_TRUE(m_db.m_bCancelled);
+    EXPECT_EQ(m_ui.m_errors.size(), 3u);
+
+    // A statement after a failed one runs normally.
+    ASSERT_TRUE(m_db.Execute("SELECT a FROM t"));
+    EXPECT_FALSE(m_db.Fetch());
+    EXPECT_EQ(m_ui.m_errors.size(), 3u);
+}
+
+TEST_P(DbAccessTest, ReportedTextHoldsTheDriversMessagesLineByLine)
+{
+    const std::string failing = "SELECT no_such_column FROM no_such_table";
+    RawOdbc raw("DSN=" + m_database.Dsn());
+    const std::vector<std::string> records = raw.FailingExec(failing);
+    ASSERT_FALSE(records.empty());
+    std::string expected;
+    for (const std::string& record : records)
+        expected += (expected.empty() ? "" : "\n") + record;
+
+    ASSERT_FALSE(m_db.Execute(failing));
+    ASSERT_EQ(m_ui.m_errors.size(), 1u);
+    EXPECT_EQ(m_ui.m_errors[0], expected);
+    EXPECT_EQ(m_db.GetDiagnosticText(SQL_HANDLE_STMT), expected);
+    EXPECT_EQ(m_db.GetDiagnosticText(SQL_HANDLE_DBC), "") << "the connection itself is fine";
+}
+
+TEST_P(DbAccessTest, LongMessagesAreSplitOrDroppedByTheDriver)
+{
+    // A message that does not fit the 512-byte message buffer: the driver
+    // manager says so with SQL_SUCCESS_WITH_INFO, which ends the list, so
+    // the embedded driver's failure shows nothing; the server's driver
+    // hands it out in pieces of 511 bytes, one record each, one line each.
+    const std::string longName(1200, 'x');
+    const bool embedded = GetParam() == Backend::Sqlite;
+    const std::string failing =
+        embedded ? "SELECT " + longName + "()" : "SELECT CAST('" + longName + "' AS INT)";
+    RawOdbc raw("DSN=" + m_database.Dsn());
+    const std::vector<std::string> records = raw.FailingExec(failing);
+    ASSERT_EQ(records.size(), 1u);
+    const std::string& message = records[0];
+    ASSERT_GT(message.size(), 511u);
+
+    EXPECT_FALSE(m_db.Execute(failing));
+    if (embedded)
+    {
+        EXPECT_TRUE(m_ui.m_errors.empty());
+        return;
+    }
+    ASSERT_GT(message.size(), 2 * 511u);
+    ASSERT_LE(message.size(), 3 * 511u);
+    ASSERT_EQ(m_ui.m_errors.size(), 1u);
+    EXPECT_EQ(m_ui.m_errors[0], message.substr(0, 511) + '\n' + message.substr(511, 511) + '\n' +
+                                    message.substr(1022));
+}
+
+TEST_P(DbAccessTest, ClosedObjectFailsSilently)
+{
+    m_db.Close();
+    EXPECT_FALSE(m_db.IsOpen());
+    EXPECT_FALSE(m_db.Execute("SELECT 1"));
+    EXPECT_FALSE(m_db.ListTables());
+    EXPECT_FALSE(m_db.Fetch());
+    EXPECT_EQ(m_db.GetColumn(1), "");
+    EXPECT_EQ(m_db.GetDbmsName(), "");
+    EXPECT_TRUE(m_ui.m_errors.empty());
+
+    // A connect on an open object closes the old connection first, also
+    // when the new one fails.
+    ASSERT_TRUE(m_db.Connect(m_database.Dsn()));
+    EXPECT_EQ(m_db.GetDbmsName(), m_database.DbmsName());
+    EXPECT_FALSE(m_db.Connect("No Such Data Source"));
+    EXPECT_FALSE(m_db.IsOpen());
+    EXPECT_EQ(m_ui.m_errors.size(), 1u);
+    EXPECT_FALSE(m_db.Execute("SELECT 1"));
+    EXPECT_EQ(m_ui.m_errors.size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, DbAccessTest,
+                         ::testing::Values(Backend::Sqlite, Backend::Postgres),
+                         [](const auto& info) { return BackendName(info.param); });
+
+TEST(DbAccessConnectTest, MissingDriverIsReportedAndLeavesTheObjectClosed)
+{
+    OdbcTestEnv& env = TestOdbcEnv();
+    env.AddDriver("Uninstalled Driver", "/nonexistent/libuninstalled.so");
+    env.AddDataSource("Orphaned Source", "Uninstalled Driver", {{"Database", "/tmp/x"}});
+
+    RecordingUi ui;
+    CDbAccess db;
+    db.SetUserInterface(&ui);
+    EXPECT_FALSE(db.DriverConnect("DSN=Orphaned Source"));
+    EXPECT_FALSE(db.Connect("Orphaned Source"));
+    EXPECT_FALSE(db.IsOpen());
+    ASSERT_EQ(ui.m_errors.size(), 2u);
+    for (const std::string& error : ui.m_errors)
+        EXPECT_NE(error.find("/nonexistent/libuninstalled.so"), std::string::npos) << error;
+}
+
+TEST(DbAccessConnectTest, CredentialsGoAlongOnlyWithAUserName)
+{
+    PgServer& server = PgServer::Shared();
+    server.CreatePasswordUser("keeper", "right");
+    const std::string database = server.CreateDatabase();
+    OdbcTestEnv& env = TestOdbcEnv();
+    env.AddPostgresDataSource("Stored Credentials", server.Port(), database, "keeper", false,
+                              "right");
+
+    RecordingUi ui;
+    CDbAccess db;
+    db.SetUserInterface(&ui);
+    // Without a user name the data source's own account applies; the typed
+    // password, wrong for it, must not be sent.
+    db.SetUserName("");
+    db.SetPassword("wrong");
+    EXPECT_TRUE(db.Connect("Stored Credentials"));
+    EXPECT_TRUE(ui.m_errors.empty());
+
+    db.SetUserName("keeper");
+    EXPECT_FALSE(db.Connect("Stored Credentials"));
+    EXPECT_FALSE(db.IsOpen());
+    ASSERT_EQ(ui.m_errors.size(), 1u);
+    EXPECT_NE(ui.m_errors[0].find("keeper"), std::string::npos) << ui.m_errors[0];
+
+    db.SetPassword("right");
+    EXPECT_TRUE(db.Connect("Stored Credentials"));
+    EXPECT_EQ(ui.m_errors.size(), 1u);
+}
+
+TEST(DbAccessConnectTest, MessagesLoseTrailingLineEnds)
+{
+    TestOdbcEnv();
+    // Nothing listens on port 1; the client library ends its message about
+    // that with a line feed.
+    const std::string refused = std::string("Driver={") + OdbcTestEnv::PostgresDriver() +
+                                "};Servername=127.0.0.1;Port=1;Database=x;Username=x";
+    SQLHENV env = SQL_NULL_HENV;
+    SQLHDBC dbc = SQL_NULL_HDBC;
+    SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
+    SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
+    SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(const_cast<char*>(refused.c_str())),
+                     SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+    const std::vector<std::string> records = DiagnosticRecords(SQL_HANDLE_DBC, dbc);
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+    SQLFreeHandle(SQL_HANDLE_ENV, env);
+    ASSERT_EQ(records.size(), 1u);
+    ASSERT_TRUE(records[0].ends_with('\n')) << records[0];
+
+    RecordingUi ui;
+    CDbAccess db;
+    db.SetUserInterface(&ui);
+    EXPECT_FALSE(db.DriverConnect(refused));
+    ASSERT_EQ(ui.m_errors.size(), 1u);
+    EXPECT_EQ(ui.m_errors[0], records[0].substr(0, records[0].find_last_not_of(" \t\r\n") + 1));
+}
+
+} // namespace

@@ -1,0 +1,231 @@
+#include "DbTestSupport.h"
+
+#include "PgServer.h"
+
+#include <array>
+#include <regex>
+#include <sqlext.h>
+#include <stdexcept>
+
+namespace
+{
+
+int g_nDataSources = 0;
+
+bool Succeeded(SQLRETURN rc)
+{
+    return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO;
+}
+
+SQLCHAR* Chars(const std::string& text)
+{
+    return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str()));
+}
+
+std::string Join(const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + '\n';
+    return text;
+}
+
+} // namespace
+
+std::string BackendName(Backend backend)
+{
+    return backend == Backend::Sqlite ? "SQLite" : "PostgreSQL";
+}
+
+OdbcTestEnv& TestOdbcEnv()
+{
+    static OdbcTestEnv env;
+    return env;
+}
+
+TestDatabase::TestDatabase(Backend backend) : m_backend(backend)
+{
+    OdbcTestEnv& env = TestOdbcEnv();
+    m_strDsn = "Test Database " + std::to_string(++g_nDataSources);
+    if (backend == Backend::Sqlite)
+    {
+        m_dir = std::make_unique<TempDir>();
+        env.AddSqliteDataSource(m_strDsn, *m_dir / "sensors.db");
+    }
+    else
+    {
+        PgServer& server = PgServer::Shared();
+        env.AddPostgresDataSource(m_strDsn, server.Port(), server.CreateDatabase(),
+                                  PgServer::User());
+    }
+}
+
+std::string TestDatabase::DbmsName() const
+{
+    return m_backend == Backend::Sqlite ? "SQLite" : "PostgreSQL";
+}
+
+std::vector<std::string> DiagnosticRecords(SQLSMALLINT type, SQLHANDLE handle)
+{
+    std::vector<std::string> records;
+    for (SQLSMALLINT record = 1;; ++record)
+    {
+        std::array<SQLCHAR, 6> state{};
+        SQLINTEGER native = 0;
+        std::array<SQLCHAR, 4096> message{};
+        SQLSMALLINT length = 0;
+        if (!Succeeded(SQLGetDiagRec(type, handle, record, state.data(), &native, message.data(),
+                                     static_cast<SQLSMALLINT>(message.size()), &length)))
+            return records;
+        records.emplace_back(reinterpret_cast<const char*>(message.data()));
+    }
+}
+
+RawOdbc::RawOdbc(const std::string& connectionString)
+{
+    SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &m_hEnv);
+    SQLSetEnvAttr(m_hEnv, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    SQLAllocHandle(SQL_HANDLE_DBC, m_hEnv, &m_hDbc);
+    if (!Succeeded(SQLDriverConnect(m_hDbc, nullptr, Chars(connectionString), SQL_NTS, nullptr, 0,
+                                    nullptr, SQL_DRIVER_NOPROMPT)))
+    {
+        const std::string text = Join(DiagnosticRecords(SQL_HANDLE_DBC, m_hDbc));
+        SQLFreeHandle(SQL_HANDLE_DBC, m_hDbc);
+        SQLFreeHandle(SQL_HANDLE_ENV, m_hEnv);
+        throw std::runtime_error("test connection to " + connectionString + " failed: " + text);
+    }
+}
+
+RawOdbc::~RawOdbc()
+{
+    if (m_hStmt != SQL_NULL_HSTMT)
+        SQLFreeHandle(SQL_HANDLE_STMT, m_hStmt);
+    SQLDisconnect(m_hDbc);
+    SQLFreeHandle(SQL_HANDLE_DBC, m_hDbc);
+    SQLFreeHandle(SQL_HANDLE_ENV, m_hEnv);
+}
+
+void RawOdbc::Open(const std::string& sql)
+{
+    if (m_hStmt != SQL_NULL_HSTMT)
+        SQLFreeHandle(SQL_HANDLE_STMT, m_hStmt);
+    SQLAllocHandle(SQL_HANDLE_STMT, m_hDbc, &m_hStmt);
+    const SQLRETURN rc = SQLExecDirect(m_hStmt, Chars(sql), SQL_NTS);
+    if (!Succeeded(rc) && rc != SQL_NO_DATA)
+        throw std::runtime_error("test statement " + sql +
+                                 " failed: " + Join(DiagnosticRecords(SQL_HANDLE_STMT, m_hStmt)));
+}
+
+void RawOdbc::Exec(const std::string& sql)
+{
+    Open(sql);
+}
+
+std::vector<RawOdbc::Row> RawOdbc::Query(const std::string& sql)
+{
+    Open(sql);
+    SQLSMALLINT columns = 0;
+    SQLNumResultCols(m_hStmt, &columns);
+    std::vector<Row> rows;
+    while (Succeeded(SQLFetch(m_hStmt)))
+    {
+        Row row;
+        for (SQLUSMALLINT column = 1; column <= columns; ++column)
+        {
+            std::array<char, 65536> buffer{};
+            SQLLEN indicator = 0;
+            SQLGetData(m_hStmt, column, SQL_C_CHAR, buffer.data(),
+                       static_cast<SQLLEN>(buffer.size()), &indicator);
+            if (indicator == SQL_NULL_DATA)
+                row.emplace_back(std::nullopt);
+            else
+                row.emplace_back(std::string(buffer.data()));
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+std::vector<std::string> RawOdbc::FailingExec(const std::string& sql)
+{
+    if (m_hStmt != SQL_NULL_HSTMT)
+        SQLFreeHandle(SQL_HANDLE_STMT, m_hStmt);
+    SQLAllocHandle(SQL_HANDLE_STMT, m_hDbc, &m_hStmt);
+    if (Succeeded(SQLExecDirect(m_hStmt, Chars(sql), SQL_NTS)))
+        throw std::runtime_error("test statement " + sql + " did not fail");
+    return DiagnosticRecords(SQL_HANDLE_STMT, m_hStmt);
+}
+
+bool RecordingUi::ReportOdbcError(const std::string& diagnostics)
+{
+    m_errors.push_back(diagnostics);
+    return m_bCancelErrors;
+}
+
+bool RecordingUi::AskLogin(std::string& userName, std::string& password)
+{
+    m_loginsShown.emplace_back(userName, password);
+    if (!m_login)
+        return false;
+    userName = m_login->first;
+    password = m_login->second;
+    return true;
+}
+
+void RecordingUi::ShowMessage(const std::string& text)
+{
+    m_messages.push_back(text);
+}
+
+void RecordingUi::ChooseDriver(const std::vector<std::string>&, std::string& driver, bool&)
+{
+    ++m_nDriverChoices;
+    driver.clear();
+}
+
+bool RecordingUi::EditDriverSettings(const std::string&, std::string&,
+                                     std::vector<std::pair<std::string, std::string>>&)
+{
+    return false;
+}
+
+FakeClock::FakeClock(const CivilTime& now) : m_now(now)
+{
+    CClock::Install(this);
+}
+
+FakeClock::~FakeClock()
+{
+    CClock::Install(nullptr);
+}
+
+StatementTrace::StatementTrace()
+{
+    const std::string file = (m_dir / "trace.log").string();
+    SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &m_hEnv);
+    SQLSetEnvAttr(m_hEnv, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    SQLAllocHandle(SQL_HANDLE_DBC, m_hEnv, &m_hDbc);
+    if (!Succeeded(SQLSetConnectAttr(m_hDbc, SQL_ATTR_TRACEFILE, Chars(file), SQL_NTS)) ||
+        !Succeeded(SQLSetConnectAttr(m_hDbc, SQL_ATTR_TRACE,
+                                     reinterpret_cast<SQLPOINTER>(SQL_OPT_TRACE_ON), 0)))
+        throw std::runtime_error("cannot trace the driver manager");
+}
+
+StatementTrace::~StatementTrace()
+{
+    SQLSetConnectAttr(m_hDbc, SQL_ATTR_TRACE, reinterpret_cast<SQLPOINTER>(SQL_OPT_TRACE_OFF), 0);
+    SQLFreeHandle(SQL_HANDLE_DBC, m_hDbc);
+    SQLFreeHandle(SQL_HANDLE_ENV, m_hEnv);
+}
+
+std::vector<std::string> StatementTrace::Statements() const
+{
+    // The driver manager writes the text of each statement on one line as
+    // "SQL = [text][length = n]".
+    static const std::regex kLine(R"(\tSQL = \[(.*)\]\[length = -?\d+\])");
+    const std::string log = ReadFileBytes(m_dir / "trace.log");
+    std::vector<std::string> statements;
+    for (std::sregex_iterator it(log.begin(), log.end(), kLine), end; it != end; ++it)
+        statements.push_back((*it)[1].str());
+    return statements;
+}

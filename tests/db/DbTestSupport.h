@@ -1,0 +1,130 @@
+#pragma once
+
+#include "Clock.h"
+#include "DbUserInterface.h"
+#include "OdbcTestEnv.h"
+#include "TempDir.h"
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <sql.h>
+#include <string>
+#include <utility>
+#include <vector>
+
+// The two real drivers the program is used with.
+enum class Backend
+{
+    Sqlite,
+    Postgres,
+};
+
+std::string BackendName(Backend backend);
+
+// The configuration every test of this process shares; created before any
+// ODBC call.
+OdbcTestEnv& TestOdbcEnv();
+
+// A fresh, empty database behind a data source name of its own.
+class TestDatabase
+{
+public:
+    explicit TestDatabase(Backend backend);
+
+    Backend GetBackend() const { return m_backend; }
+    const std::string& Dsn() const { return m_strDsn; }
+    // The DBMS name the driver reports.
+    std::string DbmsName() const;
+
+private:
+    Backend m_backend;
+    std::string m_strDsn;
+    std::unique_ptr<TempDir> m_dir;
+};
+
+// A plain ODBC connection of the test's own, to set up and inspect tables
+// without going through the code under test. Failures throw with the
+// driver's messages.
+class RawOdbc
+{
+public:
+    using Row = std::vector<std::optional<std::string>>; // nullopt for NULL
+
+    explicit RawOdbc(const std::string& connectionString);
+    ~RawOdbc();
+    RawOdbc(const RawOdbc&) = delete;
+    RawOdbc& operator=(const RawOdbc&) = delete;
+
+    void Exec(const std::string& sql);
+    // Every row of the result as text.
+    std::vector<Row> Query(const std::string& sql);
+    // Runs sql, expecting it to fail; returns the statement's diagnostic
+    // messages, one per record.
+    std::vector<std::string> FailingExec(const std::string& sql);
+    SQLHSTMT Statement() const { return m_hStmt; }
+    // Runs sql and leaves its result open on Statement().
+    void Open(const std::string& sql);
+
+private:
+    SQLHENV m_hEnv = SQL_NULL_HENV;
+    SQLHDBC m_hDbc = SQL_NULL_HDBC;
+    SQLHSTMT m_hStmt = SQL_NULL_HSTMT;
+};
+
+// Every diagnostic message of a handle, one per record.
+std::vector<std::string> DiagnosticRecords(SQLSMALLINT type, SQLHANDLE handle);
+
+// Stands in for the person at the screen and remembers what was shown.
+class RecordingUi : public IDbUserInterface
+{
+public:
+    bool ReportOdbcError(const std::string& diagnostics) override;
+    bool AskLogin(std::string& userName, std::string& password) override;
+    void ShowMessage(const std::string& text) override;
+    void ChooseDriver(const std::vector<std::string>& drivers, std::string& driver,
+                      bool& system) override;
+    bool EditDriverSettings(const std::string& driver, std::string& name,
+                            std::vector<std::pair<std::string, std::string>>& attributes) override;
+
+    // Answers
+    bool m_bCancelErrors = false;
+    std::optional<std::pair<std::string, std::string>> m_login; // nullopt: Cancel
+
+    // What happened
+    std::vector<std::string> m_errors;
+    std::vector<std::string> m_messages;
+    std::vector<std::pair<std::string, std::string>> m_loginsShown;
+    int m_nDriverChoices = 0;
+};
+
+// Local time stands still at the given moment while the object lives.
+class FakeClock : public CClock
+{
+public:
+    explicit FakeClock(const CivilTime& now);
+    ~FakeClock() override;
+    CivilTime LocalNow() const override { return m_now; }
+
+private:
+    CivilTime m_now;
+};
+
+// Records the SQL text of every statement this process sends while it
+// lives, as the driver manager hands it to the driver.
+class StatementTrace
+{
+public:
+    StatementTrace();
+    ~StatementTrace();
+    StatementTrace(const StatementTrace&) = delete;
+    StatementTrace& operator=(const StatementTrace&) = delete;
+    std::vector<std::string> Statements() const;
+
+private:
+    TempDir m_dir;
+    // Tracing is switched for the whole driver manager through any
+    // connection handle.
+    SQLHENV m_hEnv = SQL_NULL_HENV;
+    SQLHDBC m_hDbc = SQL_NULL_HDBC;
+};

@@ -1,0 +1,299 @@
+#include "SensorDatabase.h"
+
+#include "DbTestSupport.h"
+#include "Sensor.h"
+
+#include <gtest/gtest.h>
+#include <sqlext.h>
+
+namespace
+{
+
+CSensor MakeSensor(const std::string& host, int port, int slot, const std::string& unit = "°C",
+                   const std::string& description = "")
+{
+    CSensor sensor;
+    sensor.m_strAddress = host;
+    sensor.m_nPort = static_cast<std::uint16_t>(port);
+    sensor.m_nSensorNo = slot;
+    sensor.m_strUnit = unit;
+    sensor.m_strDescription = description;
+    return sensor;
+}
+
+class SensorDatabaseTest : public ::testing::TestWithParam<Backend>
+{
+protected:
+    void SetUp() override { m_sdb.m_strDataSource = m_database.Dsn(); }
+
+    RawOdbc Raw() const { return RawOdbc("DSN=" + m_database.Dsn()); }
+    size_t RowCount(const std::string& table) const
+    {
+        return Raw().Query("SELECT * FROM " + table).size();
+    }
+
+    TestDatabase m_database{GetParam()};
+    RecordingUi m_ui;
+    CSensorDatabase m_sdb{m_ui};
+};
+
+const std::vector<std::string> kBothTables = {"Sensors", "Recording"};
+
+TEST_P(SensorDatabaseTest, OpeningCreatesMissingTablesOnlyOnce)
+{
+    ASSERT_TRUE(m_sdb.OpenDatabase(false));
+    EXPECT_TRUE(m_sdb.m_db.IsOpen());
+    EXPECT_EQ(m_sdb.CreatedTables(), kBothTables);
+    EXPECT_STREQ(m_sdb.m_pszSensorsTable, "Sensors");
+    EXPECT_STREQ(m_sdb.m_pszRecordingTable, "Recording");
+    // Every column is there under its name.
+    EXPECT_TRUE(
+        Raw().Query("SELECT SensorID, Host, Port, Slot, Unit, Location FROM Sensors").empty());
+    EXPECT_TRUE(Raw().Query("SELECT Reading, Calendar, Clock, SensorID FROM Recording").empty());
+
+    m_sdb.m_db.Close();
+    ASSERT_TRUE(m_sdb.OpenDatabase(false));
+    EXPECT_TRUE(m_sdb.CreatedTables().empty());
+    // Opening while open starts over on a new connection.
+    ASSERT_TRUE(m_sdb.OpenDatabase(false));
+    EXPECT_TRUE(m_sdb.CreatedTables().empty());
+    EXPECT_TRUE(m_ui.m_errors.empty());
+    EXPECT_TRUE(m_ui.m_messages.empty());
+}
+
+TEST_P(SensorDatabaseTest, ExistingTablesCountWhateverTheirLetterCase)
+{
+    // Unquoted, the server folds this name to lower case; the embedded
+    // driver keeps it as written.
+    Raw().Exec("CREATE TABLE SENSORS (SensorID INT, Host VARCHAR(64), Port INT, Slot INT, Unit "
+               "VARCHAR(32), Location VARCHAR(80))");
+    Raw().Exec("INSERT INTO SENSORS VALUES (5, 'kept.example', 80, 1, 'hPa', 'Dach')");
+    ASSERT_TRUE(m_sdb.OpenDatabase(false));
+    EXPECT_EQ(m_sdb.CreatedTables(), std::vector<std::string>{"Recording"});
+    EXPECT_EQ(m_sdb.RegisterSensor(MakeSensor("kept.example", 80, 1)), 5);
+    EXPECT_EQ(m_sdb.RegisterSensor(MakeSensor("new.example", 80, 1)), 6);
+
+    TestDatabase other(GetParam());
+    RawOdbc("DSN=" + other.Dsn())
+        .Exec("CREATE TABLE recording (Reading FLOAT, Calendar DATE, "
+              "Clock TIME, SensorID INT)");
+    m_sdb.m_strDataSource = other.Dsn();
+    ASSERT_TRUE(m_sdb.OpenDatabase(false));
+    EXPECT_EQ(m_sdb.CreatedTables(), std::vector<std::string>{"Sensors"});
+    EXPECT_TRUE(m_ui.m_errors.empty());
+}
+
+TEST_P(SensorDatabaseTest, LoginDialogWhenQuickConnectIsOff)
+{
+    m_sdb.m_bQuickConnect = false;
+    m_sdb.m_strUserName = "remembered";
+    ASSERT_FALSE(m_sdb.OpenDatabase(false)) << "login cancelled";
+    EXPECT_FALSE(m_sdb.m_db.IsOpen());
+    ASSERT_EQ(m_ui.m_loginsShown.size(), 1u);
+    EXPECT_EQ(m_ui.m_loginsShown[0], std::make_pair(std::string("remembered"), std::string()));
+    EXPECT_TRUE(m_ui.m_errors.empty());
+    EXPECT_TRUE(m_ui.m_messages.empty());
+
+    // An empty user name connects with what the data source holds.
+    m_ui.m_login = std::make_pair(std::string(), std::string("typed"));
+    ASSERT_TRUE(m_sdb.OpenDatabase(false));
+    EXPECT_EQ(m_sdb.m_strUserName, "");
+    EXPECT_EQ(m_sdb.m_strPassword, "typed");
+    ASSERT_TRUE(m_sdb.OpenDatabase(false));
+    ASSERT_EQ(m_ui.m_loginsShown.size(), 3u);
+    EXPECT_EQ(m_ui.m_loginsShown[2], std::make_pair(std::string(), std::string("typed")));
+}
+
+TEST_P(SensorDatabaseTest, SensorsAreNumberedByPointAndKeepTheirNumber)
+{
+    ASSERT_TRUE(m_sdb.OpenDatabase(false));
+    EXPECT_EQ(m_sdb.RegisterSensor(MakeSensor("10.0.0.1", 80, 0, "°C", "Keller")), 1);
+    EXPECT_EQ(m_sdb.RegisterSensor(MakeSensor("10.0.0.1", 80, 1)), 2);
+    Raw().Exec("INSERT INTO Sensors (SensorID, Host, Port, Slot, Unit, Location) VALUES "
+               "(7, 'gap.example', 80, 0, '', '')");
+    EXPECT_EQ(m_sdb.RegisterSensor(MakeSensor("10.0.0.1", 8080, 0)), 8) << "other port";
+    EXPECT_EQ(m_sdb.RegisterSensor(MakeSensor("10.0.0.2", 80, 0)), 9) << "other host";
+
+    // Unit and description do not make a point; they follow the latest.
+    EXPECT_EQ(m_sdb.RegisterSensor(MakeSensor("10.0.0.1", 80, 0, "%rF", "Dachboden")), 1);
+    const auto rows = Raw().Query("SELECT Unit, Location FROM Sensors WHERE SensorID = 1");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][0], "%rF");
+    EXPECT_EQ(rows[0][1], "Dachboden");
+    EXPECT_EQ(RowCount("Sensors"), 5u);
+    EXPECT_TRUE(m_ui.m_errors.empty());
+}
+
+TEST_P(SensorDatabaseTest, QuotesInTextsAreStoredAsTyped)
+{
+    ASSERT_TRUE(m_sdb.OpenDatabase(false));
+    const CSensor tricky =
+        MakeSensor("o'brien.example", 80, 3, "it's", "'); DELETE FROM Sensors; --");
+    ASSERT_EQ(m_sdb.RegisterSensor(tricky), 1);
+    ASSERT_EQ(m_sdb.RegisterSensor(MakeSensor("o'brien.example", 80, 3, "'", "''")), 1);
+    ASSERT_EQ(m_sdb.RegisterSensor(tricky), 1);
+
+    const auto rows = Raw().Query("SELECT SensorID, Host, Unit, Location FROM Sensors");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][1], "o'brien.example");
+    EXPECT_EQ(rows[0][2], "it's");
+    EXPECT_EQ(rows[0][3], "'); DELETE FROM Sensors; --");
+    EXPECT_TRUE(m_ui.m_errors.empty());
+}
+
+TEST_P(SensorDatabaseTest, ReadingsCarryValueLocalDateAndTime)
+{
+    const FakeClock clock({2005, 3, 7, 9, 5, 3});
+    ASSERT_TRUE(m_sdb.OpenDatabase(false));
+    ASSERT_TRUE(m_sdb.StoreReading(1, 21.3f));
+    ASSERT_TRUE(m_sdb.StoreReading(2, -5.25f));
+    ASSERT_TRUE(m_sdb.StoreMissingReading(3));
+
+    RawOdbc raw("DSN=" + m_database.Dsn());
+    raw.Open("SELECT Reading, Calendar, Clock, SensorID FROM Recording ORDER BY SensorID");
+    const SQLHSTMT stmt = raw.Statement();
+    struct Stored
+    {
+        double reading = 0;
+        SQLLEN readingIndicator = 0;
+        SQL_DATE_STRUCT date{};
+        SQL_TIME_STRUCT time{};
+        SQLINTEGER id = 0;
+    };
+    std::vector<Stored> stored;
+    while (SQL_SUCCEEDED(SQLFetch(stmt)))
+    {
+        Stored row;
+        SQLLEN indicator = 0;
+        SQLGetData(stmt, 1, SQL_C_DOUBLE, &row.reading, 0, &row.readingIndicator);
+        ASSERT_TRUE(SQL_SUCCEEDED(SQLGetData(stmt, 2, SQL_C_TYPE_DATE, &row.date, 0, &indicator)));
+        ASSERT_TRUE(SQL_SUCCEEDED(SQLGetData(stmt, 3, SQL_C_TYPE_TIME, &row.time, 0, &indicator)));
+        SQLGetData(stmt, 4, SQL_C_SLONG, &row.id, 0, &indicator);
+        stored.push_back(row);
+    }
+    ASSERT_EQ(stored.size(), 3u);
+    // Six decimals of the single-precision value: 21.3f is 21.2999992...
+    EXPECT_EQ(stored[0].reading, 21.299999);
+    EXPECT_EQ(stored[1].reading, -5.25);
+    EXPECT_EQ(stored[2].readingIndicator, SQL_NULL_DATA);
+    for (int i = 0; i < 3; ++i)
+    {
+        EXPECT_EQ(stored[i].id, i + 1);
+        EXPECT_EQ(stored[i].date.year, 2005);
+        EXPECT_EQ(stored[i].date.month, 3);
+        EXPECT_EQ(stored[i].date.day, 7);
+        EXPECT_EQ(stored[i].time.hour, 9);
+        EXPECT_EQ(stored[i].time.minute, 5);
+        EXPECT_EQ(stored[i].time.second, 3);
+    }
+    const auto text = raw.Query("SELECT Calendar, Clock FROM Recording WHERE SensorID = 3");
+    ASSERT_EQ(text.size(), 1u);
+    EXPECT_EQ(text[0][0], "2005-03-07");
+    EXPECT_EQ(text[0][1], "09:05:03");
+}
+
+TEST_P(SensorDatabaseTest, StatementsAreWrittenExactly)
+{
+    const FakeClock clock({2005, 3, 7, 14, 5, 9});
+    const StatementTrace trace;
+    ASSERT_TRUE(m_sdb.OpenDatabase(false));
+    const CSensor sensor = MakeSensor("device.example", 8080, 2, "°C", "Keller");
+    ASSERT_EQ(m_sdb.RegisterSensor(sensor), 1);
+    ASSERT_EQ(m_sdb.RegisterSensor(sensor), 1);
+    ASSERT_TRUE(m_sdb.StoreReading(3, 21.5f));
+    ASSERT_TRUE(m_sdb.StoreMissingReading(3));
+
+    const std::vector<std::string> expected = {
+        "CREATE TABLE Sensors (SensorID INT, Host VARCHAR( 64 ), Port INT, Slot INT, Unit "
+        "VARCHAR( 32 ), Location VARCHAR( 80 ))",
+        "CREATE TABLE Recording (Reading FLOAT, Calendar DATE, Clock TIME, SensorID INT)",
+        "SELECT SensorID FROM Sensors WHERE Host='device.example' AND Port=8080 AND Slot=2",
+        "SELECT MAX( SensorID ) FROM Sensors",
+        "INSERT INTO Sensors (SensorID, Host, Port, Slot, Unit, Location) VALUES ( 1, "
+        "'device.example', 8080, 2, '°C', 'Keller' )",
+        "SELECT SensorID FROM Sensors WHERE Host='device.example' AND Port=8080 AND Slot=2",
+        "UPDATE Sensors SET Unit='°C', Location='Keller' WHERE SensorID=1",
+        "INSERT INTO Recording (Reading, Calendar, Clock, SensorID) VALUES ( 21.500000, {d "
+        "'2005-03-07'}, {t '14:05:09'}, 3 )",
+        "INSERT INTO Recording (Reading, Calendar, Clock, SensorID) VALUES ( NULL, {d "
+        "'2005-03-07'}, {t '14:05:09'}, 3 )",
+    };
+    EXPECT_EQ(trace.Statements(), expected);
+
+    // The bytes of a unit outside ASCII arrive unchanged.
+    const auto rows = Raw().Query("SELECT Unit FROM Sensors");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][0], "°C");
+}
+
+TEST_P(SensorDatabaseTest, FailingStatementsGiveMinusOneOrFalse)
+{
+    ASSERT_TRUE(m_sdb.OpenDatabase(false));
+    ASSERT_EQ(m_sdb.RegisterSensor(MakeSensor("a.example", 80, 0)), 1);
+
+    // Refusing updates leaves registration working and silent.
+    Raw().Exec(GetParam() == Backend::Sqlite
+                   ? "CREATE TRIGGER refuse BEFORE UPDATE ON Sensors BEGIN SELECT RAISE(ABORT, "
+                     "'refused'); END"
+                   : "CREATE FUNCTION refuse() RETURNS trigger AS $$ BEGIN RAISE EXCEPTION "
+                     "'refused'; END $$ LANGUAGE plpgsql; CREATE TRIGGER refuse BEFORE UPDATE "
+                     "ON Sensors FOR EACH ROW EXECUTE FUNCTION refuse()");
+    EXPECT_EQ(m_sdb.RegisterSensor(MakeSensor("a.example", 80, 0, "new unit")), 1);
+    EXPECT_TRUE(m_ui.m_errors.empty());
+    EXPECT_FALSE(m_sdb.m_db.m_bQuiet);
+    EXPECT_EQ(Raw().Query("SELECT Unit FROM Sensors")[0][0], "°C");
+
+    // No next number beyond the largest INT: refused, nothing inserted.
+    Raw().Exec("INSERT INTO Sensors (SensorID, Host, Port, Slot, Unit, Location) VALUES "
+               "(2147483647, 'top.example', 80, 0, '', '')");
+    EXPECT_EQ(m_sdb.RegisterSensor(MakeSensor("b.example", 80, 0)), -1);
+    EXPECT_EQ(RowCount("Sensors"), 2u);
+
+    Raw().Exec("DROP TABLE Recording");
+    EXPECT_FALSE(m_sdb.StoreReading(1, 1.0f));
+    EXPECT_FALSE(m_sdb.StoreMissingReading(1));
+    EXPECT_EQ(m_ui.m_errors.size(), 2u);
+    Raw().Exec("DROP TABLE Sensors");
+    EXPECT_EQ(m_sdb.RegisterSensor(MakeSensor("a.example", 80, 0)), -1);
+    EXPECT_EQ(m_ui.m_errors.size(), 3u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, SensorDatabaseTest,
+                         ::testing::Values(Backend::Sqlite, Backend::Postgres),
+                         [](const auto& info) { return BackendName(info.param); });
+
+TEST(SensorDatabaseOpenTest, UndefinedDataSourceIsNamedOrOfferedForCreation)
+{
+    TestOdbcEnv();
+    RecordingUi ui;
+    CSensorDatabase sdb(ui);
+    sdb.m_strDataSource = "No Such Source";
+    EXPECT_FALSE(sdb.OpenDatabase(false));
+    EXPECT_EQ(ui.m_messages,
+              std::vector<std::string>{"Die angegebene Datenquelle existiert nicht."});
+    EXPECT_EQ(ui.m_nDriverChoices, 0);
+
+    // Creation declined: no further message.
+    EXPECT_FALSE(sdb.OpenDatabase(true));
+    EXPECT_EQ(ui.m_messages.size(), 1u);
+    EXPECT_EQ(ui.m_nDriverChoices, 1);
+    EXPECT_FALSE(sdb.m_db.IsOpen());
+    EXPECT_TRUE(ui.m_errors.empty());
+}
+
+TEST(SensorDatabaseOpenTest, DataSourceWithoutItsDriverFailsWithTheDiagnostic)
+{
+    OdbcTestEnv& env = TestOdbcEnv();
+    env.AddDriver("Removed Driver", "/nonexistent/libremoved.so");
+    env.AddDataSource("Driverless", "Removed Driver", {});
+    RecordingUi ui;
+    CSensorDatabase sdb(ui);
+    sdb.m_strDataSource = "Driverless";
+    EXPECT_FALSE(sdb.OpenDatabase(false));
+    EXPECT_FALSE(sdb.m_db.IsOpen());
+    EXPECT_TRUE(ui.m_messages.empty());
+    ASSERT_EQ(ui.m_errors.size(), 1u);
+    EXPECT_NE(ui.m_errors[0].find("/nonexistent/libremoved.so"), std::string::npos);
+}
+
+} // namespace
