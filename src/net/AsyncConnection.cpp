@@ -7,6 +7,7 @@
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -17,6 +18,8 @@
 
 namespace
 {
+
+constexpr int kOpensPerPass = 25;
 
 bool HasLetter(const std::string& text)
 {
@@ -78,6 +81,7 @@ CAsyncConnection::CAsyncConnection(std::string host, std::uint16_t port, int rel
 
 CAsyncConnection::~CAsyncConnection()
 {
+    CancelOpen();
     CloseSocket();
     // A walk that is about to visit this connection goes on with the next.
     for (List::iterator* cursor : Walks())
@@ -148,21 +152,6 @@ void CAsyncConnection::Connect()
 {
     if (m_nState != Waiting && m_nState != Failed && m_nState != Stopped)
         return;
-    if (m_nSocket < 0)
-    {
-        m_nSocket = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        if (m_nSocket < 0)
-        {
-            // Out of descriptors is passing: try again later like a failed lookup.
-            RecordError(MapSocketErrno(errno));
-            m_bRetryFailed = m_nFailedRetryTicks > 0;
-            m_nCountdownTicks = m_nFailedRetryTicks;
-            m_nState = Failed;
-            Notify();
-            return;
-        }
-        WatchSocket();
-    }
     if (HasLetter(m_strHost))
     {
         m_nState = Resolving;
@@ -180,15 +169,79 @@ void CAsyncConnection::Connect()
         return;
     }
     m_nState = Connecting;
-    StartConnect(address);
+    RequestOpen(address);
 }
 
-void CAsyncConnection::StartConnect(std::uint32_t address)
+QTimer* CAsyncConnection::Pacer()
 {
+    static QTimer* pacer = []
+    {
+        auto* timer = new QTimer;
+        timer->setInterval(0);
+        QObject::connect(timer, &QTimer::timeout, &CAsyncConnection::OpenPending);
+        return timer;
+    }();
+    return pacer;
+}
+
+std::deque<CAsyncConnection*>& CAsyncConnection::PendingOpens()
+{
+    static std::deque<CAsyncConnection*> pending;
+    return pending;
+}
+
+void CAsyncConnection::RequestOpen(std::uint32_t address)
+{
+    m_nPendingAddress = address;
+    m_bOpenPending = true;
+    PendingOpens().push_back(this);
+    if (!Pacer()->isActive())
+        Pacer()->start();
+}
+
+void CAsyncConnection::CancelOpen()
+{
+    if (!m_bOpenPending)
+        return;
+    m_bOpenPending = false;
+    std::deque<CAsyncConnection*>& pending = PendingOpens();
+    pending.erase(std::find(pending.begin(), pending.end(), this));
+}
+
+void CAsyncConnection::OpenPending()
+{
+    // A few sockets per pass of the event loop: when a thousand devices are
+    // due in the same tick, the loop still answers between the batches.
+    std::deque<CAsyncConnection*>& pending = PendingOpens();
+    for (int opened = 0; opened < kOpensPerPass && !pending.empty(); ++opened)
+    {
+        CAsyncConnection* connection = pending.front();
+        pending.pop_front();
+        connection->m_bOpenPending = false;
+        connection->Open();
+    }
+    if (pending.empty())
+        Pacer()->stop();
+}
+
+void CAsyncConnection::Open()
+{
+    m_nSocket = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (m_nSocket < 0)
+    {
+        // Out of descriptors is passing: try again later like a failed lookup.
+        RecordError(MapSocketErrno(errno));
+        m_bRetryFailed = m_nFailedRetryTicks > 0;
+        m_nCountdownTicks = m_nFailedRetryTicks;
+        m_nState = Failed;
+        Notify();
+        return;
+    }
+    WatchSocket();
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
     peer.sin_port = htons(m_nPort);
-    peer.sin_addr.s_addr = address;
+    peer.sin_addr.s_addr = m_nPendingAddress;
     m_bConnectPending = true;
     m_pWriteNotifier->setEnabled(true);
     if (::connect(m_nSocket, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0 &&
@@ -207,7 +260,7 @@ void CAsyncConnection::OnHostResolved(int error, std::uint32_t address)
     }
     m_nState = Connecting;
     Notify();
-    StartConnect(address);
+    RequestOpen(address);
 }
 
 int CAsyncConnection::RecordError(int error)
@@ -283,6 +336,7 @@ void CAsyncConnection::Close(int nextState, int delayTicks)
     if (nextState > Stopped)
         nextState = Stopped;
     m_nCountdownTicks = delayTicks;
+    CancelOpen();
     // Cancelling a lookup is forgetting its id: the result, whenever it comes,
     // finds no connection waiting for it. (Aborting it inside Qt as well
     // would leak the callback of every aborted lookup.)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <list>
 #include <memory>
 #include <string>
@@ -9,6 +10,7 @@
 class CSensorChannel;
 class IChannelStatusSink;
 class QSocketNotifier;
+class QTimer;
 
 // What the event loop hands to the connections: a tick of the owner's 100 ms
 // timer, a readiness event of one socket, or the end of one host lookup.
@@ -101,7 +103,12 @@ private:
     void OnHostResolved(int error, std::uint32_t address);
     void Tick();
     void Fail(bool retry);
-    void StartConnect(std::uint32_t address);
+    static QTimer* Pacer();
+    static std::deque<CAsyncConnection*>& PendingOpens();
+    static void OpenPending();
+    void RequestOpen(std::uint32_t address);
+    void CancelOpen();
+    void Open();
     void CloseSocket();
     void WatchSocket();
     void OnReadable();
@@ -119,6 +126,8 @@ private:
     int m_nFailedRetryTicks;
     bool m_bRetryFailed = false;
     int m_nLookupId = -1;
+    bool m_bOpenPending = false;
+    std::uint32_t m_nPendingAddress = 0;
     bool m_bConnectPending = false;
     std::unique_ptr<QSocketNotifier> m_pReadNotifier;
     std::unique_ptr<QSocketNotifier> m_pWriteNotifier;

@@ -3,8 +3,13 @@
 #include "SocketError.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <memory>
+#include <netinet/in.h>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -243,14 +248,48 @@ TEST_F(DeviceConnectionTest, StopWhileLookupPendingCancelsIt)
     EXPECT_EQ(channel->GetStatusText(), "21.5 °C");
 }
 
+// A listener whose queue is full: further handshakes hang unanswered, as
+// they do towards a device that is switched off.
+class FullListener
+{
+public:
+    FullListener()
+    {
+        m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (bind(m_listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            listen(m_listener, 0) != 0 ||
+            getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            throw std::runtime_error("cannot listen on loopback");
+        port = ntohs(address.sin_port);
+        m_filler = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (connect(m_filler, reinterpret_cast<sockaddr*>(&address), length) != 0)
+            throw std::runtime_error("cannot fill the queue");
+    }
+    ~FullListener()
+    {
+        close(m_filler);
+        close(m_listener);
+    }
+    std::uint16_t port = 0;
+
+private:
+    int m_listener = -1;
+    int m_filler = -1;
+};
+
 TEST_F(DeviceConnectionTest, TimedOutConnectIsRetriedAfterOneTickWithoutItsText)
 {
-    // A refusing port keeps the attempt unconnected, as a timed-out one is.
-    SimulatedDevices sim({"127.0.0.1:0 refuse"});
-    auto channel = StartChannel(sim.Address(0), sim.Port(0));
+    FullListener device;
+    auto channel = StartChannel("127.0.0.1", device.port);
     const CDeviceConnection& connection = channel->m_connection;
+    ASSERT_TRUE(PumpUntil([&] { return connection.Socket() >= 0; }));
+    PumpFor(50ms);
     ASSERT_EQ(connection.State(), CAsyncConnection::Connecting);
-    // The platform reports the attempt as timed out before the loop sees more.
+    // What the platform reports when it gives up on the handshake.
     CSocketMessage timedOut;
     timedOut.kind = CSocketMessage::Kind::SocketEvent;
     timedOut.handle = connection.Socket();
@@ -258,12 +297,12 @@ TEST_F(DeviceConnectionTest, TimedOutConnectIsRetriedAfterOneTickWithoutItsText)
     timedOut.error = SocketError::kTimedOut;
     CAsyncConnection::DispatchSocketMessage(timedOut);
     EXPECT_EQ(connection.State(), CAsyncConnection::Waiting);
+    EXPECT_EQ(connection.Socket(), -1);
     EXPECT_EQ(connection.LastError(), SocketError::kTimedOut);
     EXPECT_EQ(channel->GetStatusText(), "Verbindungsaufbau...");
     Tick();
     EXPECT_EQ(connection.State(), CAsyncConnection::Connecting);
-    ASSERT_TRUE(PumpUntil([&] { return connection.State() == CAsyncConnection::Waiting; }));
-    EXPECT_EQ(channel->GetStatusText(), "[10061] Verbindung abgewiesen");
+    EXPECT_EQ(channel->GetStatusText(), "Verbindungsaufbau...");
 }
 
 // Counts its ticks; may remove another connection while it is ticked.
