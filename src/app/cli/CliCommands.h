@@ -10,3 +10,4 @@ using CliArgs = std::span<const std::string>;
 int RunList(CliArgs args);
 int RunParse(CliArgs args);
 int RunPoll(CliArgs args);
+int RunDb(CliArgs args);

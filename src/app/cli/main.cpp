@@ -22,6 +22,12 @@ constexpr Command kCommands[] = {
     {"poll", "poll HOST PORT [--count N] [--timeout S]\n"
              "                       poll one device; print its states and each reply's slots",
      RunPoll},
+    {"db",
+     "db init [--dsn NAME] [--file PATH]\n"
+     "                       create a data source on the embedded driver\n"
+     "  db check [--dsn NAME] [--user NAME]\n"
+     "                       open a data source, create missing tables, print them",
+     RunDb},
 };
 
 void PrintHelp(std::FILE* to)

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "DbUserInterface.h"
+
+#include <optional>
+#include <string>
+#include <utility>
+
+// The database layer's questions answered without anyone at a screen: every
+// report goes to stderr and nothing waits for an answer.
+class CCliDbUserInterface : public IDbUserInterface
+{
+public:
+    // credentials: user name and password for a login; without them a login
+    // is declined.
+    explicit CCliDbUserInterface(
+        std::optional<std::pair<std::string, std::string>> credentials = std::nullopt);
+
+    bool ReportOdbcError(const std::string& diagnostics) override;
+    bool AskLogin(std::string& userName, std::string& password) override;
+    void ShowMessage(const std::string& text) override;
+    void ChooseDriver(const std::vector<std::string>& drivers, std::string& driver,
+                      bool& system) override;
+    bool EditDriverSettings(const std::string& driver, std::string& name,
+                            std::vector<std::pair<std::string, std::string>>& attributes) override;
+
+private:
+    std::optional<std::pair<std::string, std::string>> m_credentials;
+};
