@@ -528,6 +528,8 @@ bool SetupDataSource(std::string& dataSourceName, bool otherDriver, IDbUserInter
             if (!SQLConfigDataSource(nullptr, found->system ? ODBC_REMOVE_SYS_DSN : ODBC_REMOVE_DSN,
                                      found->driver.c_str(), removal.c_str()))
             {
+                // Without a setup routine nothing was removed; the old keywords
+                // must not outlive the old driver.
                 InstallerErrorText();
                 ConfigModeScope scope(found->system);
                 SQLRemoveDSNFromIni(dataSourceName.c_str());
@@ -540,7 +542,7 @@ bool SetupDataSource(std::string& dataSourceName, bool otherDriver, IDbUserInter
     snapshot.Scan("old", false);
     if (!SQLConfigDataSource(nullptr, request, driver.c_str(), attributes.c_str()))
     {
-        InstallerErrorText();
+        InstallerErrorText(); // dropped: a setup dialog of the driver reports for itself
         if (HasSetupRoutine(driver) ||
             !EditWithoutSetupRoutine(dataSourceName, driver, system, creating, ui))
             return false;
