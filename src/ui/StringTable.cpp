@@ -1,0 +1,103 @@
+#include "StringTable.h"
+
+#include <algorithm>
+#include <iterator>
+
+namespace
+{
+
+struct Entry
+{
+    unsigned id;
+    const char* text; // UTF-8
+};
+
+// Sorted by id.
+constexpr Entry kStrings[] = {
+    {129, "Tessaro - Messwerterfassung läuft."},
+    {192, "|Adresse|Port|Sensor|Einheit|Intervall|Beschreibung|Status"},
+    {224, "Fehler beim Initialisieren der OLE-Systembibliotheken."},
+    {226, "Die ausgewählte Datei entspricht nicht dem erwarteten Format."},
+    {227, "Die angegebene Datenquelle existiert nicht."},
+    {325, "Namensauflösung..."},
+    {326, "Verbindungsaufbau..."},
+    {328, "Nach Sensorgeräten suchen..."},
+    {329, "Verbindung getrennt"},
+    {330, "deaktiviert"},
+    {331, "Datenbankzugriff..."},
+    {332, "%d Werte, %d gültig, %d von heute"},
+    {32772, "Netzwerk nach Arveda-Sensorgeräten durchsuchen und automatisch zur Konfiguration "
+            "hinzufügen.\nNetzwerk durchsuchen"},
+    {32773, "Sensor im Netzwerk zur Konfigurationsliste hinzufügen.\nNeuer Sensor"},
+    {32774, "Sensoreigenschaften bearbeiten.\nSensoreigenschaften"},
+    {32775, "Schließt einzelne Sensoren von der Verwendung aus, ohne sie aus der Liste zu "
+            "entfernen.\nSensor (de-)aktivieren"},
+    {32778, "Fragt beim Verbinden mit der Datenbank nach Anmeldeinformationen."},
+    {32779, "Verhindert versehentliches Auswählen einer anderen Datenquelle.\nAuswahl sperren"},
+    {32780, "Name der zu verwendenden ODBC-Datenquelle.\nODBC-Datenquelle"},
+    {32781, "Einstellungen des ODBC-Treibers bearbeiten (Datei/Datenbank auswählen usw.).\n"
+            "ODBC-Einstellungen"},
+    {32786, "Schreibt die Messwerte des gewählten Sensors in eine Datei und stellt sie als "
+            "Diagramm dar.\nDatenreihe exportieren"},
+    {32787, "Schreibt Tageshöchst-, Durchschnitts- und Tiefstwerte des gewählten Sensors in eine "
+            "Datei und stellt sie als Diagramm dar.\nZusammenfassung exportieren"},
+    {32788, "Beginnt/beendet das Schreiben von Sensorwerten in die Datenbank.\n"
+            "Aufzeichnung Start/Stop"},
+    {32789, "Zeigt das Programmfenster wieder an."},
+    {32790, "Passt die Breite der Tabellenspalten an ihren Inhalt an."},
+    {32793, "Ermittelt die Anzahl aufgezeichneter Sensorwerte in der Datenbank.\n"
+            "Datenbank-Statistik"},
+    {32794, "Baut eine Web-Browser-Verbindung zum Gerät auf.\nWeb-Browser"},
+    {32796, "Die ODBC-Datenquelle unter gleichem Namen, aber mit anderem Treiber neu anlegen."},
+    {57344, "Tessaro"},
+    {57345, "Bereit"},
+    {57600, "Beginnt eine neue, leere Konfiguration.\nNeu"},
+    {57601, "Öffnet eine gespeicherte Konfiguration.\nÖffnen"},
+    {57603, "Speichert die Konfiguration.\nSpeichern"},
+    {57604, "Speichert die Konfiguration unter einem neuen Namen.\nSpeichern unter"},
+    {57616, "Öffnet diese Konfiguration."},
+    {57617, "Öffnet diese Konfiguration."},
+    {57618, "Öffnet diese Konfiguration."},
+    {57619, "Öffnet diese Konfiguration."},
+    {57632, "Markierte Elemente löschen.\nLöschen"},
+    {57634, "Kopiert die Markierung und überträgt sie in die Zwischenablage.\nKopieren"},
+    {57635, "Entfernt die Markierung und überträgt sie in die Zwischenablage.\nAusschneiden"},
+    {57637, "Fügt den Inhalt der Zwischenablage ein.\nEinfügen"},
+    {57642, "Markiert das gesamte Dokument.\nAlles markieren"},
+    {57643, "Gelöschte Elemente wiederherstellen.\nRückgängig"},
+    {57664, "Zeigt Versionsnummer und Copyright des Programms an.\nInfo"},
+    {57665, "Beendet das Programm; fragt, ob Änderungen gespeichert werden sollen.\nBeenden"},
+    {59137, "UF"},
+    {59138, "NUM"},
+    {59139, "RF"},
+    {59392, "Blendet die Symbolleiste ein oder aus.\nSymbolleiste ein/aus"},
+    {59393, "Blendet die Statusleiste ein oder aus.\nStatusleiste ein/aus"},
+};
+
+static_assert(std::is_sorted(std::begin(kStrings), std::end(kStrings),
+                             [](const Entry& a, const Entry& b) { return a.id < b.id; }));
+
+} // namespace
+
+QString LoadString(unsigned id)
+{
+    const auto* entry = std::lower_bound(std::begin(kStrings), std::end(kStrings), id,
+                                         [](const Entry& candidate, unsigned wanted)
+                                         { return candidate.id < wanted; });
+    if (entry == std::end(kStrings) || entry->id != id)
+        return {};
+    return QString::fromUtf8(entry->text);
+}
+
+QString CommandPrompt(unsigned id)
+{
+    const QString text = LoadString(id);
+    return text.left(text.indexOf(QLatin1Char('\n')));
+}
+
+QString CommandTooltip(unsigned id)
+{
+    const QString text = LoadString(id);
+    const qsizetype lf = text.indexOf(QLatin1Char('\n'));
+    return lf < 0 ? QString() : text.mid(lf + 1);
+}
