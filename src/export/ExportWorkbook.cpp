@@ -1,0 +1,356 @@
+#include "ExportWorkbook.h"
+
+#include "TextEncoding.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string_view>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+#include <xlsxwriter.h>
+
+namespace
+{
+
+constexpr const char* kDateTimeFormat = "yyyy-mm-dd hh:mm:ss";
+constexpr const char* kDateFormat = "yyyy-mm-dd";
+// What the spreadsheet application calls a new chart sheet.
+constexpr const char* kChartSheetName = "Diagramm1";
+
+// A field of the export file as the spreadsheet's text import reads it.
+struct CField
+{
+    enum Kind
+    {
+        Empty,
+        DateTime,
+        Date,
+        Number,
+        Text,
+    } kind = Empty;
+    lxw_datetime dateTime{};
+    double number = 0;
+};
+
+bool ReadDigits(std::string_view text, size_t position, size_t count, int& value)
+{
+    if (position + count > text.size())
+        return false;
+    value = 0;
+    for (size_t i = position; i < position + count; ++i)
+    {
+        if (text[i] < '0' || text[i] > '9')
+            return false;
+        value = value * 10 + (text[i] - '0');
+    }
+    return true;
+}
+
+int DaysInMonth(int year, int month)
+{
+    static constexpr std::array<int, 12> kDays = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : kDays[static_cast<size_t>(month - 1)];
+}
+
+// "yyyy-mm-dd" or "yyyy-mm-dd hh:mm:ss" of a real moment the spreadsheet can
+// hold (its calendar starts in 1900); anything else stays text.
+bool ParseDateTime(std::string_view text, CField& field)
+{
+    lxw_datetime& value = field.dateTime;
+    int second = 0;
+    if (!(text.size() == 10 || text.size() == 19) || !ReadDigits(text, 0, 4, value.year) ||
+        text[4] != '-' || !ReadDigits(text, 5, 2, value.month) || text[7] != '-' ||
+        !ReadDigits(text, 8, 2, value.day))
+        return false;
+    if (text.size() == 19 &&
+        (text[10] != ' ' || !ReadDigits(text, 11, 2, value.hour) || text[13] != ':' ||
+         !ReadDigits(text, 14, 2, value.min) || text[16] != ':' ||
+         !ReadDigits(text, 17, 2, second) || value.hour > 23 || value.min > 59 || second > 59))
+        return false;
+    if (value.year < 1900 || value.month < 1 || value.month > 12 || value.day < 1 ||
+        value.day > DaysInMonth(value.year, value.month))
+        return false;
+    value.sec = second;
+    field.kind = text.size() == 19 ? CField::DateTime : CField::Date;
+    return true;
+}
+
+// Digits with an optional minus and decimal point, as the export writes them.
+bool ParseNumber(std::string_view text, CField& field)
+{
+    size_t i = text.starts_with('-') ? 1 : 0;
+    const size_t intStart = i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+        ++i;
+    if (i == intStart)
+        return false;
+    if (i < text.size() && text[i] == '.')
+    {
+        const size_t fractionStart = ++i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+            ++i;
+        if (i == fractionStart)
+            return false;
+    }
+    if (i != text.size())
+        return false;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), field.number);
+    if (result.ec != std::errc())
+        return false;
+    field.kind = CField::Number;
+    return true;
+}
+
+CField ClassifyField(std::string_view text)
+{
+    CField field;
+    if (text.empty())
+        return field;
+    if (!ParseDateTime(text, field) && !ParseNumber(text, field))
+        field.kind = CField::Text;
+    return field;
+}
+
+size_t CharacterCount(std::string_view utf8)
+{
+    return static_cast<size_t>(
+        std::count_if(utf8.begin(), utf8.end(),
+                      [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+// How many characters the cell shows: dates in their formats, numbers in the
+// general format (shortest form), text as it is.
+size_t ShownWidth(const CField& field, std::string_view text)
+{
+    switch (field.kind)
+    {
+    case CField::Empty:
+        return 0;
+    case CField::DateTime:
+        return std::strlen(kDateTimeFormat);
+    case CField::Date:
+        return std::strlen(kDateFormat);
+    case CField::Number:
+    {
+        std::array<char, 32> digits{};
+        const auto result =
+            std::to_chars(digits.data(), digits.data() + digits.size(), field.number);
+        return static_cast<size_t>(result.ptr - digits.data());
+    }
+    case CField::Text:
+        break;
+    }
+    return CharacterCount(text);
+}
+
+// The name the text import gives the sheet: the file's name without its
+// extension, with the characters a sheet name may not hold replaced.
+std::string SheetNameFor(const std::string& exportPath)
+{
+    std::string name = DecodeLegacyText(std::filesystem::path(exportPath).stem().string());
+    std::replace_if(
+        name.begin(), name.end(), [](char c) { return std::strchr("[]:*?/\\", c) != nullptr; },
+        '_');
+    while (!name.empty() && name.front() == '\'')
+        name.erase(0, 1);
+    // At most 31 characters; a cut must not split a character.
+    size_t characters = 0, end = 0;
+    for (; end < name.size(); ++end)
+        if ((static_cast<unsigned char>(name[end]) & 0xC0) != 0x80 && ++characters > 31)
+            break;
+    name.erase(end);
+    while (!name.empty() && name.back() == '\'')
+        name.pop_back();
+    if (name.empty() || strcasecmp(name.c_str(), kChartSheetName) == 0)
+        name = "Tabelle1";
+    return name;
+}
+
+// A workbook given up half way is thrown away without being written.
+struct WorkbookDiscarder
+{
+    void operator()(lxw_workbook* workbook) const { lxw_workbook_free(workbook); }
+};
+
+} // namespace
+
+std::string CExportWorkbook::PathFor(const std::string& exportPath)
+{
+    std::filesystem::path path(exportPath);
+    // An export file that is itself called ".xlsx" must not be overwritten.
+    if (strcasecmp(path.extension().c_str(), ".xlsx") == 0)
+        return exportPath + ".xlsx";
+    return path.replace_extension(".xlsx").string();
+}
+
+bool CExportWorkbook::Write(const std::string& exportPath, bool summary)
+{
+    m_strPath = PathFor(exportPath);
+    m_strError.clear();
+    auto fail = [this](const std::string& reason)
+    {
+        m_strError = "Die Arbeitsmappe " + m_strPath + " konnte nicht erstellt werden: " + reason;
+        return false;
+    };
+
+    std::ifstream in(exportPath, std::ios::binary);
+    if (!in)
+        return fail(exportPath + ": " + std::strerror(errno));
+
+    // Written under a name of its own beside the target and renamed over it
+    // at the end, so that a failure never leaves half a workbook behind.
+    std::string temporary = m_strPath + ".XXXXXX";
+    const int fd = mkstemp(temporary.data());
+    if (fd < 0)
+        return fail(std::strerror(errno));
+    // The workbook gets the permissions any new file of the user gets.
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    close(fd);
+    struct TemporaryRemover
+    {
+        const std::string& path;
+        bool keep = false;
+        ~TemporaryRemover()
+        {
+            if (!keep)
+                std::remove(path.c_str());
+        }
+    } remover{temporary};
+
+    // Rows go to the file as they are written: a series may have a million.
+    lxw_workbook_options options{};
+    options.constant_memory = LXW_TRUE;
+    std::unique_ptr<lxw_workbook, WorkbookDiscarder> workbook(
+        workbook_new_opt(temporary.c_str(), &options));
+    if (!workbook)
+        return fail("libxlsxwriter");
+    const std::string sheetName = SheetNameFor(exportPath);
+    // The chart sheet goes in front of the data, as the automation put it.
+    lxw_chartsheet* chartSheet = workbook_add_chartsheet(workbook.get(), kChartSheetName);
+    lxw_worksheet* sheet = workbook_add_worksheet(workbook.get(), sheetName.c_str());
+    lxw_format* dateTimeFormat = workbook_add_format(workbook.get());
+    lxw_format* dateFormat = workbook_add_format(workbook.get());
+    if (!chartSheet || !sheet || !dateTimeFormat || !dateFormat)
+        return fail("libxlsxwriter");
+    format_set_num_format(dateTimeFormat, kDateTimeFormat);
+    format_set_num_format(dateFormat, kDateFormat);
+
+    std::array<size_t, 2> widths{};
+    std::string firstCell;
+    bool header = false;
+    lxw_row_t rows = 0;
+    std::string line;
+    while (std::getline(in, line))
+    {
+        if (line.ends_with('\r'))
+            line.pop_back();
+        if (rows == LXW_ROW_MAX)
+            return fail("mehr als " + std::to_string(LXW_ROW_MAX) + " Zeilen");
+        std::string_view rest = line;
+        for (lxw_col_t column = 0;; ++column)
+        {
+            const size_t tab = rest.find('\t');
+            const std::string_view text = rest.substr(0, tab);
+            if (column == LXW_COL_MAX)
+                return fail("mehr als " + std::to_string(LXW_COL_MAX) + " Spalten");
+            CField field = ClassifyField(text);
+            if (rows == 0 && column == 0)
+            {
+                firstCell = DecodeLegacyText(text);
+                // A file whose first line is not a reading has a header line.
+                header = field.kind != CField::DateTime && field.kind != CField::Date;
+            }
+            if (rows == 0 && header && field.kind != CField::Empty)
+                field.kind = CField::Text;
+
+            lxw_error error = LXW_NO_ERROR;
+            switch (field.kind)
+            {
+            case CField::Empty:
+                break;
+            case CField::DateTime:
+                error =
+                    worksheet_write_datetime(sheet, rows, column, &field.dateTime, dateTimeFormat);
+                break;
+            case CField::Date:
+                error = worksheet_write_datetime(sheet, rows, column, &field.dateTime, dateFormat);
+                break;
+            case CField::Number:
+                error = worksheet_write_number(sheet, rows, column, field.number, nullptr);
+                break;
+            case CField::Text:
+                error = worksheet_write_string(sheet, rows, column, DecodeLegacyText(text).c_str(),
+                                               nullptr);
+                break;
+            }
+            if (error != LXW_NO_ERROR)
+                return fail(lxw_strerror(error));
+            if (column < widths.size())
+                widths[column] = std::max(widths[column], ShownWidth(field, text));
+            if (tab == std::string_view::npos)
+                break;
+            rest.remove_prefix(tab + 1);
+        }
+        ++rows;
+    }
+    if (in.bad())
+        return fail(exportPath + ": " + std::strerror(errno));
+
+    // Fitted to the widest cell, with a little room as the fitting leaves.
+    for (lxw_col_t column = 0; column < widths.size(); ++column)
+        if (widths[column] > 0)
+            worksheet_set_column(sheet, column, column, static_cast<double>(widths[column]) + 1.5,
+                                 nullptr);
+
+    // The chart plots the columns of the used rows; a header line names the
+    // series. With nothing below the header, the series stay empty.
+    const lxw_row_t first = header ? 1 : 0;
+    const lxw_row_t last = std::max<lxw_row_t>(rows, first + 1) - 1;
+    lxw_chart* chart =
+        workbook_add_chart(workbook.get(), summary ? LXW_CHART_AREA : LXW_CHART_SCATTER_STRAIGHT);
+    if (!chart)
+        return fail("libxlsxwriter");
+    const lxw_col_t lastColumn = summary ? 3 : 1;
+    for (lxw_col_t column = 1; column <= lastColumn; ++column)
+    {
+        lxw_chart_series* series = chart_add_series(chart, nullptr, nullptr);
+        if (!series)
+            return fail("libxlsxwriter");
+        chart_series_set_categories(series, sheetName.c_str(), first, 0, last, 0);
+        chart_series_set_values(series, sheetName.c_str(), first, column, last, column);
+        if (header)
+            chart_series_set_name_range(series, sheetName.c_str(), 0, column);
+        if (!summary)
+            chart_series_set_marker_type(series, LXW_CHART_MARKER_NONE);
+    }
+    chart_axis_set_num_format(chart->x_axis, summary ? kDateFormat : "yyyy-mm-dd hh:mm");
+    if (firstCell.empty())
+        chart_title_off(chart);
+    else if (firstCell.starts_with('='))
+        // A leading "=" would make the text a formula; refer to the cell instead.
+        chart_title_set_name_range(chart, sheetName.c_str(), 0, 0);
+    else
+        chart_title_set_name(chart, firstCell.c_str());
+    if (chartsheet_set_chart(chartSheet, chart) != LXW_NO_ERROR)
+        return fail("libxlsxwriter");
+
+    const lxw_error closed = workbook_close(workbook.release());
+    if (closed != LXW_NO_ERROR)
+        return fail(lxw_strerror(closed));
+    if (std::rename(temporary.c_str(), m_strPath.c_str()) != 0)
+        return fail(std::strerror(errno));
+    remover.keep = true;
+    return true;
+}
