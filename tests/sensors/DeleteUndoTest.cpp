@@ -6,158 +6,120 @@
 namespace
 {
 
-class DeleteUndo : public ::testing::Test
+// Records named by one-letter addresses.
+class CLetterDoc : public COrbelDoc
 {
-protected:
-    DeleteUndo()
+public:
+    explicit CLetterDoc(std::string_view letters)
     {
-        for (const char* name : {"a", "b", "c", "d"})
+        for (const char letter : letters)
         {
             auto record = std::make_unique<CSensor>();
-            record->m_strAddress = name;
-            doc.AddSensor(record, true);
+            record->m_strAddress = letter;
+            AddSensor(record, true);
         }
     }
-    CSensor* At(const std::string& address)
-    {
-        for (const auto& record : doc.m_sensors)
-            if (record->m_strAddress == address)
-                return record.get();
-        ADD_FAILURE() << address << " is not in the list";
-        return nullptr;
-    }
-    static std::string Names(const SensorList& list)
-    {
-        std::string names;
-        for (const auto& record : list)
-            names += record->m_strAddress;
-        return names;
-    }
-    static std::string Names(const std::vector<CSensor*>& records)
-    {
-        std::string names;
-        for (const CSensor* record : records)
-            names += record->m_strAddress;
-        return names;
-    }
-    // Removes the named records of the list, given in this order, clearing
-    // the modified flag first.
-    int Remove(const std::string& names, bool keep)
+    // Removes the records of the letters, in this order, from an unmodified document.
+    int Remove(std::string_view letters, bool keep)
     {
         std::vector<CSensor*> records;
-        for (const char name : names)
-            records.push_back(At(std::string(1, name)));
-        doc.SetModifiedFlag(false);
-        return doc.RemoveSensors(records, keep);
+        for (const char letter : letters)
+            for (const auto& record : m_sensors)
+                if (record->m_strAddress[0] == letter)
+                    records.push_back(record.get());
+        SetModifiedFlag(false);
+        return RemoveSensors(records, keep);
     }
     std::string Undo()
     {
-        doc.SetModifiedFlag(false);
-        return Names(doc.UndoDelete());
+        SetModifiedFlag(false);
+        std::string letters;
+        for (const CSensor* record : UndoDelete())
+            letters += record->m_strAddress;
+        return letters;
     }
-
-    COrbelDoc doc;
+    static std::string Letters(const SensorList& list)
+    {
+        std::string letters;
+        for (const auto& record : list)
+            letters += record->m_strAddress;
+        return letters;
+    }
 };
 
 } // namespace
 
-TEST_F(DeleteUndo, UndoGivesBackOneDeletionAfterTheOtherNewestFirst)
+TEST(DeleteUndo, UndoGivesBackOneBatchAfterTheOtherNewestFirst)
 {
+    CLetterDoc doc("abcd");
     EXPECT_FALSE(doc.CanUndoDelete());
-    EXPECT_EQ(Remove("a", true), 1);
+    EXPECT_EQ(doc.Remove("a", true), 1);
     EXPECT_TRUE(doc.IsModified());
-    EXPECT_EQ(Remove("cb", true), 2);
+    EXPECT_EQ(doc.Remove("cb", true), 2);
     EXPECT_TRUE(doc.IsModified());
-    EXPECT_EQ(Names(doc.m_sensors), "d");
-    EXPECT_EQ(Names(doc.m_deleted), "acb");
+    EXPECT_EQ(CLetterDoc::Letters(doc.m_sensors), "d");
+    EXPECT_EQ(CLetterDoc::Letters(doc.m_deleted), "acb");
     EXPECT_EQ(doc.m_nNextBatch, 2);
-    EXPECT_TRUE(doc.CanUndoDelete());
 
-    // Restored records are appended, in the order they were deleted in.
-    EXPECT_EQ(Undo(), "cb");
+    // Appended again, in the order they were deleted in.
+    EXPECT_EQ(doc.Undo(), "cb");
     EXPECT_TRUE(doc.IsModified());
-    EXPECT_EQ(Names(doc.m_sensors), "dcb");
-    EXPECT_EQ(doc.m_nNextBatch, 1);
     EXPECT_TRUE(doc.CanUndoDelete());
-    EXPECT_EQ(Undo(), "a");
-    EXPECT_EQ(Names(doc.m_sensors), "dcba");
+    EXPECT_EQ(doc.Undo(), "a");
+    EXPECT_EQ(CLetterDoc::Letters(doc.m_sensors), "dcba");
     EXPECT_EQ(doc.m_nNextBatch, 0);
     EXPECT_FALSE(doc.CanUndoDelete());
-
-    EXPECT_EQ(Undo(), "");
+    EXPECT_EQ(doc.Undo(), "");
     EXPECT_FALSE(doc.IsModified());
-    EXPECT_EQ(Names(doc.m_sensors), "dcba");
     EXPECT_EQ(doc.m_nNextBatch, 0);
-
-    // Numbers are reused once their batch is back.
-    EXPECT_EQ(Remove("d", true), 1);
-    EXPECT_EQ(doc.m_deleted.front()->m_nDeleteBatch, 0);
-    EXPECT_EQ(Undo(), "d");
 }
 
-TEST_F(DeleteUndo, CutRecordsAreGoneForGood)
+TEST(DeleteUndo, CutIsForGoodAndRecordsOutsideTheListArePassedOver)
 {
-    EXPECT_EQ(Remove("b", true), 1);
-    EXPECT_EQ(Remove("ac", false), 2);
+    CLetterDoc doc("abcd");
+    doc.Remove("b", true);
+    EXPECT_EQ(doc.Remove("ac", false), 2);
     EXPECT_TRUE(doc.IsModified());
-    EXPECT_EQ(Names(doc.m_sensors), "d");
-    EXPECT_EQ(Names(doc.m_deleted), "b");
+    EXPECT_EQ(CLetterDoc::Letters(doc.m_deleted), "b");
     EXPECT_EQ(doc.m_nNextBatch, 1);
-    EXPECT_EQ(Undo(), "b");
+    EXPECT_EQ(doc.Undo(), "b");
+    EXPECT_EQ(CLetterDoc::Letters(doc.m_sensors), "db");
     EXPECT_FALSE(doc.CanUndoDelete());
-    EXPECT_EQ(Names(doc.m_sensors), "db");
 
-    // A cut without a delete before it leaves nothing to undo.
-    EXPECT_EQ(Remove("d", false), 1);
-    EXPECT_FALSE(doc.CanUndoDelete());
-    EXPECT_EQ(Names(doc.m_sensors), "b");
-}
-
-TEST_F(DeleteUndo, RecordsOutsideTheListArePassedOver)
-{
     CSensor stranger;
-    CSensor* const a = At("a");
-    CSensor* const b = At("b");
-    const std::vector<CSensor*> twice{a, &stranger, a, nullptr, b};
-    doc.SetModifiedFlag(false);
-    EXPECT_EQ(doc.RemoveSensors(twice, true), 2);
-    EXPECT_EQ(Names(doc.m_deleted), "ab");
-
-    // Nothing removed: no empty batch, and the document stays unmodified.
-    const std::vector<CSensor*> gone{a, &stranger};
-    for (bool keep : {true, false})
+    CSensor* const d = doc.m_sensors.front().get();
+    const std::vector<CSensor*> twice{d, &stranger, d, nullptr};
+    EXPECT_EQ(doc.RemoveSensors(twice, true), 1);
+    // Nothing left to remove: no empty batch, no modification.
+    for (const bool keep : {true, false})
     {
         doc.SetModifiedFlag(false);
-        EXPECT_EQ(doc.RemoveSensors(gone, keep), 0);
+        EXPECT_EQ(doc.RemoveSensors(twice, keep), 0);
         EXPECT_FALSE(doc.IsModified());
         EXPECT_EQ(doc.m_nNextBatch, 1);
-        EXPECT_EQ(Names(doc.m_deleted), "ab");
     }
-    EXPECT_EQ(doc.RemoveSensors({}, true), 0);
-    EXPECT_EQ(doc.m_nNextBatch, 1);
-    EXPECT_EQ(Undo(), "ab");
+    EXPECT_EQ(doc.Undo(), "d");
 }
 
-TEST_F(DeleteUndo, NewAndOpenForgetTheDeletedRecords)
+TEST(DeleteUndo, NewAndOpenForgetTheDeletedRecords)
 {
-    Remove("a", true);
-    Remove("b", true);
+    CLetterDoc doc("ab");
+    doc.Remove("a", true);
+    doc.Remove("b", true);
     doc.OnNewDocument();
     EXPECT_FALSE(doc.CanUndoDelete());
     EXPECT_EQ(doc.m_nNextBatch, 0);
-    EXPECT_EQ(Undo(), "");
 
     const TempDir dir;
     WriteFileBytes(dir / "conf.ini", "ZELD1\r\nx\t80\t1\t1\t\t\t0\r\ny\t80\t1\t1\t\t\t0\r\n");
     std::string error;
     ASSERT_TRUE(doc.OnOpenDocument(dir / "conf.ini", error)) << error;
-    Remove("x", true);
+    doc.Remove("x", true);
     ASSERT_TRUE(doc.OnOpenDocument(dir / "conf.ini", error)) << error;
     EXPECT_FALSE(doc.CanUndoDelete());
-    EXPECT_EQ(doc.m_nNextBatch, 0);
-    // The batches start again at 0.
-    Remove("y", true);
+    // Batches count from 0 again.
+    doc.Remove("y", true);
     EXPECT_EQ(doc.m_deleted.front()->m_nDeleteBatch, 0);
-    EXPECT_EQ(Undo(), "y");
-    EXPECT_EQ(Names(doc.m_sensors), "xy");
+    EXPECT_EQ(doc.Undo(), "y");
+    EXPECT_EQ(CLetterDoc::Letters(doc.m_sensors), "xy");
 }
