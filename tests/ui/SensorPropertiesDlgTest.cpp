@@ -1,0 +1,252 @@
+#include "SensorPropertiesDlg.h"
+
+#include "Sensor.h"
+#include "SensorSelection.h"
+#include "WidgetTestSupport.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+#include <memory>
+
+namespace
+{
+
+// A list of records of which some rows are selected, noting every refresh.
+class CRows : public ISensorSelection
+{
+public:
+    CRows(std::initializer_list<const char*> lines, std::vector<int> selected)
+        : m_selected(std::move(selected))
+    {
+        for (const char* line : lines)
+        {
+            m_records.push_back(std::make_unique<CSensor>());
+            EXPECT_TRUE(m_records.back()->ParseLine(line)) << line;
+        }
+    }
+    std::vector<std::pair<int, CSensor*>> SelectedRows() const override
+    {
+        std::vector<std::pair<int, CSensor*>> rows;
+        for (int row : m_selected)
+            rows.emplace_back(row, m_records[row].get());
+        return rows;
+    }
+    void RefreshRow(int row) override { m_refreshed.push_back(row); }
+
+    CSensor& operator[](int row) { return *m_records[row]; }
+    std::string Line(int row) { return m_records[row]->FormatLine(); }
+
+    std::vector<int> m_refreshed;
+
+private:
+    std::vector<std::unique_ptr<CSensor>> m_records;
+    std::vector<int> m_selected;
+};
+
+const char* const kUpper = "Geraet1\t80\t0\t15\t°C\tKühlraum\t0x00";
+const char* const kLower = "geraet1\t80\t1\t15\t°c\tKÜHLRAUM\t0x01";
+const char* const kFields[] = {"address", "port", "sensorNo", "unit", "interval", "description"};
+
+QLineEdit* EditOf(QWidget* dialog, const char* field)
+{
+    if (auto* combo = dialog->findChild<QComboBox*>(field))
+        return combo->lineEdit();
+    auto* edit = dialog->findChild<QLineEdit*>(field);
+    EXPECT_NE(edit, nullptr) << field;
+    return edit;
+}
+
+// The six fields' texts, top to bottom.
+QString Shown(QWidget* dialog)
+{
+    QStringList texts;
+    for (const char* field : kFields)
+        texts << EditOf(dialog, field)->text();
+    return texts.join('|');
+}
+
+void Ok(QWidget* dialog)
+{
+    QTest::mouseClick(ButtonOf(dialog, "OK"), Qt::LeftButton);
+}
+
+} // namespace
+
+TEST(SensorPropertiesDlg, ControlsCarryTheirLabelsAndMnemonics)
+{
+    CRows rows({kUpper}, {0});
+    CSensorPropertiesDlg dialog(&rows);
+    EXPECT_EQ(dialog.windowTitle(), "Sensor-Eigenschaften");
+    const char* const labels[] = {
+        "Hostname oder IP-Ad&resse:", "HTTP-&Port:",          "Sensor&nummer:", "Mess&größe:",
+        "&Speicherintervall:",        "Sensor-&Beschreibung:"};
+    QStringList buddies;
+    for (const char* text : labels)
+        for (const QLabel* label : dialog.findChildren<QLabel*>())
+            if (label->text() == QString::fromUtf8(text) && label->buddy())
+                buddies << label->buddy()->objectName();
+    EXPECT_EQ(buddies.join('|'), "address|port|sensorNo|unit|interval|description");
+    EXPECT_EQ(dialog.findChildren<QLabel*>().size(), 7); // and "Minuten"
+
+    const auto* port = dialog.findChild<QComboBox*>("port");
+    EXPECT_EQ(port->count(), 1);
+    EXPECT_EQ(port->itemText(0), "80");
+    EXPECT_EQ(dialog.m_comboSensorNo->objectName(), "sensorNo");
+    EXPECT_EQ(dialog.m_comboSensorNo->count(), 0);
+    EXPECT_EQ(dialog.m_pQueryButton, ButtonOf(&dialog, "installierte Sensoren er&mitteln"));
+    EXPECT_TRUE(dialog.m_pQueryButton->isEnabled());
+    EXPECT_TRUE(ButtonOf(&dialog, "OK")->isDefault());
+
+    // Enter in a box ends the dialog with OK, and typing adds nothing to its list.
+    dialog.show();
+    dialog.m_comboSensorNo->lineEdit()->selectAll();
+    QTest::keyClicks(dialog.m_comboSensorNo, "4");
+    QTest::keyClick(dialog.m_comboSensorNo, Qt::Key_Return);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.m_comboSensorNo->count(), 0);
+    EXPECT_EQ(rows[0].m_nSensorNo, 4);
+}
+
+TEST(SensorPropertiesDlg, ShowsTheFirstRecordAndATildeWhereTheOthersDiffer)
+{
+    CRows pair({kUpper, kLower}, {0, 1});
+    EXPECT_EQ(Shown(CSensorPropertiesDlg(&pair).window()), "Geraet1|80|~|°C|15|Kühlraum");
+
+    // The first selected row leads; an unselected one plays no part.
+    const auto lines = {"z\t1\t1\t1\tz\tz\t0", "b\t8080\t-1\t60\tV\tb\t0", "c\t81\t2\t61\tA\tc\t0",
+                        "B\t8080\t-1\t60\tv\tB\t1"};
+    CRows same(lines, {1, 3});
+    EXPECT_EQ(Shown(CSensorPropertiesDlg(&same).window()), "b|8080|4294967295|V|60|b");
+    CRows all(lines, {1, 2, 3});
+    EXPECT_EQ(Shown(CSensorPropertiesDlg(&all).window()), "~|~|~|~|~|~");
+
+    // Without a selection there is nothing to show and nothing to write.
+    CRows none({kUpper}, {});
+    CSensorPropertiesDlg dialog(&none);
+    EXPECT_EQ(Shown(&dialog), "|80||||");
+    dialog.show();
+    Ok(&dialog);
+    EXPECT_EQ(none.Line(0), kUpper);
+    EXPECT_TRUE(none.m_refreshed.empty());
+}
+
+TEST(SensorPropertiesDlg, OkWritesEveryFieldThatDoesNotShowATilde)
+{
+    CRows rows({kUpper, "x\t1\t1\t1\t\t\t0x00", kLower}, {0, 2});
+    rows[2].m_strStatus = "verbunden";
+    rows[2].m_nDbId = 17;
+    {
+        CSensorPropertiesDlg dialog(&rows);
+        dialog.show();
+        Ok(&dialog);
+        EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    }
+    // Texts equal but for letter case take the spelling shown.
+    EXPECT_EQ(rows.Line(0), kUpper);
+    EXPECT_EQ(rows.Line(2), "Geraet1\t80\t1\t15\t°C\tKühlraum\t0x01");
+    EXPECT_EQ(rows.Line(1), "x\t1\t1\t1\t\t\t0x00");
+    EXPECT_EQ(rows.m_refreshed, std::vector<int>({0, 2}));
+    EXPECT_EQ(rows[2].m_strStatus, "verbunden");
+    EXPECT_EQ(rows[2].m_nDbId, 17);
+
+    rows[2].m_strUnit = "K";
+    rows[2].m_nInterval = 30;
+    CSensorPropertiesDlg dialog(&rows);
+    dialog.show();
+    EditOf(&dialog, "sensorNo")->setText("3");
+    EditOf(&dialog, "address")->setText("10.0.0.7");
+    EditOf(&dialog, "port")->setText("8080");
+    // Pasted text may hold what would break the record's line.
+    EditOf(&dialog, "description")->setText("Halle\t2\r\n");
+    Ok(&dialog);
+    EXPECT_EQ(rows.Line(0), "10.0.0.7\t8080\t3\t15\t°C\tHalle 2  \t0x00");
+    EXPECT_EQ(rows.Line(2), "10.0.0.7\t8080\t3\t30\tK\tHalle 2  \t0x01");
+}
+
+TEST(SensorPropertiesDlg, NumbersThatDoNotReadAsUnsignedBecomeZeroOrOne)
+{
+    // Port, sensor number, interval typed, and the record's line after OK.
+    const std::array<const char*, 4> cases[] = {
+        {"abc", " 7 ", "0", "h\t0\t7\t1\t\t\t0x00"},
+        {"65616", "12abc", "abc", "h\t80\t0\t1\t\t\t0x00"},
+        {"-1", "4294967295", "4294967295", "h\t0\t-1\t1\t\t\t0x00"},
+        {"4294967296", "+3", "2147483647", "h\t0\t0\t2147483647\t\t\t0x00"},
+        {"", "~~", "-5", "h\t0\t0\t1\t\t\t0x00"},
+        {"\t65535 ", "2147483648", "12 min", "h\t65535\t-2147483648\t1\t\t\t0x00"},
+    };
+    for (const auto& [port, sensorNo, interval, line] : cases)
+    {
+        CRows rows({"h\t80\t5\t5\t\t\t0"}, {0});
+        CSensorPropertiesDlg dialog(&rows);
+        dialog.show();
+        EditOf(&dialog, "port")->setText(port);
+        EditOf(&dialog, "sensorNo")->setText(sensorNo);
+        EditOf(&dialog, "interval")->setText(interval);
+        Ok(&dialog);
+        EXPECT_EQ(rows.Line(0), line) << port << " " << sensorNo << " " << interval;
+    }
+}
+
+TEST(SensorPropertiesDlg, ChoosingAnInstalledSensorSetsNumberAndUnit)
+{
+    CRows rows({kUpper, kLower}, {0, 1});
+    CSensorPropertiesDlg dialog(&rows);
+    dialog.show();
+    QComboBox* box = dialog.m_comboSensorNo;
+    box->addItems({"0 [°C]", "1 [%]", "12 [m/s] "});
+    box->setEditText("~");
+    QTest::keyClick(box, Qt::Key_Down);
+    EXPECT_EQ(Shown(&dialog), "Geraet1|80|1|%|15|Kühlraum");
+    EXPECT_EQ(rows.Line(0), kUpper) << "records change on OK only";
+    QTest::keyClick(box, Qt::Key_Down);
+    EXPECT_EQ(Shown(&dialog), "Geraet1|80|12|m/s|15|Kühlraum");
+    QTest::keyClick(box, Qt::Key_Up);
+    Ok(&dialog);
+    EXPECT_EQ(rows.Line(0), "Geraet1\t80\t1\t15\t%\tKühlraum\t0x00");
+    EXPECT_EQ(rows.Line(1), "Geraet1\t80\t1\t15\t%\tKühlraum\t0x01");
+}
+
+TEST(SensorPropertiesDlg, LeavingTheSensorNumberLeavesANumberOrTheTilde)
+{
+    CRows rows({kUpper}, {0});
+    CSensorPropertiesDlg dialog(&rows);
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    QComboBox* box = dialog.m_comboSensorNo;
+    const std::pair<const char*, const char*> cases[] = {
+        {"007", "7"}, {"~", "~"}, {"abc", "0"}, {" 12 ", "12"}, {"~ ", "0"}, {"99999999999", "0"}};
+    for (const auto& [typed, left] : cases)
+    {
+        box->setFocus();
+        box->setEditText(typed);
+        EditOf(&dialog, "unit")->setFocus();
+        EXPECT_EQ(box->currentText(), left) << typed;
+    }
+    box->setFocus();
+    box->setEditText("08");
+    QTest::keyClick(box, Qt::Key_Tab);
+    EXPECT_EQ(Shown(&dialog), "Geraet1|80|8|°C|15|Kühlraum");
+}
+
+TEST(SensorPropertiesDlg, CancelChangesNothing)
+{
+    for (const bool escape : {false, true})
+    {
+        CRows rows({kUpper, kLower}, {0, 1});
+        CSensorPropertiesDlg dialog(&rows);
+        dialog.show();
+        for (const char* field : kFields)
+            EditOf(&dialog, field)->setText("9");
+        if (escape)
+            QTest::keyClick(&dialog, Qt::Key_Escape);
+        else
+            QTest::mouseClick(ButtonOf(&dialog, "Abbrechen"), Qt::LeftButton);
+        EXPECT_EQ(dialog.result(), QDialog::Rejected);
+        EXPECT_EQ(rows.Line(0), kUpper);
+        EXPECT_EQ(rows.Line(1), kLower);
+        EXPECT_TRUE(rows.m_refreshed.empty());
+    }
+}
