@@ -1,0 +1,88 @@
+#pragma once
+
+#include "CommandTable.h"
+#include "DialogDbUserInterface.h"
+#include "SensorDatabase.h"
+#include "SensorSelection.h"
+
+#include <QTreeWidget>
+#include <string>
+#include <vector>
+
+class CMainFrame;
+class COrbelDoc;
+class CSensor;
+class QComboBox;
+
+// The list of sensors: one row per record of the document, with an icon, the
+// six settings and a Status column. It carries out the commands that act on
+// the rows and owns the database access of the desktop program.
+class COrbelView : public QTreeWidget, public ISensorSelection
+{
+public:
+    COrbelView(CMainFrame* frame, COrbelDoc& document);
+    ~COrbelView() override;
+
+    COrbelDoc& GetDocument() { return m_document; }
+
+    // After every New and Open: one row per record, in document order.
+    void OnInitialUpdate();
+
+    // mode 0: appended only; 1: selected; 2: selected, focused and scrolled
+    // into view. -1 for a null record.
+    int AddRow(CSensor* record, int mode);
+    void RefreshRow(int row) override;
+    std::vector<std::pair<int, CSensor*>> SelectedRows() const override;
+    CSensor* SensorAt(int row) const;
+    void DeselectAll();
+    void RefreshStatusColumn();
+    void ClearStatusColumn();
+
+    // False for a command the view does not carry out.
+    bool OnCommand(int id);
+    bool OnUpdateCommand(int id, CCmdUI& state) const;
+
+    void LoadSettings();
+    void SaveSettings();
+    void ReadDataSourceName();
+    void FillDataSourceList();
+
+    // Sort keys: column + 1, negative for the inverse order.
+    static int CompareRows(const CSensor& a, const CSensor& b, int sortKey);
+    // What the browser is given for a sensor: the address alone on port 80.
+    static QString BrowserAddress(const CSensor& sensor);
+
+    bool m_bFirstUpdate = true;
+    bool m_bMinimized = false;
+    int m_nColumns = 0;
+    int m_nSortColumn = -1;
+    bool m_bSortDescending = false;
+    int m_nSelected = 0;
+    CDialogDbUserInterface m_dbUserInterface;
+    CSensorDatabase m_db;
+    bool m_bLockSelection = true;
+
+protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    void OnColumnClick(int column);
+    void OnFitColumns();
+    void OnEnableDisable();
+    void OnSelectAll();
+    void OnOpenInBrowser();
+    void OnLockSelection();
+    void OnProperties();
+    void OnNewSensor();
+    void OnEditCopy();
+    void OnEditCut();
+    void OnEditPaste();
+    void OnEditClear();
+    void OnEditUndo();
+    void RemoveSelectedRows(bool keep);
+    QComboBox* DataSourceCombo() const;
+
+    CMainFrame* m_pFrame; // not owned
+    COrbelDoc& m_document;
+};
