@@ -1,0 +1,48 @@
+#include "OrbelApp.h"
+
+#include "ChannelList.h"
+#include "CommandTable.h"
+#include "DataSource.h"
+#include "MainFrame.h"
+#include "SensorChannel.h"
+#include "StringTable.h"
+
+#include <QGuiApplication>
+#include <QMetaObject>
+
+COrbelApp::COrbelApp() = default;
+
+COrbelApp::~COrbelApp() = default;
+
+bool COrbelApp::InitInstance(const QStringList& arguments)
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("Arveda"));
+    QCoreApplication::setApplicationName(LoadString(StringId::kAppName));
+    QGuiApplication::setApplicationDisplayName(LoadString(StringId::kAppName));
+    SetDefaultDatabaseFolder(DefaultDatabaseFolder().toStdString());
+
+    m_pMainWnd = std::make_unique<CMainFrame>(m_bRecording);
+    // A file on the command line is opened; a file that cannot be opened ends
+    // the program after the document's own message.
+    const bool processed = arguments.isEmpty() ? m_pMainWnd->OnFileNew()
+                                               : m_pMainWnd->OpenDocumentFile(arguments.first());
+    if (!processed)
+        return false;
+    m_pMainWnd->show();
+
+    // Posted: the most recent configuration opens once the event loop runs,
+    // on every start.
+    QMetaObject::invokeMethod(
+        m_pMainWnd.get(), [frame = m_pMainWnd.get()] { frame->OnCommand(ID_FILE_MRU_FILE1); },
+        Qt::QueuedConnection);
+    return true;
+}
+
+int COrbelApp::ExitInstance(int exitCode)
+{
+    m_pMainWnd.reset();
+    // Each channel leaves the list as it goes, so the head is read anew each time.
+    while (!CChannelList::Entries().empty())
+        delete CChannelList::Entries().front().pChannel;
+    return exitCode;
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "Settings.h"
+
+#include <QStringList>
+#include <memory>
+
+class CMainFrame;
+
+// The one object that lives for the whole run of the desktop program: start-up
+// with the optional configuration file, the flag that recording runs, and the
+// clean-up of what recording leaves behind at exit.
+class COrbelApp
+{
+public:
+    COrbelApp();
+    ~COrbelApp();
+    COrbelApp(const COrbelApp&) = delete;
+    COrbelApp& operator=(const COrbelApp&) = delete;
+
+    // arguments: the command line after the program name. False ends the
+    // program before its event loop.
+    bool InitInstance(const QStringList& arguments);
+    // After the event loop; returns the program's exit status.
+    int ExitInstance(int exitCode);
+
+    CMainFrame* GetMainWnd() const { return m_pMainWnd.get(); }
+
+    bool m_bRecording = false;
+    static constexpr const auto& m_pszSections = CSettings::m_pszSections;
+
+private:
+    std::unique_ptr<CMainFrame> m_pMainWnd;
+};
