@@ -1,0 +1,161 @@
+#include "AboutDlg.h"
+#include "ChannelList.h"
+#include "CommandTable.h"
+#include "DesktopTestSupport.h"
+#include "OrbelApp.h"
+#include "OrbelDoc.h"
+#include "SensorChannel.h"
+#include "Settings.h"
+#include "WrappedMessageBox.h"
+
+#include <QComboBox>
+#include <QLabel>
+
+namespace
+{
+
+using AppTest = DesktopTest;
+
+TEST_F(AppTest, StartUpOpensTheFileAndThenTheMostRecentOne)
+{
+    const QString recent = WriteConfig("zuletzt.ini", kThreeSensors);
+    const QString named = WriteConfig("genannt.ini", "ZELD1\r\nnur-einer\t80\t0\t1\t\t\t0x00\r\n");
+    {
+        // A first start: no recent file, a new configuration, no message.
+        COrbelApp app;
+        CModalWatcher watcher;
+        ASSERT_TRUE(app.InitInstance({}));
+        QCoreApplication::processEvents();
+        CMainFrame* frame = app.GetMainWnd();
+        EXPECT_TRUE(frame->isVisible());
+        EXPECT_EQ(frame->windowTitle(), "Unbenannt - Tessaro");
+        EXPECT_EQ(watcher.Count(), 0);
+        // The box starts locked, showing the default name.
+        EXPECT_FALSE(frame->m_wndDataSourceCombo->isEnabled());
+        EXPECT_EQ(frame->m_wndDataSourceCombo->currentText(), "Arveda Sensor Database");
+        EXPECT_TRUE(frame->GetActiveView()->m_db.m_bQuickConnect);
+        EXPECT_EQ(frame->GetActiveView()->m_db.m_strUserName, "");
+        frame->OpenDocumentFile(recent);
+        EXPECT_TRUE(frame->close());
+        app.ExitInstance(0);
+    }
+    {
+        // The reopening is posted: it happens once the event loop runs.
+        COrbelApp app;
+        ASSERT_TRUE(app.InitInstance({}));
+        EXPECT_TRUE(app.GetMainWnd()->GetDocument().m_sensors.empty());
+        QCoreApplication::processEvents();
+        EXPECT_EQ(app.GetMainWnd()->windowTitle(), "zuletzt.ini - Tessaro");
+        app.GetMainWnd()->close();
+        app.ExitInstance(0);
+    }
+    {
+        // A named file is opened first and is then the most recent one.
+        COrbelApp app;
+        ASSERT_TRUE(app.InitInstance({named}));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(app.GetMainWnd()->windowTitle(), "genannt.ini - Tessaro");
+        EXPECT_EQ(app.GetMainWnd()->GetDocument().m_sensors.size(), 1u);
+        app.GetMainWnd()->close();
+        app.ExitInstance(0);
+    }
+    // A file that cannot be opened ends the start after its message.
+    COrbelApp app;
+    CModalWatcher watcher;
+    EXPECT_FALSE(app.InitInstance({WriteConfig("kaputt.ini", "kein Magic\r\n")}));
+    EXPECT_EQ(watcher.Texts(),
+              QStringList({"Die ausgewählte Datei entspricht nicht dem erwarteten Format."}));
+    EXPECT_EQ(app.ExitInstance(1), 1);
+}
+
+TEST_F(AppTest, ExitDestroysEveryChannelLeftOver)
+{
+    CSensor sensor;
+    for (int i = 0; i < 3; ++i)
+        new CSensorChannel(sensor);
+    ASSERT_EQ(CChannelList::Entries().size(), 3u);
+    COrbelApp app;
+    EXPECT_EQ(app.ExitInstance(7), 7);
+    EXPECT_TRUE(CChannelList::Entries().empty());
+}
+
+TEST_F(AppTest, SettingsAreSavedAtCloseEvenWhenTheCloseIsCancelled)
+{
+    CMainFrame& frame = NewFrame();
+    frame.OnCommand(ID_LOCK_SELECTION);
+    frame.m_wndDataSourceCombo->setEditText(QStringLiteral("Messdaten Süd"));
+    frame.OnCommand(ID_LOGIN_REQUIRED);
+    View().m_db.m_strUserName = "anna";
+    View().m_db.m_strPassword = "geheim";
+    frame.GetDocument().SetModifiedFlag();
+    CModalWatcher watcher;
+    watcher.Then([](QWidget* box) { Answer(box, QMessageBox::Cancel); });
+    EXPECT_FALSE(frame.close());
+    {
+        const CSettings settings;
+        EXPECT_EQ(settings.DataSource(), "Messdaten Süd");
+        EXPECT_FALSE(settings.QuickConnect());
+        EXPECT_EQ(settings.UserName(), "anna");
+    }
+    // The password stays in memory only.
+    QSettings file(QStringLiteral("Arveda"), QStringLiteral("Tessaro"));
+    for (const QString& key : file.allKeys())
+        EXPECT_NE(file.value(key).toString(), "geheim") << key.toStdString();
+
+    CMainFrame& next = NewFrame();
+    EXPECT_EQ(next.m_wndDataSourceCombo->currentText(), "Messdaten Süd");
+    EXPECT_TRUE(Act(ID_LOGIN_REQUIRED)->isChecked());
+    // The lock is not kept.
+    EXPECT_TRUE(Act(ID_LOCK_SELECTION)->isChecked());
+    EXPECT_FALSE(next.m_wndDataSourceCombo->isEnabled());
+}
+
+TEST(WrappedMessageBox, LongLinesBreakAtTheirLastSpace)
+{
+    // 87 characters: the break falls on the last space before the 76th.
+    const QString words = QStringLiteral("Die Datenquelle konnte nicht geöffnet werden, "
+                                         "bitte prüfen Sie die Einstellungen jetzt.");
+    ASSERT_EQ(words.size(), 87);
+    const QString wrapped = WrapMessageText(words);
+    EXPECT_EQ(wrapped.split('\n'),
+              QStringList({"Die Datenquelle konnte nicht geöffnet werden, bitte prüfen Sie die",
+                           "Einstellungen jetzt."}));
+    const QString solid(100, QLatin1Char('x'));
+    EXPECT_EQ(WrapMessageText(solid), solid);
+    // Exactly 75 characters stay on one line; spaces past the edge break nothing.
+    const QString full = QString(74, 'a') + QStringLiteral(" b");
+    EXPECT_EQ(WrapMessageText(full).count('\n'), 1);
+    EXPECT_EQ(WrapMessageText(QString(73, 'a') + QStringLiteral(" b")).count('\n'), 0);
+    EXPECT_EQ(WrapMessageText(QString(75, 'a') + QStringLiteral("     ")).count('\n'), 0);
+    // A line feed starts counting anew, and a long word after a break carries its count.
+    const QString lines = QString(70, 'a') + QStringLiteral("\n") + QString(70, 'b') +
+                          QStringLiteral(" ") + QString(10, 'c') + QStringLiteral(" ") +
+                          QString(70, 'd');
+    EXPECT_EQ(
+        WrapMessageText(lines).split('\n'),
+        QStringList({QString(70, 'a'), QString(70, 'b'), QString(10, 'c'), QString(70, 'd')}));
+}
+
+TEST(WrappedMessageBox, StringBoxesJoinTheirTwoStrings)
+{
+    CModalWatcher watcher;
+    StringMessageBox(QMessageBox::Warning, QMessageBox::Ok, 227, 0);
+    StringMessageBox(QMessageBox::Warning, QMessageBox::Ok, 227, 226);
+    EXPECT_EQ(watcher.Texts(),
+              QStringList({"Die angegebene Datenquelle existiert nicht.",
+                           "Die angegebene Datenquelle existiert nicht.Die ausgewählte Datei "
+                           "entspricht\nnicht dem erwarteten Format."}));
+}
+
+TEST(AboutDlg, ShowsVersionAndYear)
+{
+    CAboutDlg dialog;
+    EXPECT_EQ(dialog.windowTitle(), "Info über Tessaro");
+    const QString text = dialog.findChild<QLabel*>("versionText")->text();
+    EXPECT_TRUE(text.contains("1.03")) << text.toStdString();
+    EXPECT_TRUE(text.contains("2005")) << text.toStdString();
+    EXPECT_LT(text.indexOf("1.03"), text.indexOf("2005"));
+    EXPECT_FALSE(text.contains("%s"));
+}
+
+} // namespace

@@ -1,0 +1,124 @@
+#include "DesktopTestSupport.h"
+
+#include "OrbelDoc.h"
+
+#include <QAbstractButton>
+#include <QClipboard>
+
+void DesktopTest::SetUp()
+{
+    const QString folder = QString::fromStdString(m_settings.Path().string());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder);
+    QGuiApplication::clipboard()->clear();
+}
+
+void DesktopTest::TearDown()
+{
+    m_frames.clear();
+    QGuiApplication::clipboard()->clear();
+}
+
+CMainFrame& DesktopTest::NewFrame()
+{
+    m_frames.push_back(std::make_unique<CMainFrame>(m_bRecording));
+    CMainFrame& frame = *m_frames.back();
+    frame.OnFileNew();
+    frame.show();
+    frame.activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&frame));
+    QCoreApplication::processEvents();
+    return frame;
+}
+
+QString DesktopTest::WriteConfig(const std::string& name, const std::string& bytes)
+{
+    WriteFileBytes(m_files / name, bytes);
+    return QString::fromStdString((m_files / name).string());
+}
+
+std::string DesktopTest::ReadConfig(const QString& path) const
+{
+    return ReadFileBytes(path.toStdString());
+}
+
+void DesktopTest::Select(std::initializer_list<int> rows)
+{
+    View().clearSelection();
+    for (int row : rows)
+        View().topLevelItem(row)->setSelected(true);
+}
+
+void DesktopTest::Key(int key, Qt::KeyboardModifiers modifiers)
+{
+    // Without a window manager nobody gives the window back its keyboard
+    // after a modal dialog.
+    if (!QApplication::focusWidget())
+    {
+        Frame().activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&Frame()));
+    }
+    QWidget* focus = QApplication::focusWidget();
+    ASSERT_NE(focus, nullptr);
+    QTest::keyClick(focus, static_cast<Qt::Key>(key), modifiers);
+}
+
+QStringList DesktopTest::Column(int column)
+{
+    QStringList texts;
+    for (int row = 0; row < View().topLevelItemCount(); ++row)
+        texts.append(View().topLevelItem(row)->text(column));
+    return texts;
+}
+
+std::vector<std::string> DesktopTest::DocumentAddresses()
+{
+    std::vector<std::string> addresses;
+    for (const auto& record : Frame().GetDocument().m_sensors)
+        addresses.push_back(record->m_strAddress);
+    return addresses;
+}
+
+std::string DesktopTest::SelectedAddress()
+{
+    const auto rows = View().SelectedRows();
+    return rows.size() == 1 ? rows.front().second->m_strAddress : std::string();
+}
+
+CModalWatcher::CModalWatcher()
+{
+    QObject::connect(&m_timer, &QTimer::timeout, [this] { Poll(); });
+    m_timer.start(5);
+}
+
+CModalWatcher::~CModalWatcher() = default;
+
+void CModalWatcher::Poll()
+{
+    QWidget* modal = QApplication::activeModalWidget();
+    // A dialog may reuse the address of the one before it; a mark may not.
+    if (!modal || modal->property("tessaroWatched").toBool())
+        return;
+    modal->setProperty("tessaroWatched", true);
+    ++m_nCount;
+    if (auto* box = qobject_cast<QMessageBox*>(modal))
+        m_texts.append(box->text());
+    else
+        m_texts.append(modal->windowTitle());
+    if (!m_answers.empty())
+    {
+        auto answer = std::move(m_answers.front());
+        m_answers.erase(m_answers.begin());
+        answer(modal);
+    }
+    else if (auto* dialog = qobject_cast<QDialog*>(modal))
+        dialog->reject();
+}
+
+void Answer(QWidget* box, QMessageBox::StandardButton button)
+{
+    auto* messageBox = qobject_cast<QMessageBox*>(box);
+    ASSERT_NE(messageBox, nullptr);
+    ASSERT_NE(messageBox->button(button), nullptr);
+    messageBox->button(button)->click();
+}

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "MainFrame.h"
+#include "OrbelView.h"
+#include "TempDir.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMessageBox>
+#include <QSettings>
+#include <QStringList>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+// Readable failure messages.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
+// Three sensors of one configuration file, with umlauts and a disabled one.
+inline const std::string kThreeSensors = "ZELD1\r\n"
+                                         "10.0.0.5\t80\t0\t15\t°C\tLager Süd\t0x00\r\n"
+                                         "Geraet-B\t8080\t2\t5\t%\tBüro\t0x01\r\n"
+                                         "alpha.local\t81\t1\t60\tkWh\tZähler\t0x00\r\n";
+
+// Every test gets settings and files of its own, and a window that has the
+// keyboard, as a user's would.
+class DesktopTest : public ::testing::Test
+{
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // A new frame with an empty configuration, shown and active.
+    CMainFrame& NewFrame();
+    // Writes bytes into a file of the test's folder and returns its path.
+    QString WriteConfig(const std::string& name, const std::string& bytes);
+    std::string ReadConfig(const QString& path) const;
+
+    CMainFrame& Frame() { return *m_frames.back(); }
+    COrbelView& View() { return *Frame().GetActiveView(); }
+    QAction* Act(int id) { return Frame().Commands().Action(id); }
+    void Select(std::initializer_list<int> rows);
+    // A key typed where the keyboard focus is.
+    void Key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+    QStringList Column(int column);
+    std::vector<std::string> DocumentAddresses();
+    // The address of the only selected row; empty when not exactly one.
+    std::string SelectedAddress();
+
+    TempDir m_settings;
+    TempDir m_files;
+    bool m_bRecording = false;
+    std::vector<std::unique_ptr<CMainFrame>> m_frames;
+};
+
+// Records every modal dialog that comes up and answers it: the texts of
+// message boxes are kept; each dialog is handed to the next answer, or
+// rejected when there is none.
+class CModalWatcher
+{
+public:
+    CModalWatcher();
+    ~CModalWatcher();
+
+    // Acts on the next modal dialog instead of rejecting it.
+    void Then(std::function<void(QWidget*)> answer) { m_answers.push_back(std::move(answer)); }
+    const QStringList& Texts() const { return m_texts; }
+    int Count() const { return m_nCount; }
+
+private:
+    void Poll();
+
+    QTimer m_timer;
+    QStringList m_texts;
+    int m_nCount = 0;
+    std::vector<std::function<void(QWidget*)>> m_answers;
+};
+
+// Clicks the message box button of that standard role.
+void Answer(QWidget* box, QMessageBox::StandardButton button);

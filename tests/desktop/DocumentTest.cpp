@@ -1,0 +1,168 @@
+#include "CommandTable.h"
+#include "DesktopTestSupport.h"
+#include "OrbelDoc.h"
+#include "Process.h"
+#include "Settings.h"
+
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+
+namespace
+{
+
+using DocumentTest = DesktopTest;
+
+// Types a name into the file dialog and confirms it.
+std::function<void(QWidget*)> ChooseFile(const QString& path)
+{
+    return [path](QWidget* dialog)
+    {
+        auto* files = qobject_cast<QFileDialog*>(dialog);
+        ASSERT_NE(files, nullptr);
+        EXPECT_EQ(files->nameFilters(), QStringList({"Konfigurationsdateien (*.ini)"}));
+        files->selectFile(path);
+        QMetaObject::invokeMethod(files, "accept");
+    };
+}
+
+TEST_F(DocumentTest, OpenEditSaveAndReopenKeepTheContent)
+{
+    CMainFrame& frame = NewFrame();
+    EXPECT_EQ(frame.windowTitle(), "Unbenannt - Tessaro");
+    const QString path = WriteConfig("lager.ini", kThreeSensors);
+    {
+        CModalWatcher watcher;
+        watcher.Then(ChooseFile(path));
+        frame.OnCommand(ID_FILE_OPEN);
+    }
+    EXPECT_EQ(frame.windowTitle(), "lager.ini - Tessaro");
+    EXPECT_EQ(View().topLevelItemCount(), 3);
+
+    Select({1});
+    frame.OnCommand(ID_ENABLE_DISABLE);
+    frame.OnCommand(ID_FILE_SAVE);
+    EXPECT_FALSE(frame.GetDocument().IsModified());
+    const std::string saved = ReadConfig(path);
+    EXPECT_NE(saved.find("Geraet-B\t8080\t2\t5\t%\tBüro\t0x00\r\n"), std::string::npos);
+    // The command-line front end reads what the desktop wrote.
+    const ProcessResult listed = RunProcess({TESSARO_CLI, "list", path.toStdString()});
+    EXPECT_EQ(listed.exitCode, 0) << listed.err;
+    EXPECT_NE(listed.out.find("Geraet-B"), std::string::npos);
+
+    // Save As writes the same bytes under the new name, which the title shows.
+    const QString copy = QString::fromStdString((m_files / "kopie").string());
+    {
+        CModalWatcher watcher;
+        watcher.Then(ChooseFile(copy));
+        frame.OnCommand(ID_FILE_SAVE_AS);
+    }
+    EXPECT_EQ(frame.windowTitle(), "kopie.ini - Tessaro");
+    EXPECT_EQ(ReadConfig(copy + ".ini"), saved);
+
+    frame.OnCommand(ID_FILE_NEW);
+    ASSERT_TRUE(frame.OpenDocumentFile(path));
+    EXPECT_EQ(frame.GetDocument().Serialize(), saved);
+}
+
+TEST_F(DocumentTest, AModifiedConfigurationIsOfferedForSavingFirst)
+{
+    CMainFrame& frame = NewFrame();
+    const QString path = WriteConfig("lager.ini", kThreeSensors);
+    frame.OpenDocumentFile(path);
+    Select({0});
+    frame.OnCommand(ID_EDIT_CLEAR);
+
+    CModalWatcher watcher;
+    watcher.Then([](QWidget* box) { Answer(box, QMessageBox::Cancel); });
+    frame.OnCommand(ID_FILE_NEW);
+    EXPECT_EQ(watcher.Texts(), QStringList({"Änderungen in lager.ini speichern?"}));
+    EXPECT_EQ(View().topLevelItemCount(), 2);
+    EXPECT_TRUE(frame.GetDocument().IsModified());
+
+    watcher.Then([](QWidget* box) { Answer(box, QMessageBox::No); });
+    frame.OnCommand(ID_FILE_NEW);
+    EXPECT_EQ(View().topLevelItemCount(), 0);
+    EXPECT_EQ(ReadConfig(path), kThreeSensors);
+
+    frame.OpenDocumentFile(path);
+    Select({0});
+    frame.OnCommand(ID_EDIT_CLEAR);
+    watcher.Then([](QWidget* box) { Answer(box, QMessageBox::Yes); });
+    frame.OnCommand(ID_FILE_NEW);
+    EXPECT_EQ(View().topLevelItemCount(), 0);
+    EXPECT_EQ(ReadConfig(path).find("10.0.0.5"), std::string::npos);
+
+    // Closing asks too; cancelling keeps the window open.
+    frame.GetDocument().SetModifiedFlag();
+    watcher.Then([](QWidget* box) { Answer(box, QMessageBox::Cancel); });
+    EXPECT_FALSE(frame.close());
+    EXPECT_TRUE(frame.isVisible());
+    EXPECT_EQ(watcher.Texts().last(), "Änderungen in Unbenannt speichern?");
+}
+
+TEST_F(DocumentTest, AFailedOpenKeepsTheConfigurationThatWasOpen)
+{
+    CMainFrame& frame = NewFrame();
+    const QString good = WriteConfig("gut.ini", kThreeSensors);
+    frame.OpenDocumentFile(good);
+    Select({0});
+    frame.OnCommand(ID_ENABLE_DISABLE);
+    const std::string before = frame.GetDocument().Serialize();
+
+    CModalWatcher watcher;
+    watcher.Then([](QWidget* box) { Answer(box, QMessageBox::No); });
+    EXPECT_FALSE(
+        frame.OpenDocumentFile(WriteConfig("falsch.ini", "zeld1\r\nx\t80\t0\t1\t\t\t0x00\r\n")));
+    EXPECT_EQ(watcher.Texts(),
+              QStringList({"Änderungen in gut.ini speichern?",
+                           "Die ausgewählte Datei entspricht nicht dem erwarteten Format."}));
+    EXPECT_EQ(frame.GetDocument().Serialize(), before);
+    EXPECT_EQ(View().topLevelItemCount(), 3);
+    EXPECT_EQ(View().SensorAt(0), frame.GetDocument().m_sensors.front().get());
+    EXPECT_EQ(frame.windowTitle(), "gut.ini - Tessaro");
+    EXPECT_TRUE(frame.GetDocument().IsModified());
+
+    // A file that is not there: the system's reason, once, and nothing changes.
+    watcher.Then([](QWidget* box) { Answer(box, QMessageBox::No); });
+    EXPECT_FALSE(frame.OpenDocumentFile(QString::fromStdString((m_files / "fehlt.ini").string())));
+    EXPECT_EQ(watcher.Count(), 4);
+    EXPECT_TRUE(watcher.Texts().last().contains("fehlt.ini"));
+    EXPECT_EQ(frame.GetDocument().Serialize(), before);
+    // A later save writes the configuration that stayed.
+    ASSERT_TRUE(frame.OnFileSave());
+    EXPECT_EQ(ReadConfig(good), before);
+}
+
+TEST_F(DocumentTest, RecentFilesKeepTheLastFourAndReopen)
+{
+    CMainFrame& frame = NewFrame();
+    QStringList paths;
+    for (const char* name : {"a.ini", "b.ini", "c.ini", "d.ini", "e.ini"})
+    {
+        paths.prepend(WriteConfig(name, kThreeSensors));
+        ASSERT_TRUE(frame.OpenDocumentFile(paths.front()));
+    }
+    EXPECT_EQ(frame.RecentFiles(), paths.mid(0, 4));
+    QMenu* file = frame.menuBar()->actions()[0]->menu();
+    emit file->aboutToShow();
+    EXPECT_EQ(Act(ID_FILE_MRU_FILE1 + 1)->text(), "&2 " + paths[1]);
+    EXPECT_TRUE(Act(ID_FILE_MRU_FILE1 + 3)->isEnabled());
+
+    // Reopening moves a file to the top; a file that is gone leaves the list.
+    frame.OnCommand(ID_FILE_MRU_FILE1 + 2);
+    EXPECT_EQ(frame.windowTitle(), "c.ini - Tessaro");
+    EXPECT_EQ(frame.RecentFiles().first(), paths[2]);
+    std::filesystem::remove(paths[1].toStdString());
+    CModalWatcher watcher;
+    frame.OnCommand(ID_FILE_MRU_FILE1 + 2);
+    EXPECT_EQ(watcher.Count(), 1);
+    EXPECT_EQ(frame.RecentFiles(), QStringList({paths[2], paths[0], paths[3]}));
+    EXPECT_FALSE(Act(ID_FILE_MRU_FILE1 + 3)->isVisible());
+
+    EXPECT_TRUE(frame.close());
+    EXPECT_EQ(CSettings().RecentFiles(), QStringList({paths[2], paths[0], paths[3]}));
+}
+
+} // namespace
