@@ -544,9 +544,11 @@ void CMainFrame::OnSwitchFocus()
 
 void CMainFrame::OnRestoreWindow()
 {
-    // Back on screen in the state it had before it was minimised.
-    show();
+    // Back in the state it had before it was minimised. The state changes
+    // while the window is still hidden, so that it is mapped as a normal
+    // window also where no window manager would restore an iconic one.
     setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    show();
     raise();
     activateWindow();
 }
