@@ -23,8 +23,10 @@ configure: deps $(BUILD)/build.ninja
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
+# Starts the desktop program (FILE=path opens a configuration); without a
+# display it says so and points to tessaro-cli.
 run: build
-	$(BUILD)/bin/tessaro-cli --help
+	scripts/run-desktop $(BUILD) $(FILE)
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
