@@ -39,7 +39,9 @@ struct CSocketMessage
 
 // A TCP client that never blocks: the socket is non-blocking and watched by
 // the event loop, the host lookup runs asynchronously, and retries and
-// time-outs are counted in ticks. Everything happens on the main thread.
+// time-outs are counted in ticks. Sockets are opened a few per pass of the
+// event loop, so many connections falling due together never hold the loop
+// up. Everything happens on the main thread.
 class CAsyncConnection
 {
 public:
