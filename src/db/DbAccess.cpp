@@ -55,48 +55,56 @@ CDbAccess::~CDbAccess()
 bool CDbAccess::Connect(const std::string& dataSource)
 {
     Close();
-    if (!Succeeded(SQLAllocHandle(SQL_HANDLE_DBC, m_hEnv, &m_hDbc)))
-    {
-        m_hDbc = SQL_NULL_HDBC;
-        ReportError(SQL_HANDLE_ENV);
-        return false;
-    }
-    SQLSetConnectAttr(m_hDbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(5),
-                      SQL_IS_UINTEGER);
-    // Without a user name the data source's own stored credentials apply,
-    // so a password typed for some other account must not go along.
-    const SQLRETURN rc =
-        m_strUserName.empty()
-            ? SQLConnect(m_hDbc, Chars(dataSource), SQL_NTS, nullptr, 0, nullptr, 0)
-            : SQLConnect(m_hDbc, Chars(dataSource), SQL_NTS, Chars(m_strUserName), SQL_NTS,
-                         Chars(m_strPassword), SQL_NTS);
-    return FinishConnect(rc);
+    m_target = Target::DataSource;
+    m_strTarget = dataSource;
+    std::string failure;
+    if (OpenConnection(failure))
+        return true;
+    ReportText(failure);
+    return false;
 }
 
 bool CDbAccess::DriverConnect(const std::string& connectionString)
 {
     Close();
+    m_target = Target::ConnectionString;
+    m_strTarget = connectionString;
+    std::string failure;
+    if (OpenConnection(failure))
+        return true;
+    ReportText(failure);
+    return false;
+}
+
+bool CDbAccess::OpenConnection(std::string& failure)
+{
     if (!Succeeded(SQLAllocHandle(SQL_HANDLE_DBC, m_hEnv, &m_hDbc)))
     {
         m_hDbc = SQL_NULL_HDBC;
-        ReportError(SQL_HANDLE_ENV);
+        failure = GetDiagnosticText(SQL_HANDLE_ENV);
         return false;
     }
     SQLSetConnectAttr(m_hDbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(5),
                       SQL_IS_UINTEGER);
-    std::array<SQLCHAR, 1024> completed{};
-    SQLSMALLINT completedLength = 0;
-    const SQLRETURN rc = SQLDriverConnect(
-        m_hDbc, nullptr, Chars(connectionString), SQL_NTS, completed.data(),
-        static_cast<SQLSMALLINT>(completed.size()), &completedLength, SQL_DRIVER_NOPROMPT);
-    return FinishConnect(rc);
-}
-
-bool CDbAccess::FinishConnect(SQLRETURN rc)
-{
+    SQLRETURN rc = SQL_ERROR;
+    if (m_target == Target::DataSource)
+        // Without a user name the data source's own stored credentials apply,
+        // so a password typed for some other account must not go along.
+        rc = m_strUserName.empty()
+                 ? SQLConnect(m_hDbc, Chars(m_strTarget), SQL_NTS, nullptr, 0, nullptr, 0)
+                 : SQLConnect(m_hDbc, Chars(m_strTarget), SQL_NTS, Chars(m_strUserName), SQL_NTS,
+                              Chars(m_strPassword), SQL_NTS);
+    else
+    {
+        std::array<SQLCHAR, 1024> completed{};
+        SQLSMALLINT completedLength = 0;
+        rc = SQLDriverConnect(m_hDbc, nullptr, Chars(m_strTarget), SQL_NTS, completed.data(),
+                              static_cast<SQLSMALLINT>(completed.size()), &completedLength,
+                              SQL_DRIVER_NOPROMPT);
+    }
     if (!Succeeded(rc))
     {
-        ReportError(SQL_HANDLE_DBC);
+        failure = GetDiagnosticText(SQL_HANDLE_DBC);
         SQLFreeHandle(SQL_HANDLE_DBC, m_hDbc);
         m_hDbc = SQL_NULL_HDBC;
         return false;
@@ -104,7 +112,7 @@ bool CDbAccess::FinishConnect(SQLRETURN rc)
     if (!Succeeded(SQLAllocHandle(SQL_HANDLE_STMT, m_hDbc, &m_hStmt)))
     {
         m_hStmt = SQL_NULL_HSTMT;
-        ReportError(SQL_HANDLE_DBC);
+        failure = GetDiagnosticText(SQL_HANDLE_DBC);
         SQLDisconnect(m_hDbc);
         SQLFreeHandle(SQL_HANDLE_DBC, m_hDbc);
         m_hDbc = SQL_NULL_HDBC;
@@ -114,6 +122,14 @@ bool CDbAccess::FinishConnect(SQLRETURN rc)
 }
 
 void CDbAccess::Close()
+{
+    FreeConnection();
+    m_target = Target::None;
+    m_strTarget.clear();
+    m_bLost = false;
+}
+
+void CDbAccess::FreeConnection()
 {
     if (m_hStmt != SQL_NULL_HSTMT)
     {
@@ -126,18 +142,75 @@ void CDbAccess::Close()
         SQLFreeHandle(SQL_HANDLE_DBC, m_hDbc);
         m_hDbc = SQL_NULL_HDBC;
     }
+    m_row.clear();
 }
 
 bool CDbAccess::Execute(const std::string& sql)
 {
+    bool reconnected = false;
+    if (m_bLost)
+    {
+        if (!Reconnect({}))
+            return false;
+        reconnected = true;
+    }
+    if (RunStatement(sql))
+        return true;
+    if (!reconnected && IsConnectionLost())
+    {
+        const std::string lostText = GetDiagnosticText(SQL_HANDLE_STMT);
+        if (!Reconnect(lostText))
+            return false;
+        if (RunStatement(sql))
+            return true;
+    }
+    ReportError(SQL_HANDLE_STMT);
+    return false;
+}
+
+bool CDbAccess::RunStatement(const std::string& sql)
+{
     if (m_hStmt != SQL_NULL_HSTMT)
         ResetStatement();
-    if (!Succeeded(SQLExecDirect(m_hStmt, Chars(sql), static_cast<SQLINTEGER>(sql.size()))))
-    {
-        ReportError(SQL_HANDLE_STMT);
+    return Succeeded(SQLExecDirect(m_hStmt, Chars(sql), static_cast<SQLINTEGER>(sql.size())));
+}
+
+bool CDbAccess::IsConnectionLost() const
+{
+    if (m_hDbc == SQL_NULL_HDBC || m_target == Target::None)
         return false;
+    // Class 08 is a connection exception; a server that ended the session
+    // (shut down, restarted) reports a state of its own but marks the
+    // connection dead.
+    for (SQLSMALLINT record = 1;; ++record)
+    {
+        std::array<SQLCHAR, 6> state{};
+        SQLINTEGER nativeError = 0;
+        SQLSMALLINT messageLength = 0;
+        if (!Succeeded(SQLGetDiagRec(SQL_HANDLE_STMT, m_hStmt, record, state.data(), &nativeError,
+                                     nullptr, 0, &messageLength)))
+            break;
+        if (state[0] == '0' && state[1] == '8')
+            return true;
     }
-    return true;
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    return Succeeded(SQLGetConnectAttr(m_hDbc, SQL_ATTR_CONNECTION_DEAD, &dead, SQL_IS_UINTEGER,
+                                       nullptr)) &&
+           dead == SQL_CD_TRUE;
+}
+
+bool CDbAccess::Reconnect(const std::string& lostText)
+{
+    FreeConnection();
+    std::string failure;
+    if (OpenConnection(failure))
+    {
+        m_bLost = false;
+        return true;
+    }
+    m_bLost = true;
+    ReportText(lostText.empty() ? failure : lostText + '\n' + failure);
+    return false;
 }
 
 bool CDbAccess::ListTables()
@@ -207,10 +280,15 @@ void CDbAccess::ResetStatement()
 
 void CDbAccess::ReportError(SQLSMALLINT handleType)
 {
+    if (!m_bQuiet)
+        ReportText(GetDiagnosticText(handleType));
+}
+
+void CDbAccess::ReportText(const std::string& diagnostics)
+{
     if (m_bQuiet)
         return;
-    const std::string text = GetDiagnosticText(handleType);
-    if (!text.empty() && m_pUserInterface && m_pUserInterface->ReportOdbcError(text))
+    if (!diagnostics.empty() && m_pUserInterface && m_pUserInterface->ReportOdbcError(diagnostics))
         m_bCancelled = true;
 }
 

@@ -11,6 +11,10 @@ class IDbUserInterface;
 // The one object through which the program talks to ODBC: one connection,
 // one statement at a time, columns as right-trimmed text, and every failure
 // shown to the user with all diagnostic messages of the failing handle.
+// A statement that fails because the connection is gone (the server went
+// away or ended the session) is run once more on a fresh connection to the
+// same data source before the failure is shown, so that a server restart
+// does not cost every later reading of a recording run.
 class CDbAccess
 {
 public:
@@ -35,6 +39,8 @@ public:
     std::string GetColumn(int column);
     void ResetStatement();
     void ReportError(SQLSMALLINT handleType);
+    // Shows a failure's text unless quiet; "Abbrechen" sets m_bCancelled.
+    void ReportText(const std::string& diagnostics);
     std::string GetDiagnosticText(SQLSMALLINT handleType) const;
 
     // SQL_DBMS_NAME of the open connection; empty when it cannot be read.
@@ -49,7 +55,23 @@ public:
     bool m_bQuiet = false;
 
 private:
-    bool FinishConnect(SQLRETURN rc);
+    enum class Target
+    {
+        None,
+        DataSource,       // Connect: name, user name and password
+        ConnectionString, // DriverConnect
+    };
+
+    // Connects to m_strTarget without showing anything; on failure the
+    // driver's messages are in failure and no handle is left.
+    bool OpenConnection(std::string& failure);
+    void FreeConnection();
+    bool RunStatement(const std::string& sql);
+    bool IsConnectionLost() const;
+    // One fresh connection to the same target, without a dialog; a failure
+    // is shown after lostText, the messages of the statement that found the
+    // connection gone.
+    bool Reconnect(const std::string& lostText);
 
     SQLHENV m_hEnv = SQL_NULL_HENV;
     SQLHDBC m_hDbc = SQL_NULL_HDBC;
@@ -58,4 +80,9 @@ private:
     std::string m_strPassword;
     std::string m_strUserName;
     IDbUserInterface* m_pUserInterface = nullptr;
+    Target m_target = Target::None;
+    std::string m_strTarget;
+    // The connection went away and could not be made again yet; the next
+    // statement tries first.
+    bool m_bLost = false;
 };

@@ -1,0 +1,100 @@
+#include "DbAccess.h"
+#include "DbTestSupport.h"
+#include "PgServer.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+
+namespace
+{
+
+bool Contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+TEST(DbReconnectTest, AStatementTheServerCutOffRunsOnceMoreOnAFreshConnection)
+{
+    TestOdbcEnv();
+    PgServer server; // of its own: it is stopped, started and restarted here
+    const std::string database = server.CreateDatabase();
+    server.CreatePasswordUser("restarter", "secret");
+    server.Psql("CREATE TABLE Readings (Value INT); GRANT SELECT, INSERT ON Readings TO restarter",
+                database);
+    TestOdbcEnv().AddPostgresDataSource("Restarting", server.Port(), database, PgServer::User());
+
+    RecordingUi ui;
+    CDbAccess db;
+    db.SetUserInterface(&ui);
+    // Typed credentials, which the data source does not hold, go along again.
+    db.SetUserName("restarter");
+    db.SetPassword("secret");
+    ASSERT_TRUE(db.Connect("Restarting"));
+    ASSERT_TRUE(db.Execute("INSERT INTO Readings VALUES (1)"));
+
+    server.Restart();
+    EXPECT_TRUE(db.Execute("INSERT INTO Readings VALUES (2)"));
+    EXPECT_TRUE(ui.m_errors.empty());
+
+    // With the server away: what ended the session, then why no new
+    // connection came about.
+    server.Stop();
+    EXPECT_FALSE(db.Execute("INSERT INTO Readings VALUES (3)"));
+    ASSERT_EQ(ui.m_errors.size(), 1u);
+    EXPECT_TRUE(Contains(ui.m_errors[0], "terminating connection")) << ui.m_errors[0];
+    EXPECT_TRUE(Contains(ui.m_errors[0], "Connection refused")) << ui.m_errors[0];
+    // Every later statement tries once more, quietly where it should be.
+    db.m_bQuiet = true;
+    EXPECT_FALSE(db.Execute("INSERT INTO Readings VALUES (4)"));
+    db.m_bQuiet = false;
+    EXPECT_EQ(ui.m_errors.size(), 1u);
+    ui.m_bCancelErrors = true;
+    EXPECT_FALSE(db.Execute("INSERT INTO Readings VALUES (5)"));
+    ASSERT_EQ(ui.m_errors.size(), 2u);
+    EXPECT_TRUE(Contains(ui.m_errors[1], "Connection refused")) << ui.m_errors[1];
+    EXPECT_TRUE(db.m_bCancelled);
+
+    server.Start();
+    EXPECT_TRUE(db.Execute("INSERT INTO Readings VALUES (6)"));
+    ASSERT_TRUE(db.Execute("SELECT COUNT(*) FROM Readings"));
+    ASSERT_TRUE(db.Fetch());
+    EXPECT_EQ(db.GetColumn(1), "3");
+    EXPECT_EQ(ui.m_errors.size(), 2u);
+    // Each statement that succeeded left its row exactly once.
+    EXPECT_EQ(server.Psql("SELECT Value FROM Readings ORDER BY Value", database), "1\n2\n6\n");
+
+    // A connection closed on purpose is not opened again behind the caller's back.
+    db.Close();
+    server.Restart();
+    EXPECT_FALSE(db.Execute("INSERT INTO Readings VALUES (7)"));
+    EXPECT_FALSE(db.IsOpen());
+}
+
+class DbReconnectDriverTest : public ::testing::TestWithParam<Backend>
+{
+};
+
+TEST_P(DbReconnectDriverTest, AnyOtherFailureRunsOnceAndIsShownOnce)
+{
+    TestDatabase database(GetParam());
+    RecordingUi ui;
+    CDbAccess db;
+    db.SetUserInterface(&ui);
+    ASSERT_TRUE(db.DriverConnect("DSN=" + database.Dsn()));
+    const std::string failing = "INSERT INTO Missing VALUES (1)";
+    {
+        StatementTrace trace;
+        EXPECT_FALSE(db.Execute(failing));
+        const std::vector<std::string> sent = trace.Statements();
+        EXPECT_EQ(std::count(sent.begin(), sent.end(), failing), 1);
+    }
+    EXPECT_EQ(ui.m_errors.size(), 1u);
+    EXPECT_TRUE(db.IsOpen());
+    EXPECT_TRUE(db.Execute("CREATE TABLE Present (Value INT)"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, DbReconnectDriverTest,
+                         ::testing::Values(Backend::Sqlite, Backend::Postgres),
+                         [](const auto& info) { return BackendName(info.param); });
+
+} // namespace
