@@ -1,0 +1,360 @@
+#include "Recorder.h"
+
+#include "ChannelList.h"
+#include "DeviceChannel.h"
+#include "NetTestSupport.h"
+#include "RecordingTestSupport.h"
+#include "SensorDatabase.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+
+using namespace std::chrono_literals;
+using TimePoint = std::chrono::system_clock::time_point;
+
+constexpr std::uint32_t kYellow = 0xC0FFFF;
+constexpr std::uint32_t kWhite = 0xFFFFFF;
+
+class RecorderTest : public ::testing::Test
+{
+protected:
+    RecorderTest()
+    {
+        UseHalfHourTimeZone();
+        EnsureApplication();
+        m_database.m_strDataSource = m_db.Dsn();
+    }
+
+    void MinuteTick(TimePoint at)
+    {
+        m_clock.Set(at);
+        m_recorder.OnMinuteTimer();
+    }
+    // Minute ticks from `first`, one a minute, up to and including `last`.
+    void MinuteTicks(TimePoint first, TimePoint last)
+    {
+        for (TimePoint at = first; at <= last; at += 1min)
+            MinuteTick(at);
+    }
+    int IdOf(size_t channel) const { return m_recorder.Channels().at(channel)->m_nSensorId; }
+    std::vector<int> StoredIds() const
+    {
+        std::vector<int> ids;
+        for (const auto& row : m_view.m_rows)
+            ids.push_back(row.first);
+        return ids;
+    }
+    std::vector<StoredRow> Rows() const { return ReadRecording(m_db.Dsn()); }
+
+    FixedClock m_clock{Utc(10, 15, 20)};
+    TestDatabase m_db{Backend::Sqlite};
+    RecordingUi m_ui;
+    CSensorDatabase m_database{m_ui};
+    TestRecordingView m_view{m_database};
+    bool m_bRecording = false;
+    CRecorder m_recorder{m_view, m_database, m_bRecording};
+};
+
+TEST_F(RecorderTest, StartSetsUpEveryChannelAndStopTakesEverythingDown)
+{
+    SimulatedDevices devices({"127.0.0.1:0 refuse"});
+    const std::uint16_t port = devices.Port(0);
+    CSensor& first = m_view.Add("localhost", port, 0, 15);
+    CSensor& second = m_view.Add("LOCALHOST", port, 1, 60);
+    CSensor& disabled = m_view.Add("127.0.0.1", port, 0, 1, true);
+    CSensor& third = m_view.Add("LocalHost", port, 2, 1);
+
+    m_recorder.OnStartStop();
+    ASSERT_TRUE(m_bRecording);
+    EXPECT_TRUE(m_recorder.IsRecording());
+    EXPECT_EQ(m_view.m_statusTexts, (std::vector<int>{331, 57345}));
+    EXPECT_TRUE(m_recorder.TickTimer().isActive());
+    EXPECT_EQ(m_recorder.TickTimer().interval(), 100);
+    EXPECT_TRUE(m_recorder.MinuteTimer().isActive());
+    EXPECT_EQ(m_recorder.MinuteTimer().interval(), 40500);
+    EXPECT_EQ(m_view.m_colours, std::vector<std::uint32_t>{kYellow});
+
+    // One channel per record, disabled ones included, each with the record's
+    // own number in the sensor table.
+    const auto& channels = m_recorder.Channels();
+    ASSERT_EQ(channels.size(), 4u);
+    EXPECT_EQ(CChannelList::Entries().size(), 4u);
+    const CSensor* records[] = {&first, &second, &disabled, &third};
+    for (size_t i = 0; i < 4; ++i)
+    {
+        EXPECT_EQ(records[i]->m_pChannel, channels[i].get());
+        EXPECT_EQ(channels[i]->m_sensor.m_strAddress, records[i]->m_strAddress);
+        EXPECT_EQ(channels[i]->m_nSensorId,
+                  SensorIdOf(m_db.Dsn(), records[i]->m_strAddress, records[i]->m_nSensorNo));
+    }
+    // The host compared without letter case: the first channel polls, the
+    // later ones follow it, newest right behind it.
+    EXPECT_EQ(channels[0]->m_pMaster, nullptr);
+    EXPECT_EQ(channels[1]->m_pMaster, channels[0].get());
+    EXPECT_EQ(channels[3]->m_pMaster, channels[0].get());
+    EXPECT_EQ(channels[0]->m_pNextFollower, channels[3].get());
+    EXPECT_EQ(channels[3]->m_pNextFollower, channels[1].get());
+    EXPECT_EQ(channels[1]->m_pNextFollower, nullptr);
+    EXPECT_EQ(channels[2]->m_pMaster, nullptr);
+    EXPECT_EQ(channels[2]->m_pNextFollower, nullptr);
+    // Counters wait for the first minute tick.
+    EXPECT_EQ(channels[0]->m_nMinutesLeft, 0);
+    // The Status column was filled from the channels.
+    EXPECT_EQ(m_view.m_nRefreshes, 1);
+    EXPECT_EQ(disabled.m_strStatus, "deaktiviert");
+    EXPECT_FALSE(first.m_strStatus.empty());
+
+    m_recorder.OnStartStop();
+    EXPECT_FALSE(m_bRecording);
+    EXPECT_FALSE(m_database.m_db.IsOpen());
+    EXPECT_FALSE(m_recorder.TickTimer().isActive());
+    EXPECT_FALSE(m_recorder.MinuteTimer().isActive());
+    EXPECT_TRUE(m_recorder.Channels().empty());
+    EXPECT_TRUE(CChannelList::Entries().empty());
+    for (const CSensor* record : records)
+    {
+        EXPECT_EQ(record->m_pChannel, nullptr);
+        EXPECT_EQ(record->m_strStatus, "");
+    }
+    EXPECT_EQ(m_view.m_nClears, 1);
+    EXPECT_EQ(m_view.m_colours, (std::vector<std::uint32_t>{kYellow, kWhite}));
+
+    // The first tick comes half a second after the next full minute.
+    m_clock.Set(Utc(10, 15, 59, 900));
+    m_recorder.OnStartStop();
+    EXPECT_EQ(m_recorder.MinuteTimer().interval(), 1500);
+    m_recorder.OnStartStop();
+    m_clock.Set(Utc(10, 16, 0));
+    m_recorder.OnStartStop();
+    EXPECT_EQ(m_recorder.MinuteTimer().interval(), 60500);
+    m_recorder.OnStartStop();
+    EXPECT_TRUE(m_ui.m_errors.empty());
+}
+
+TEST_F(RecorderTest, EachIntervalIsDueAtItsUtcMinutesFromTheAlignmentOn)
+{
+    SimulatedDevices devices({"127.0.0.1:0 refuse"});
+    const std::uint16_t port = devices.Port(0);
+    m_view.Add("127.0.0.1", port, 0, 1);
+    m_view.Add("127.0.0.1", port, 1, 15);
+    m_view.Add("127.0.0.1", port, 2, 60);
+    m_view.Add("127.0.0.1", port, 3, 7);
+    m_view.Add("127.0.0.1", port, 4, 1, true);
+    ASSERT_TRUE(m_recorder.Start());
+    const int every = IdOf(0), quarter = IdOf(1), hourly = IdOf(2), seven = IdOf(3),
+              disabled = IdOf(4);
+
+    MinuteTicks(Utc(10, 16, 0, 500), Utc(11, 6, 0, 500));
+
+    // Stored at local time, half an hour off the UTC minutes that decide.
+    const std::vector<StoredRow> rows = Rows();
+    const std::vector<std::string> everyMinutes = MinutesOf(rows, every);
+    ASSERT_EQ(everyMinutes.size(), 51u);
+    EXPECT_EQ(everyMinutes.front(), "15:46");
+    EXPECT_EQ(everyMinutes.back(), "16:36");
+    EXPECT_EQ(MinutesOf(rows, quarter), (std::vector<std::string>{"16:00", "16:15", "16:30"}));
+    EXPECT_EQ(MinutesOf(rows, hourly), std::vector<std::string>{"16:30"});
+    // Aligned once to a multiple of seven minutes before the full hour, then
+    // simply counted on across it.
+    EXPECT_EQ(MinutesOf(rows, seven), (std::vector<std::string>{"15:48", "15:55", "16:02", "16:09",
+                                                                "16:16", "16:23", "16:30"}));
+    EXPECT_TRUE(MinutesOf(rows, disabled).empty());
+    EXPECT_EQ(rows.size(), 51u + 3 + 1 + 7);
+    // Nothing comes from a device that refuses.
+    for (const StoredRow& row : rows)
+        EXPECT_FALSE(row.reading.has_value());
+    EXPECT_EQ(m_view.m_rows.size(), rows.size());
+    EXPECT_TRUE(m_ui.m_errors.empty());
+}
+
+TEST_F(RecorderTest, AFirstTickMoreThanHalfAMinuteLateCountsForTheNextMinute)
+{
+    SimulatedDevices devices({"127.0.0.1:0 refuse"});
+    m_view.Add("127.0.0.1", devices.Port(0), 0, 15);
+
+    // 30 seconds late still belongs to its own minute: due at 10:30.
+    ASSERT_TRUE(m_recorder.Start());
+    const int id = IdOf(0);
+    MinuteTicks(Utc(10, 16, 30), Utc(10, 46, 30));
+    m_recorder.Stop();
+    EXPECT_EQ(MinutesOf(Rows(), id), (std::vector<std::string>{"16:00", "16:15"}));
+
+    // 31 seconds late is taken for the next minute, so the tick just before
+    // 10:30 stores.
+    m_clock.Set(Utc(10, 15, 20));
+    ASSERT_TRUE(m_recorder.Start());
+    MinuteTicks(Utc(10, 16, 31), Utc(10, 46, 31));
+    const std::vector<StoredRow> rows = Rows();
+    std::vector<std::string> late;
+    for (const StoredRow& row : rows)
+        if (row.clock.ends_with(":31"))
+            late.push_back(row.clock);
+    EXPECT_EQ(late, (std::vector<std::string>{"15:59:31", "16:14:31"}));
+}
+
+TEST_F(RecorderTest, OnlyAFreshFiniteValueIsStored)
+{
+    SimulatedDevices devices({"127.0.0.1:0 reply 10.0.0.5;Lager;21.5\xb0"
+                              "C;-\xb0"
+                              "C;3.4e39V;\\r\\n"});
+    const std::uint16_t port = devices.Port(0);
+    m_view.Add("127.0.0.1", port, 0, 1);
+    m_view.Add("127.0.0.1", port, 1, 1); // no value in its slot
+    m_view.Add("127.0.0.1", port, 2, 1); // too large for a float
+    const TimePoint readAt = Utc(10, 15, 20);
+    ASSERT_TRUE(m_recorder.Start());
+    auto& master = dynamic_cast<CDeviceChannel&>(*m_recorder.Channels()[0]);
+    ASSERT_TRUE(PumpUntil([&] { return master.m_connection.Replies() == 1; }));
+    ASSERT_EQ(master.m_connection.ReadAt(), readAt);
+    const int valued = IdOf(0), empty = IdOf(1), huge = IdOf(2);
+
+    // Ages of the reply at each tick: 40.5 s, 90 s, a moment more, the reply
+    // lying in the future, none at all.
+    const TimePoint ticks[] = {Utc(10, 16, 0, 500), readAt + 90s, readAt + 90s + 1ms, readAt - 1s,
+                               readAt};
+    for (const TimePoint at : ticks)
+        MinuteTick(at);
+
+    std::vector<std::optional<float>> values;
+    for (const auto& [id, value] : m_view.m_rows)
+    {
+        if (id == valued)
+        {
+            values.push_back(value);
+            continue;
+        }
+        EXPECT_TRUE(id == empty || id == huge) << id;
+        EXPECT_FALSE(value.has_value());
+    }
+    EXPECT_EQ(values,
+              (std::vector<std::optional<float>>{21.5f, 21.5f, std::nullopt, std::nullopt, 21.5f}));
+    EXPECT_EQ(m_view.m_rows.size(), 15u);
+    // The database holds exactly what was reported.
+    const std::vector<StoredRow> rows = Rows();
+    ASSERT_EQ(rows.size(), 15u);
+    int withValue = 0;
+    for (const StoredRow& row : rows)
+        if (row.reading)
+        {
+            ++withValue;
+            EXPECT_EQ(row.sensorId, valued);
+            EXPECT_DOUBLE_EQ(*row.reading, 21.5);
+        }
+    EXPECT_EQ(withValue, 3);
+    EXPECT_TRUE(m_ui.m_errors.empty());
+}
+
+TEST_F(RecorderTest, CancellingAnErrorLeavesTheRestOfThatMinuteOnly)
+{
+    SimulatedDevices devices({"127.0.0.1:0 refuse"});
+    const std::uint16_t port = devices.Port(0);
+    m_view.Add("127.0.0.1", port, 0, 1);
+    m_view.Add("127.0.0.1", port, 1, 1);
+    m_view.Add("127.0.0.1", port, 2, 1);
+    ASSERT_TRUE(m_recorder.Start());
+    const int first = IdOf(0), second = IdOf(1), third = IdOf(2);
+    RawOdbc raw("DSN=" + m_db.Dsn());
+    raw.Exec("CREATE TRIGGER refuse BEFORE INSERT ON Recording WHEN NEW.SensorID = " +
+             std::to_string(second) + " BEGIN SELECT RAISE(ABORT, 'refused here'); END");
+
+    // The last configured sensor is stored first; "Abbrechen" on the second
+    // leaves the first out of this minute.
+    m_ui.m_bCancelErrors = true;
+    MinuteTick(Utc(10, 16, 0, 500));
+    EXPECT_EQ(StoredIds(), std::vector<int>{third});
+    ASSERT_EQ(m_ui.m_errors.size(), 1u);
+    EXPECT_NE(m_ui.m_errors[0].find("refused here"), std::string::npos);
+
+    // The next minute starts afresh; an error that is only acknowledged
+    // does not stop the minute.
+    m_ui.m_bCancelErrors = false;
+    m_view.m_rows.clear();
+    MinuteTick(Utc(10, 17, 0, 500));
+    EXPECT_EQ(StoredIds(), (std::vector<int>{third, first}));
+    EXPECT_EQ(m_ui.m_errors.size(), 2u);
+
+    raw.Exec("DROP TRIGGER refuse");
+    m_ui.m_bCancelErrors = true;
+    m_view.m_rows.clear();
+    MinuteTick(Utc(10, 18, 0, 500));
+    EXPECT_EQ(StoredIds(), (std::vector<int>{third, second, first}));
+    EXPECT_EQ(m_ui.m_errors.size(), 2u);
+    EXPECT_EQ(Rows().size(), 1u + 2 + 3);
+    // Every minute is framed by the two status texts, cancelled or not.
+    EXPECT_EQ(m_view.m_statusTexts,
+              (std::vector<int>{331, 57345, 331, 57345, 331, 57345, 331, 57345}));
+    EXPECT_TRUE(m_bRecording);
+}
+
+TEST_F(RecorderTest, EmptyConfigurationRunsAndAFailedOpenChangesNothing)
+{
+    ASSERT_TRUE(m_recorder.Start());
+    EXPECT_TRUE(m_recorder.TickTimer().isActive());
+    EXPECT_TRUE(m_recorder.MinuteTimer().isActive());
+    MinuteTicks(Utc(10, 16, 0, 500), Utc(10, 18, 0, 500));
+    EXPECT_TRUE(Rows().empty());
+    EXPECT_TRUE(m_view.m_rows.empty());
+    EXPECT_EQ(m_view.m_statusTexts.size(), 2u + 3 * 2);
+    m_recorder.Stop();
+
+    // A data source that does not exist; the offer to create it is declined.
+    m_view.m_colours.clear();
+    m_view.m_statusTexts.clear();
+    m_view.Add("127.0.0.1", 9, 0, 1);
+    m_database.m_strDataSource = "Nicht vorhanden";
+    EXPECT_FALSE(m_recorder.Start());
+    EXPECT_EQ(m_ui.m_nDriverChoices, 1);
+    EXPECT_FALSE(m_bRecording);
+    EXPECT_EQ(m_view.m_statusTexts, (std::vector<int>{331, 57345}));
+    EXPECT_TRUE(m_view.m_colours.empty());
+    EXPECT_FALSE(m_recorder.TickTimer().isActive());
+    EXPECT_FALSE(m_recorder.MinuteTimer().isActive());
+    EXPECT_TRUE(m_recorder.Channels().empty());
+    EXPECT_EQ(m_view.m_document.m_sensors.front()->m_pChannel, nullptr);
+    EXPECT_EQ(m_view.m_nRefreshes, 1);
+}
+
+TEST_F(RecorderTest, StatusCellsFollowTheirChannelAndItsMasterButNotWhileMinimised)
+{
+    SimulatedDevices devices({"127.0.0.1:0 reply 10.0.0.5;Lager;21.5\xb0"
+                              "C;-\xb0"
+                              "C;\\r\\n"});
+    const std::uint16_t port = devices.Port(0);
+    CSensor& master = m_view.Add("127.0.0.1", port, 0, 1);
+    CSensor& follower = m_view.Add("127.0.0.1", port, 1, 1, false, "%");
+    CSensor& disabled = m_view.Add("127.0.0.1", port, 0, 1, true);
+    ASSERT_TRUE(m_recorder.Start());
+    const auto& connection = dynamic_cast<CDeviceChannel&>(*m_recorder.Channels()[0]).m_connection;
+
+    // The follower has no connection of its own; its cell changes because
+    // the master's change is passed on.
+    ASSERT_TRUE(PumpUntil(
+        [&] { return master.m_strStatus == "21.5 °C" && follower.m_strStatus == "~ %"; }));
+    EXPECT_EQ(disabled.m_strStatus, "deaktiviert");
+
+    // A record added while recording runs shows the running channel of its point.
+    CSensor& added = m_view.Add("127.0.0.1", port, 1, 5, false, "%");
+    EXPECT_EQ(added.m_pChannel, follower.m_pChannel);
+
+    m_view.m_bMinimized = true;
+    const int writes = m_view.m_nCellWrites;
+    for (CSensor* record : {&master, &follower, &disabled, &added})
+        record->m_strStatus.clear();
+    Tick(600); // the next poll is due
+    ASSERT_TRUE(PumpUntil([&] { return connection.Replies() == 2; }));
+    PumpFor(50ms);
+    EXPECT_EQ(m_view.m_nCellWrites, writes);
+    EXPECT_EQ(master.m_strStatus, "");
+
+    m_view.m_bMinimized = false;
+    Tick(600);
+    ASSERT_TRUE(PumpUntil([&] { return connection.Replies() == 3; }));
+    ASSERT_TRUE(PumpUntil([&] { return added.m_strStatus == "~ %"; }));
+    EXPECT_EQ(master.m_strStatus, "21.5 °C");
+    EXPECT_EQ(follower.m_strStatus, "~ %");
+    EXPECT_EQ(disabled.m_strStatus, "deaktiviert");
+}
+
+} // namespace

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "DbTestSupport.h"
+#include "OrbelDoc.h"
+#include "RecordingView.h"
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+class CSensorDatabase;
+
+// Half an hour east of UTC, so that minutes taken from local time instead of
+// UTC (or the other way round) show up as a different minute.
+void UseHalfHourTimeZone();
+
+std::chrono::system_clock::time_point Utc(int hour, int minute, int second, int millisecond = 0);
+
+// The front end as the scheduler sees it: keeps what was shown. A record's
+// m_strStatus stands for its Status cell.
+class TestRecordingView : public IRecordingView
+{
+public:
+    explicit TestRecordingView(CSensorDatabase& database) : m_database(database) {}
+
+    CSensor& Add(const std::string& host, std::uint16_t port, int slot, int interval,
+                 bool disabled = false, const std::string& unit = "°C");
+
+    SensorList& Sensors() override { return m_document.m_sensors; }
+    bool OpenDatabase() override;
+    void SetStatusText(int stringId, int argument) override;
+    void RefreshStatusColumn() override;
+    void ClearStatusColumn() override;
+    void UpdateStatusCell(CSensor& record) override;
+    void SetListColour(std::uint32_t colour) override { m_colours.push_back(colour); }
+    bool IsMinimized() const override { return m_bMinimized; }
+    void OnRowStored(int sensorId, std::optional<float> value) override
+    {
+        m_rows.emplace_back(sensorId, value);
+    }
+
+    COrbelDoc m_document;
+    bool m_bMinimized = false;
+    std::vector<int> m_statusTexts;
+    // The clock's time at each "Datenbankzugriff...": the minute ticks.
+    std::vector<std::chrono::system_clock::time_point> m_busyTimes;
+    std::vector<std::uint32_t> m_colours;
+    int m_nRefreshes = 0;
+    int m_nClears = 0;
+    int m_nCellWrites = 0;
+    std::vector<std::pair<int, std::optional<float>>> m_rows;
+
+private:
+    CSensorDatabase& m_database;
+};
+
+// One row of the reading table; the time as "hh:mm:ss".
+struct StoredRow
+{
+    int sensorId = 0;
+    std::string clock;
+    std::optional<double> reading;
+};
+
+std::vector<StoredRow> ReadRecording(const std::string& dsn);
+// Local "hh:mm" of every row of one sensor, in order.
+std::vector<std::string> MinutesOf(const std::vector<StoredRow>& rows, int sensorId);
+int SensorIdOf(const std::string& dsn, const std::string& host, int slot);
+
+// Local "hh:mm" of a moment.
+std::string LocalMinute(std::chrono::system_clock::time_point time);
+
+// Runs `scale` times faster than the real clock, from `origin` on; installed
+// while it lives.
+class ScaledClock : public CClock
+{
+public:
+    ScaledClock(std::chrono::system_clock::time_point origin, int scale);
+    ~ScaledClock() override;
+    std::chrono::system_clock::time_point UtcNow() const override;
+
+private:
+    std::chrono::system_clock::time_point m_origin;
+    std::chrono::steady_clock::time_point m_start;
+    int m_nScale;
+};
