@@ -1,0 +1,166 @@
+#include "NetworkScan.h"
+
+#include "DeviceQuery.h"
+#include "ReplyParser.h"
+#include "ReplyText.h"
+#include "ScanClient.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <netinet/in.h>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+namespace
+{
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr char kDiscoveryRequest = '?';
+constexpr milliseconds kDiscoveryWindow{1000};
+constexpr milliseconds kWaitStep{100};
+constexpr milliseconds kInactivityLimit{5000};
+constexpr size_t kMaxClients = 32;
+constexpr size_t kAnnouncementBytes = 62;
+constexpr size_t kAddressOffset = 6;
+
+class CUdpSocket
+{
+public:
+    CUdpSocket() : m_nFd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
+    ~CUdpSocket()
+    {
+        if (m_nFd >= 0)
+            close(m_nFd);
+    }
+    CUdpSocket(const CUdpSocket&) = delete;
+    CUdpSocket& operator=(const CUdpSocket&) = delete;
+    int Fd() const { return m_nFd; }
+
+private:
+    int m_nFd;
+};
+
+// The device address of an announcement: bytes 6 to 9, last octet first.
+std::uint32_t AnnouncedAddress(const unsigned char* datagram)
+{
+    const unsigned char octets[4] = {datagram[kAddressOffset + 3], datagram[kAddressOffset + 2],
+                                     datagram[kAddressOffset + 1], datagram[kAddressOffset]};
+    std::uint32_t address = 0;
+    static_assert(sizeof address == sizeof octets);
+    std::copy(octets, octets + 4, reinterpret_cast<unsigned char*>(&address));
+    return address;
+}
+
+std::string DottedAddress(std::uint32_t address)
+{
+    char text[INET_ADDRSTRLEN] = {};
+    in_addr value{};
+    value.s_addr = address;
+    inet_ntop(AF_INET, &value, text, sizeof text);
+    return text;
+}
+
+void Evaluate(const CScanClient& client, std::uint16_t port, const CNetworkScan::SensorFound& found)
+{
+    const std::string reply(client.m_szReply.data());
+    const std::string name = DecodeReplyText(reply, ParseDeviceName(reply.c_str()));
+    const std::string address = DottedAddress(client.m_nAddress);
+    for (CInstalledSensor& slot : ReadInstalledSensors(reply))
+    {
+        auto sensor = std::make_unique<CSensor>();
+        sensor->m_nSensorNo = slot.m_nSensorNo;
+        sensor->m_strAddress = address;
+        sensor->m_nPort = port;
+        sensor->m_strUnit = std::move(slot.m_strUnit);
+        sensor->m_strDescription = name;
+        found(std::move(sensor));
+    }
+}
+
+} // namespace
+
+CNetworkScan::CNetworkScan(std::uint32_t broadcastAddress, std::uint16_t discoveryPort,
+                           std::uint16_t queryPort)
+    : m_nBroadcastAddress(broadcastAddress), m_nDiscoveryPort(discoveryPort),
+      m_nQueryPort(queryPort)
+{
+}
+
+std::vector<std::uint32_t> CNetworkScan::Discover()
+{
+    std::vector<std::uint32_t> addresses;
+    const CUdpSocket udp;
+    const int fd = udp.Fd();
+    const int on = 1;
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(m_nDiscoveryPort);
+    target.sin_addr.s_addr = m_nBroadcastAddress;
+    if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0 ||
+        sendto(fd, &kDiscoveryRequest, 1, MSG_DONTROUTE, reinterpret_cast<const sockaddr*>(&target),
+               sizeof target) != 1)
+    {
+        m_nDiscoveryError = errno;
+        return addresses;
+    }
+
+    const Clock::time_point sent = Clock::now();
+    for (;;)
+    {
+        const auto left = std::chrono::ceil<milliseconds>(kDiscoveryWindow - (Clock::now() - sent));
+        if (left <= milliseconds::zero())
+            break;
+        pollfd watched{fd, POLLIN, 0};
+        if (poll(&watched, 1, static_cast<int>(std::min(left, kWaitStep).count())) <= 0)
+            continue;
+        unsigned char datagram[kAnnouncementBytes];
+        const ssize_t n = recv(fd, datagram, sizeof datagram, 0);
+        // Too short to hold an address counts as no answer, like an empty one.
+        if (n < static_cast<ssize_t>(kAddressOffset + 4))
+            continue;
+        const std::uint32_t address = AnnouncedAddress(datagram);
+        if (address != 0)
+            addresses.push_back(address);
+    }
+    return addresses;
+}
+
+void CNetworkScan::Run(const SensorFound& found)
+{
+    m_nDiscoveryError = 0;
+    std::vector<std::uint32_t> addresses = Discover();
+
+    std::vector<CScanClient> clients;
+    clients.reserve(kMaxClients);
+    Clock::time_point lastActivity = Clock::now();
+    for (;;)
+    {
+        while (clients.size() < kMaxClients && !addresses.empty())
+        {
+            clients.emplace_back(addresses.back(), m_nQueryPort);
+            addresses.pop_back();
+        }
+        if (PollScanClients(clients))
+            lastActivity = Clock::now();
+        // From the top down, so that the client moved into a freed place has
+        // been looked at already.
+        for (size_t i = clients.size(); i-- > 0;)
+        {
+            if (clients[i].m_nState != CScanClient::Finished)
+                continue;
+            if (clients[i].m_bGotData)
+                Evaluate(clients[i], m_nQueryPort, found);
+            RemoveScanClient(clients, i);
+        }
+        if ((clients.empty() && addresses.empty()) ||
+            Clock::now() - lastActivity >= kInactivityLimit)
+            break;
+    }
+}
