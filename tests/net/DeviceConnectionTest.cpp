@@ -8,6 +8,7 @@
 #include <memory>
 #include <netinet/in.h>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -209,6 +210,35 @@ TEST_F(DeviceConnectionTest, UnresolvableHostFailsAndIsLookedUpAgainAfterThePoll
     EXPECT_EQ(connection.State(), CAsyncConnection::Resolving);
     ASSERT_TRUE(PumpUntil([&] { return connection.State() == CAsyncConnection::Failed; }));
     EXPECT_EQ(channel->GetStatusText(), "[11001] Unbekannter Hostname");
+}
+
+TEST_F(DeviceConnectionTest, SocketThatCannotBeOpenedIsTriedAgainAfterThePollPeriod)
+{
+    SimulatedDevices sim({"127.0.0.1:0 reply 21.5°C;"});
+    auto channel = std::make_unique<CDeviceChannel>(SensorOn(sim.Address(0), sim.Port(0)));
+    const CDeviceConnection& connection = channel->m_connection;
+    rlimit files{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &files), 0);
+    const int nextFd = dup(0);
+    ASSERT_GE(nextFd, 0);
+    close(nextFd);
+    // No descriptor left for the process while the socket is due.
+    rlimit scarce = files;
+    scarce.rlim_cur = static_cast<rlim_t>(nextFd);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &scarce), 0);
+    channel->Start(&m_sink);
+    const bool failed =
+        PumpUntil([&] { return connection.State() == CAsyncConnection::Failed; }, 2s);
+    setrlimit(RLIMIT_NOFILE, &files);
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(connection.LastError(), 10024);
+    EXPECT_EQ(channel->GetStatusText(), "[10024] ???");
+    Tick(599);
+    EXPECT_EQ(connection.State(), CAsyncConnection::Failed);
+    Tick();
+    EXPECT_EQ(connection.State(), CAsyncConnection::Connecting);
+    ASSERT_TRUE(PumpUntil([&] { return connection.Replies() == 1; }));
+    EXPECT_EQ(channel->GetStatusText(), "21.5 °C");
 }
 
 TEST_F(DeviceConnectionTest, InvalidDottedAddressStaysFailed)
