@@ -11,3 +11,5 @@ int RunList(CliArgs args);
 int RunParse(CliArgs args);
 int RunPoll(CliArgs args);
 int RunDb(CliArgs args);
+int RunQuery(CliArgs args);
+int RunScan(CliArgs args);

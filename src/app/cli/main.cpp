@@ -28,6 +28,13 @@ constexpr Command kCommands[] = {
      "  db check [--dsn NAME] [--user NAME]\n"
      "                       open a data source, create missing tables, print them",
      RunDb},
+    {"query", "query HOST[:PORT]    print the installed sensors of one device (port 80 by default)",
+     RunQuery},
+    {"scan",
+     "scan [--broadcast ADDR] [--discovery-port N] [--port N] [FILE]\n"
+     "                       find devices by broadcast and print their sensors; with FILE,\n"
+     "                       add the new ones to that configuration and save it",
+     RunScan},
 };
 
 void PrintHelp(std::FILE* to)

@@ -1,0 +1,64 @@
+#include "CliCommands.h"
+#include "DeviceQuery.h"
+
+#include <charconv>
+#include <cstdio>
+#include <optional>
+
+namespace
+{
+
+constexpr std::uint16_t kDefaultPort = 80;
+
+int Usage()
+{
+    std::fprintf(stderr, "usage: tessaro-cli query HOST[:PORT]\n");
+    return 2;
+}
+
+std::optional<std::uint16_t> ReadPort(std::string_view text)
+{
+    unsigned value = 0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (result.ec != std::errc() || result.ptr != text.data() + text.size() || value < 1 ||
+        value > 65535)
+        return std::nullopt;
+    return static_cast<std::uint16_t>(value);
+}
+
+} // namespace
+
+int RunQuery(CliArgs args)
+{
+    if (args.size() != 1 || args[0].empty())
+        return Usage();
+    std::string host = args[0];
+    std::uint16_t port = kDefaultPort;
+    if (const size_t colon = host.rfind(':'); colon != std::string::npos)
+    {
+        const std::optional<std::uint16_t> given =
+            ReadPort(std::string_view(host).substr(colon + 1));
+        if (!given)
+        {
+            std::fprintf(stderr, "tessaro-cli: query: bad port in '%s'\n", args[0].c_str());
+            return 2;
+        }
+        port = *given;
+        host.resize(colon);
+    }
+
+    const std::optional<std::string> reply = QueryDeviceReply(host, port);
+    if (!reply || reply->empty())
+    {
+        std::fprintf(stderr, "tessaro-cli: query: no reply from %s:%u\n", host.c_str(), port);
+        return 1;
+    }
+    for (const CInstalledSensor& sensor : ReadInstalledSensors(*reply))
+        std::printf("%d [%s]\n", sensor.m_nSensorNo, sensor.m_strUnit.c_str());
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+    {
+        std::perror("tessaro-cli: stdout");
+        return 1;
+    }
+    return 0;
+}

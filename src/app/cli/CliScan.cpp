@@ -1,0 +1,148 @@
+#include "CliCommands.h"
+#include "NetworkScan.h"
+#include "OrbelDoc.h"
+
+#include <arpa/inet.h>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+
+namespace
+{
+
+// Where the devices listen on a real network.
+constexpr const char* kDefaultBroadcast = "255.255.255.255";
+constexpr std::uint16_t kDefaultDiscoveryPort = 8512;
+constexpr std::uint16_t kDefaultQueryPort = 80;
+
+int Usage()
+{
+    std::fprintf(stderr, "usage: tessaro-cli scan [--broadcast ADDR] [--discovery-port N] "
+                         "[--port N] [FILE]\n");
+    return 2;
+}
+
+std::optional<std::uint16_t> ReadPort(const std::string& text)
+{
+    unsigned value = 0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (result.ec != std::errc() || result.ptr != text.data() + text.size() || value < 1 ||
+        value > 65535)
+        return std::nullopt;
+    return static_cast<std::uint16_t>(value);
+}
+
+std::optional<std::uint32_t> ReadAddress(const std::string& text)
+{
+    in_addr address{};
+    if (inet_pton(AF_INET, text.c_str(), &address) != 1)
+        return std::nullopt;
+    return address.s_addr;
+}
+
+struct ScanOptions
+{
+    std::uint32_t broadcast = 0;
+    std::uint16_t discoveryPort = kDefaultDiscoveryPort;
+    std::uint16_t queryPort = kDefaultQueryPort;
+    std::optional<std::string> file;
+};
+
+bool ReadOptions(CliArgs args, ScanOptions& options)
+{
+    std::string broadcast = kDefaultBroadcast;
+    for (size_t i = 0; i < args.size(); ++i)
+    {
+        const std::string& arg = args[i];
+        if (!arg.starts_with("-"))
+        {
+            if (options.file)
+                return false;
+            options.file = arg;
+            continue;
+        }
+        if (i + 1 >= args.size())
+            return false;
+        const std::string& value = args[++i];
+        std::optional<std::uint16_t> port;
+        if (arg == "--broadcast")
+            broadcast = value;
+        else if (arg == "--discovery-port" && (port = ReadPort(value)))
+            options.discoveryPort = *port;
+        else if (arg == "--port" && (port = ReadPort(value)))
+            options.queryPort = *port;
+        else
+            return false;
+    }
+    const std::optional<std::uint32_t> address = ReadAddress(broadcast);
+    if (!address)
+        return false;
+    options.broadcast = *address;
+    return true;
+}
+
+} // namespace
+
+int RunScan(CliArgs args)
+{
+    ScanOptions options;
+    if (!ReadOptions(args, options))
+        return Usage();
+
+    // The configuration is read before the scan, so that a file that cannot
+    // take the sensors fails at once and is never overwritten.
+    COrbelDoc doc;
+    bool create = false;
+    if (options.file)
+    {
+        std::error_code error;
+        create = !std::filesystem::exists(*options.file, error) && !error;
+        std::string errorText;
+        if (!create && !doc.OnOpenDocument(*options.file, errorText))
+        {
+            if (doc.m_bBadFormat)
+            {
+                std::fprintf(stderr, "%s\n", errorText.c_str());
+                return 2;
+            }
+            std::fprintf(stderr, "tessaro-cli: %s: %s\n", options.file->c_str(), errorText.c_str());
+            return 1;
+        }
+    }
+
+    CNetworkScan scan(options.broadcast, options.discoveryPort, options.queryPort);
+    scan.Run(
+        [&](std::unique_ptr<CSensor> sensor)
+        {
+            const std::string& line = sensor->FormatLine();
+            std::fwrite(line.data(), 1, line.size(), stdout);
+            std::fputc('\n', stdout);
+            std::fflush(stdout);
+            if (options.file && doc.AddSensor(sensor, false))
+                doc.SetModifiedFlag();
+        });
+    if (scan.DiscoveryError() != 0)
+    {
+        std::fprintf(stderr, "tessaro-cli: scan: cannot send the discovery: %s\n",
+                     std::strerror(scan.DiscoveryError()));
+        return 1;
+    }
+
+    if (options.file && (create || doc.IsModified()))
+    {
+        std::string errorText;
+        if (!doc.OnSaveDocument(*options.file, errorText))
+        {
+            std::fprintf(stderr, "tessaro-cli: %s: %s\n", options.file->c_str(), errorText.c_str());
+            return 1;
+        }
+    }
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+    {
+        std::perror("tessaro-cli: stdout");
+        return 1;
+    }
+    return 0;
+}
