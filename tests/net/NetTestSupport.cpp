@@ -13,21 +13,21 @@
 namespace
 {
 
-std::vector<std::string> SimArguments(const std::vector<std::string>& specs)
+std::vector<std::string> SimArguments(const std::vector<std::string>& devices)
 {
     std::vector<std::string> argv{VARION_SIM};
-    for (const std::string& spec : specs)
+    for (const std::string& device : devices)
     {
         argv.push_back("--device");
-        argv.push_back(spec);
+        argv.push_back(device);
     }
     return argv;
 }
 
 } // namespace
 
-SimulatedDevices::SimulatedDevices(const std::vector<std::string>& specs)
-    : m_process(SimArguments(specs))
+SimulatedDevices::SimulatedDevices(const std::vector<std::string>& devices)
+    : m_process(SimArguments(devices))
 {
     std::string line;
     while (m_process.ReadLine(line) && line != "ready")
@@ -40,7 +40,7 @@ SimulatedDevices::SimulatedDevices(const std::vector<std::string>& specs)
         m_addresses.push_back(line.substr(tab + 1, colon - tab - 1));
         m_ports.push_back(static_cast<std::uint16_t>(std::stoi(line.substr(colon + 1))));
     }
-    if (line != "ready" || m_addresses.size() != specs.size())
+    if (line != "ready" || m_addresses.size() != devices.size())
         throw std::runtime_error("varion-sim did not start its devices");
 }
 

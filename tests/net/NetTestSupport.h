@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-// Devices of a running varion-sim, one per spec, on loopback.
+// Devices of a running varion-sim, one per device line, on loopback.
 class SimulatedDevices
 {
 public:
-    explicit SimulatedDevices(const std::vector<std::string>& specs);
+    explicit SimulatedDevices(const std::vector<std::string>& devices);
 
     const std::string& Address(int index) const { return m_addresses.at(index); }
     std::uint16_t Port(int index) const { return m_ports.at(index); }
