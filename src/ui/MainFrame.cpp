@@ -415,13 +415,13 @@ bool CMainFrame::OnFileNew()
     return true;
 }
 
-bool CMainFrame::OpenDocumentFile(const QString& path)
+CMainFrame::OpenResult CMainFrame::OpenFile(const QString& path)
 {
     // The configuration on show already: nothing to read again.
     if (SameFile(path, QString::fromStdString(m_document.GetPathName())))
-        return true;
+        return OpenResult::Opened;
     if (!SaveModified())
-        return false;
+        return OpenResult::Cancelled;
     const QString absolute = QFileInfo(path).absoluteFilePath();
     std::string errorText;
     // A file that cannot be read leaves the configuration on show as it was.
@@ -435,13 +435,18 @@ bool CMainFrame::OpenDocumentFile(const QString& path)
                                   .arg(QDir::toNativeSeparators(absolute),
                                        QString::fromLocal8Bit(errorText.c_str())),
                               this);
-        return false;
+        return OpenResult::Failed;
     }
     SetPathName(absolute);
     AddToRecentFileList(absolute);
     m_pView->OnInitialUpdate();
     UpdateCommandUI();
-    return true;
+    return OpenResult::Opened;
+}
+
+bool CMainFrame::OpenDocumentFile(const QString& path)
+{
+    return OpenFile(path) == OpenResult::Opened;
 }
 
 bool CMainFrame::OnFileSave()
@@ -522,11 +527,10 @@ void CMainFrame::OnOpenRecentFile(int index)
 {
     if (index < 0 || index >= m_recentFiles.size())
         return;
-    const QString path = m_recentFiles[index];
-    if (!OpenDocumentFile(path) && !QFileInfo(path).isReadable())
+    // A file that cannot be opened leaves the list, so that it does not
+    // fail again at every start.
+    if (OpenFile(m_recentFiles[index]) == OpenResult::Failed)
     {
-        // A file that is gone leaves the list; one of the wrong format stays,
-        // as the user may mend it.
         m_recentFiles.removeAt(index);
         UpdateRecentFileMenu();
     }
@@ -610,6 +614,9 @@ void CMainFrame::closeEvent(QCloseEvent* event)
     }
     CSettings().SetRecentFiles(m_recentFiles);
     event->accept();
+    // The program ends with its window, also with one hidden in the
+    // notification area, which would not count as the last window closed.
+    QCoreApplication::quit();
 }
 
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event)

@@ -66,12 +66,20 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    enum class OpenResult
+    {
+        Opened,
+        Cancelled, // the user kept the modified configuration
+        Failed,
+    };
+
     void OnCreate();
     void CreateMenus();
     void CreateToolBar();
     void CreateStatusBar();
     void OnSize(bool minimized);
     bool OnUpdateFrameCommand(int id, CCmdUI& state) const;
+    OpenResult OpenFile(const QString& path);
     QString AskFileName(bool save);
     bool DoSave(const QString& path);
     void SetPathName(const QString& path);
