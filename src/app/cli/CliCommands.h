@@ -11,5 +11,6 @@ int RunList(CliArgs args);
 int RunParse(CliArgs args);
 int RunPoll(CliArgs args);
 int RunDb(CliArgs args);
+int RunRecord(CliArgs args);
 int RunQuery(CliArgs args);
 int RunScan(CliArgs args);
