@@ -12,7 +12,6 @@
 #include <fstream>
 #include <memory>
 #include <string_view>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -121,6 +120,14 @@ CField ClassifyField(std::string_view text)
     return field;
 }
 
+// ASCII only: the process locale must not decide what matches.
+bool SameIgnoringCase(std::string_view a, std::string_view b)
+{
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [&](char x, char y) { return lower(x) == lower(y); });
+}
+
 size_t CharacterCount(std::string_view utf8)
 {
     return static_cast<size_t>(
@@ -171,7 +178,7 @@ std::string SheetNameFor(const std::string& exportPath)
     name.erase(end);
     while (!name.empty() && name.back() == '\'')
         name.pop_back();
-    if (name.empty() || strcasecmp(name.c_str(), kChartSheetName) == 0)
+    if (name.empty() || SameIgnoringCase(name, kChartSheetName))
         name = "Tabelle1";
     return name;
 }
@@ -188,7 +195,7 @@ std::string CExportWorkbook::PathFor(const std::string& exportPath)
 {
     std::filesystem::path path(exportPath);
     // An export file that is itself called ".xlsx" must not be overwritten.
-    if (strcasecmp(path.extension().c_str(), ".xlsx") == 0)
+    if (SameIgnoringCase(path.extension().string(), ".xlsx"))
         return exportPath + ".xlsx";
     return path.replace_extension(".xlsx").string();
 }
