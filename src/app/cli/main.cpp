@@ -28,11 +28,6 @@ constexpr Command kCommands[] = {
      "  db check [--dsn NAME] [--user NAME]\n"
      "                       open a data source, create missing tables, print them",
      RunDb},
-    {"record",
-     "record FILE [--dsn NAME]\n"
-     "                       record the configuration until SIGINT or SIGTERM; print each\n"
-     "                       change of a Status cell and each row written",
-     RunRecord},
     {"query", "query HOST[:PORT]    print the installed sensors of one device (port 80 by default)",
      RunQuery},
     {"scan",
@@ -40,6 +35,25 @@ constexpr Command kCommands[] = {
      "                       find devices by broadcast and print their sensors; with FILE,\n"
      "                       add the new ones to that configuration and save it",
      RunScan},
+    {"export-series",
+     "export-series FILE INDEX OUT [--days N] [--dsn NAME]\n"
+     "                       write the readings of sensor INDEX (from 0) of a configuration\n"
+     "                       file to OUT, only the last N days with --days, and a workbook\n"
+     "                       with a chart beside it",
+     RunExportSeries},
+    {"export-summary",
+     "export-summary FILE INDEX OUT [--dsn NAME]\n"
+     "                       write the daily maximum, average and minimum of sensor INDEX\n"
+     "                       to OUT, and a workbook with a chart beside it",
+     RunExportSummary},
+    {"stats", "stats FILE [--dsn NAME]\n"
+              "                       print each sensor of a configuration file with its counts of\n"
+              "                       readings in the database",
+     RunStats},
+    {"import", "import FILE [--dsn NAME]\n"
+               "                       add the sensors registered in the database to a configuration\n"
+               "                       file and print them",
+     RunImport},
 };
 
 void PrintHelp(std::FILE* to)

@@ -1,0 +1,128 @@
+#include "CliCommands.h"
+#include "CliSession.h"
+#include "ExportHost.h"
+#include "ExportWorkbook.h"
+#include "SensorExport.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+// The export's questions answered from the command line: the file is OUT,
+// the range the --days given, and the spreadsheet step writes the workbook.
+class CCliExportHost : public IExportHost
+{
+public:
+    CCliExportHost(CCliSession& session, std::string path, int days)
+        : m_session(session), m_strPath(std::move(path)), m_nDays(days)
+    {
+    }
+
+    bool OpenDatabase() override { return m_session.OpenDatabase(); }
+
+    bool AskExportFile(std::string& path, int* range) override
+    {
+        path = m_strPath;
+        if (range)
+            *range = m_nDays;
+        return true;
+    }
+
+    void SetStatusText(unsigned) override {}
+
+    void OpenInSpreadsheet(const std::string& path, bool summary) override
+    {
+        CExportWorkbook workbook;
+        m_bWorkbookWritten = workbook.Write(path, summary);
+        if (m_bWorkbookWritten)
+            std::printf("export\t%s\nworkbook\t%s\n", path.c_str(), workbook.Path().c_str());
+        else
+            std::fprintf(stderr, "tessaro-cli: %s\n", workbook.ErrorText().c_str());
+    }
+
+    bool m_bWorkbookWritten = false;
+
+private:
+    CCliSession& m_session;
+    std::string m_strPath;
+    int m_nDays;
+};
+
+std::optional<int> ParseInt(const std::string& text)
+{
+    int value = 0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (result.ec != std::errc() || result.ptr != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+int Export(CliArgs args, bool summary)
+{
+    const char* usage = summary ? "usage: tessaro-cli export-summary FILE INDEX OUT [--dsn NAME]\n"
+                                : "usage: tessaro-cli export-series FILE INDEX OUT [--days N] "
+                                  "[--dsn NAME]\n";
+    std::vector<std::string> positional;
+    std::optional<std::string> dsn;
+    std::optional<int> days;
+    bool badOption = false;
+    for (size_t i = 0; i < args.size(); ++i)
+    {
+        const bool hasValue = i + 1 < args.size();
+        if (args[i] == "--dsn" && hasValue && !dsn)
+            dsn = args[++i];
+        else if (args[i] == "--days" && hasValue && !summary && !days)
+            badOption = !(days = ParseInt(args[++i]));
+        else
+            positional.push_back(args[i]);
+    }
+    const std::optional<int> index =
+        positional.size() == 3 ? ParseInt(positional[1]) : std::nullopt;
+    if (badOption || !index || *index < 0)
+    {
+        std::fputs(usage, stderr);
+        return 2;
+    }
+
+    CCliSession session(dsn);
+    if (const int status = session.LoadDocument(positional[0]))
+        return status;
+    SensorList& sensors = session.m_document.m_sensors;
+    if (static_cast<size_t>(*index) >= sensors.size())
+    {
+        std::fprintf(stderr, "tessaro-cli: %s has %zu sensors; there is no sensor %d\n",
+                     positional[0].c_str(), sensors.size(), *index);
+        return 1;
+    }
+    const CSensor& sensor = **std::next(sensors.begin(), *index);
+
+    // Negative days mean every reading, as a range left unchecked does.
+    CCliExportHost host(session, positional[2], days ? std::max(*days, 0) : 0);
+    CSensorExport exporter(session.m_database);
+    if (!exporter.Export(sensor, summary, host))
+    {
+        if (!exporter.ErrorText().empty())
+            std::fprintf(stderr, "tessaro-cli: %s\n", exporter.ErrorText().c_str());
+        return 1;
+    }
+    return host.m_bWorkbookWritten && FlushStdout() ? 0 : 1;
+}
+
+} // namespace
+
+int RunExportSeries(CliArgs args)
+{
+    return Export(args, false);
+}
+
+int RunExportSummary(CliArgs args)
+{
+    return Export(args, true);
+}

@@ -1,0 +1,117 @@
+#include "CliCommands.h"
+#include "CliSession.h"
+#include "DatabaseStatistics.h"
+#include "SensorListHost.h"
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+// The sensor list without a window: the document's records in order, their
+// Status texts kept in the records, and the added ones remembered.
+class CCliSensorList : public ISensorListHost
+{
+public:
+    explicit CCliSensorList(CCliSession& session) : m_session(session)
+    {
+        for (const std::unique_ptr<CSensor>& sensor : session.m_document.m_sensors)
+            m_rows.push_back(sensor.get());
+    }
+
+    bool OpenDatabase() override { return m_session.OpenDatabase(); }
+    void SetStatusText(unsigned) override {}
+    void DeselectAll() override {}
+    void AddRow(CSensor* record) override
+    {
+        m_rows.push_back(record);
+        m_added.push_back(record);
+    }
+    int GetRowCount() const override { return static_cast<int>(m_rows.size()); }
+    CSensor* GetRowRecord(int row) const override { return m_rows[static_cast<size_t>(row)]; }
+    void SetStatusCell(int, const std::string&) override {}
+
+    std::vector<CSensor*> m_rows;
+    std::vector<CSensor*> m_added;
+
+private:
+    CCliSession& m_session;
+};
+
+// "FILE [--dsn NAME]"; false on anything else.
+bool ParseArgs(CliArgs args, std::string& file, std::optional<std::string>& dsn)
+{
+    if (args.size() == 1 || (args.size() == 3 && args[1] == "--dsn"))
+    {
+        file = args[0];
+        if (args.size() == 3)
+            dsn = args[2];
+        return true;
+    }
+    return false;
+}
+
+void PrintLine(const std::string& line)
+{
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+}
+
+} // namespace
+
+int RunStats(CliArgs args)
+{
+    std::string file;
+    std::optional<std::string> dsn;
+    if (!ParseArgs(args, file, dsn))
+    {
+        std::fputs("usage: tessaro-cli stats FILE [--dsn NAME]\n", stderr);
+        return 2;
+    }
+    CCliSession session(dsn);
+    if (const int status = session.LoadDocument(file))
+        return status;
+    CCliSensorList list(session);
+    // The statistics import first; only the file's own sensors are printed.
+    const size_t fileSensors = list.m_rows.size();
+    if (!CDatabaseStatistics(session.m_database, session.m_document, list).OnDatabaseStatistics())
+        return 1;
+    for (size_t row = 0; row < fileSensors; ++row)
+    {
+        CSensor* record = list.m_rows[row];
+        PrintLine(record->FormatLine() + '\t' + record->m_strStatus);
+    }
+    return FlushStdout() ? 0 : 1;
+}
+
+int RunImport(CliArgs args)
+{
+    std::string file;
+    std::optional<std::string> dsn;
+    if (!ParseArgs(args, file, dsn))
+    {
+        std::fputs("usage: tessaro-cli import FILE [--dsn NAME]\n", stderr);
+        return 2;
+    }
+    CCliSession session(dsn);
+    if (const int status = session.LoadDocument(file))
+        return status;
+    CCliSensorList list(session);
+    if (!CDatabaseStatistics(session.m_database, session.m_document, list).OnImportSensors())
+        return 1;
+    if (session.m_document.IsModified())
+    {
+        std::string errorText;
+        if (!session.m_document.OnSaveDocument(file, errorText))
+        {
+            std::fprintf(stderr, "tessaro-cli: %s: %s\n", file.c_str(), errorText.c_str());
+            return 1;
+        }
+    }
+    for (CSensor* record : list.m_added)
+        PrintLine(record->FormatLine());
+    return FlushStdout() ? 0 : 1;
+}
