@@ -15,5 +15,6 @@ int RunExportSeries(CliArgs args);
 int RunExportSummary(CliArgs args);
 int RunStats(CliArgs args);
 int RunImport(CliArgs args);
+int RunRecord(CliArgs args);
 int RunQuery(CliArgs args);
 int RunScan(CliArgs args);

@@ -28,6 +28,11 @@ constexpr Command kCommands[] = {
      "  db check [--dsn NAME] [--user NAME]\n"
      "                       open a data source, create missing tables, print them",
      RunDb},
+    {"record",
+     "record FILE [--dsn NAME]\n"
+     "                       record the configuration until SIGINT or SIGTERM; print each\n"
+     "                       change of a Status cell and each row written",
+     RunRecord},
     {"query", "query HOST[:PORT]    print the installed sensors of one device (port 80 by default)",
      RunQuery},
     {"scan",
