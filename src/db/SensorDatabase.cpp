@@ -6,9 +6,10 @@
 #include "Sensor.h"
 #include "SqlText.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
-#include <strings.h>
+#include <string_view>
 
 namespace
 {
@@ -19,9 +20,13 @@ constexpr const char* kSensorColumns =
 constexpr const char* kRecordingColumns =
     " (Reading FLOAT, Calendar DATE, Clock TIME, SensorID INT)";
 
-bool SameName(const std::string& a, const char* b)
+// ASCII only: the process locale must not decide whether "RECORDING" is
+// "Recording".
+bool SameName(std::string_view a, std::string_view b)
 {
-    return strcasecmp(a.c_str(), b) == 0;
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [&](char x, char y) { return lower(x) == lower(y); });
 }
 
 } // namespace
@@ -136,7 +141,9 @@ int CSensorDatabase::RegisterSensor(const CSensor& sensor)
         if (!text.empty())
             max = std::atol(text.c_str());
     }
-    // A table whose numbers reach the top of INT has no next number to give.
+    // Numbers stay positive whatever else a table holds, and a table whose
+    // numbers reach the top of INT has no next number to give.
+    max = std::max(max, 0L);
     if (max >= INT_MAX)
         return -1;
     const int id = static_cast<int>(max + 1);

@@ -107,6 +107,9 @@ TEST_P(SensorDatabaseTest, LoginDialogWhenQuickConnectIsOff)
 TEST_P(SensorDatabaseTest, SensorsAreNumberedByPointAndKeepTheirNumber)
 {
     ASSERT_TRUE(m_sdb.OpenDatabase(false));
+    // Numbers start at 1, also beside rows numbered by someone else below it.
+    Raw().Exec("INSERT INTO Sensors (SensorID, Host, Port, Slot, Unit, Location) VALUES "
+               "(-3, 'foreign.example', 80, 0, '', '')");
     EXPECT_EQ(m_sdb.RegisterSensor(MakeSensor("10.0.0.1", 80, 0, "°C", "Keller")), 1);
     EXPECT_EQ(m_sdb.RegisterSensor(MakeSensor("10.0.0.1", 80, 1)), 2);
     Raw().Exec("INSERT INTO Sensors (SensorID, Host, Port, Slot, Unit, Location) VALUES "
@@ -120,7 +123,7 @@ TEST_P(SensorDatabaseTest, SensorsAreNumberedByPointAndKeepTheirNumber)
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0][0], "%rF");
     EXPECT_EQ(rows[0][1], "Dachboden");
-    EXPECT_EQ(RowCount("Sensors"), 5u);
+    EXPECT_EQ(RowCount("Sensors"), 6u);
     EXPECT_TRUE(m_ui.m_errors.empty());
 }
 
