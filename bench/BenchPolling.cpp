@@ -2,25 +2,21 @@
 // against the same 1,000 exchanges done one after the other by a blocking loop.
 
 #include "AsyncConnection.h"
+#include "BenchDeviceSupport.h"
 #include "ChannelStatusSink.h"
 #include "DeviceChannel.h"
-#include "ReplyParser.h"
 
 #include <QCoreApplication>
 #include <QProcess>
 #include <QTimer>
 #include <algorithm>
-#include <arpa/inet.h>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <functional>
 #include <memory>
-#include <netinet/in.h>
 #include <string>
 #include <sys/resource.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <unordered_map>
 #include <vector>
 
@@ -33,31 +29,12 @@ using namespace std::chrono_literals;
 constexpr int kDevices = 1000;
 constexpr auto kGiveUp = 150s;
 
-double Millis(Clock::duration d)
-{
-    return std::chrono::duration<double, std::milli>(d).count();
-}
-
-double CpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
 double PeakRssMegabytes()
 {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss / 1024.0;
 }
-
-struct Endpoint
-{
-    std::string address;
-    std::uint16_t port = 0;
-};
 
 double ThreadCpuMillis()
 {
@@ -97,61 +74,6 @@ public:
     double longestCpuMillis = 0;
 };
 
-std::vector<Endpoint> StartSimulator(QProcess& sim)
-{
-    sim.setProgram(VARION_SIM);
-    sim.setArguments({"--many", QString::number(kDevices),
-                      "127.0.0.1:0 reply 10.0.0.5;Lager;{drift:20.0:0.1}°C;"});
-    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    sim.start();
-    std::vector<Endpoint> endpoints;
-    while (sim.waitForReadyRead(10000) || sim.canReadLine())
-    {
-        while (sim.canReadLine())
-        {
-            const std::string line = sim.readLine().trimmed().toStdString();
-            if (line == "ready")
-                return endpoints;
-            const size_t tab = line.rfind('\t');
-            const size_t colon = line.rfind(':');
-            if (line.starts_with("device\t") && colon != std::string::npos && colon > tab)
-                endpoints.push_back(
-                    {line.substr(tab + 1, colon - tab - 1),
-                     static_cast<std::uint16_t>(std::stoi(line.substr(colon + 1)))});
-        }
-    }
-    return {};
-}
-
-// One request and its reply, blocking, parsed like a connection parses it.
-bool BlockingExchange(const Endpoint& endpoint)
-{
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(endpoint.port);
-    peer.sin_addr.s_addr = inet_addr(endpoint.address.c_str());
-    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) == 0 &&
-              send(fd, "GET /Single\r\n", 13, MSG_NOSIGNAL) == 13;
-    char reply[200] = {};
-    int received = 0;
-    while (ok && received < 199)
-    {
-        const long n = recv(fd, reply + received, 199 - received, 0);
-        if (n <= 0)
-            break;
-        received += static_cast<int>(n);
-    }
-    close(fd);
-    float value = 0;
-    int valid = 0;
-    char unit[5];
-    char* next = nullptr;
-    return ok && ParseNextValue(reply, &value, &valid, unit, &next) != 0 && valid;
-}
-
 class RoundWatcher : public IChannelStatusSink
 {
 public:
@@ -189,7 +111,8 @@ int main(int argc, char** argv)
     }
     TimedApplication app(argc, argv);
     QProcess sim;
-    const std::vector<Endpoint> endpoints = StartSimulator(sim);
+    const std::vector<Endpoint> endpoints =
+        StartSimulator(sim, kDevices, "127.0.0.1:0 reply 10.0.0.5;Lager;{drift:20.0:0.1}°C;");
     if (endpoints.size() != kDevices)
     {
         std::fprintf(stderr, "bench-polling: varion-sim did not start %d devices\n", kDevices);

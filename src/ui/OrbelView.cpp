@@ -5,12 +5,14 @@
 #include "DataSource.h"
 #include "IconPainter.h"
 #include "MainFrame.h"
+#include "NetworkScan.h"
 #include "OrbelDoc.h"
 #include "SensorChannel.h"
 #include "SensorPropertiesDlg.h"
 #include "Settings.h"
 #include "StringTable.h"
 #include "TextEncoding.h"
+#include "WaitCursor.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -19,9 +21,11 @@
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
@@ -35,6 +39,8 @@ constexpr int kIconColumn = 0;
 constexpr int kStatusColumn = 7;
 constexpr int kIconColumnWidth = 20;
 constexpr int kMaxColumns = 9;
+// "Nach Sensorgeräten suchen..."
+constexpr int kStrScanning = 328;
 
 bool IsRightAligned(int column)
 {
@@ -390,6 +396,9 @@ bool COrbelView::OnCommand(int id)
     case ID_EDIT_UNDO:
         OnEditUndo();
         return true;
+    case ID_SCAN_NETWORK:
+        OnScanNetwork();
+        return true;
     default:
         return false;
     }
@@ -585,6 +594,43 @@ void COrbelView::OnEditUndo()
     DeselectAll();
     for (CSensor* record : m_document.UndoDelete())
         AddRow(record, 2);
+}
+
+void COrbelView::SetStatusText(int stringId, int argument)
+{
+    QLabel* pane = m_pFrame && m_pFrame->m_wndStatusBar
+                       ? m_pFrame->m_wndStatusBar->findChild<QLabel*>(QStringLiteral("messagePane"))
+                       : nullptr;
+    if (!pane)
+        return;
+    QString text = LoadString(static_cast<unsigned>(stringId));
+    if (const qsizetype at = text.indexOf(QLatin1String("%d")); at >= 0)
+        text.replace(at, 2, QString::number(argument));
+    pane->setText(text);
+    // Whoever sets it is about to block the event loop.
+    pane->repaint();
+}
+
+void COrbelView::OnScanNetwork()
+{
+    const CWaitCursor wait;
+    SetStatusText(kStrScanning);
+    CNetworkScan scan(m_nScanBroadcast, m_nScanDiscoveryPort, m_nScanQueryPort);
+    scan.Run(
+        [this](std::unique_ptr<CSensor> sensor)
+        {
+            CSensor* record = sensor.get();
+            // A point the configuration holds already is dropped with its record.
+            if (!m_document.AddSensor(sensor, false))
+                return;
+            m_document.SetModifiedFlag();
+            AddRow(record, 0);
+            // The scan blocks the event loop; the new row is drawn now, so
+            // that the list grows while the scan goes on.
+            executeDelayedItemsLayout();
+            viewport()->repaint();
+        });
+    SetStatusText(StringId::kReady);
 }
 
 void COrbelView::contextMenuEvent(QContextMenuEvent* event)

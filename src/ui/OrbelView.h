@@ -6,6 +6,7 @@
 #include "SensorSelection.h"
 
 #include <QTreeWidget>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,9 @@ public:
     void DeselectAll();
     void RefreshStatusColumn();
     void ClearStatusColumn();
+    // A text of the string table, its "%d" replaced by argument, in the
+    // status bar's message pane, drawn at once.
+    void SetStatusText(int stringId, int argument = 0);
 
     // False for a command the view does not carry out.
     bool OnCommand(int id);
@@ -61,6 +65,13 @@ public:
     CDialogDbUserInterface m_dbUserInterface;
     CSensorDatabase m_db;
     bool m_bLockSelection = true;
+    // Where the network scan looks: the broadcast address in network byte
+    // order (255.255.255.255 reads the same either way), the port on which
+    // devices hear it, and the port they are asked on. Tests put loopback
+    // values here.
+    std::uint32_t m_nScanBroadcast = 0xFFFFFFFF;
+    std::uint16_t m_nScanDiscoveryPort = 8512;
+    std::uint16_t m_nScanQueryPort = 80;
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -80,6 +91,7 @@ private:
     void OnEditPaste();
     void OnEditClear();
     void OnEditUndo();
+    void OnScanNetwork();
     void RemoveSelectedRows(bool keep);
     QComboBox* DataSourceCombo() const;
 

@@ -1,7 +1,9 @@
 #include "SensorPropertiesDlg.h"
 
+#include "DeviceQuery.h"
 #include "Sensor.h"
 #include "SensorSelection.h"
+#include "WaitCursor.h"
 
 #include <QComboBox>
 #include <QEvent>
@@ -86,6 +88,8 @@ CSensorPropertiesDlg::CSensorPropertiesDlg(ISensorSelection* view, QWidget* pare
     setWindowTitle(QStringLiteral("Sensor-Eigenschaften"));
     m_pQueryButton->setObjectName(QStringLiteral("queryInstalledSensors"));
     m_pQueryButton->setAutoDefault(false);
+    connect(m_pQueryButton, &QPushButton::clicked, this,
+            &CSensorPropertiesDlg::OnQueryInstalledSensors);
     m_pPort->addItem(QStringLiteral("80"));
     connect(m_comboSensorNo, &QComboBox::activated, this,
             &CSensorPropertiesDlg::OnSelchangeSensorNo);
@@ -256,4 +260,32 @@ void CSensorPropertiesDlg::OnKillfocusSensorNo()
     const QString text = m_comboSensorNo->currentText();
     if (text != kDiffers)
         m_comboSensorNo->setEditText(QString::number(ReadUnsigned(text)));
+}
+
+void CSensorPropertiesDlg::OnQueryInstalledSensors()
+{
+    const CWaitCursor wait;
+    const std::optional<std::string> reply =
+        QueryDeviceReply(m_pAddress->text().toStdString(),
+                         static_cast<std::uint16_t>(ReadUnsigned(m_pPort->currentText())));
+    if (!reply)
+        return;
+    const unsigned current = ReadUnsigned(m_comboSensorNo->currentText());
+    QString number;
+    QString unit;
+    m_comboSensorNo->clear();
+    for (const CInstalledSensor& sensor : ReadInstalledSensors(*reply))
+    {
+        const QString sensorUnit = QString::fromStdString(sensor.m_strUnit);
+        m_comboSensorNo->addItem(QStringLiteral("%1 [%2]").arg(sensor.m_nSensorNo).arg(sensorUnit));
+        if (static_cast<unsigned>(sensor.m_nSensorNo) == current)
+        {
+            number = QString::number(sensor.m_nSensorNo);
+            unit = sensorUnit;
+        }
+    }
+    // The list offers the slots; none of them is chosen by the query itself.
+    m_comboSensorNo->setCurrentIndex(-1);
+    m_comboSensorNo->setEditText(number);
+    m_pUnit->setText(unit);
 }

@@ -27,9 +27,14 @@ public:
     // The sensor-number box. The query of installed sensors fills its list
     // with items "%d [%s]" (number and unit); choosing one sets both fields.
     QComboBox* const m_comboSensorNo;
-    // "installierte Sensoren ermitteln": the query of installed sensors
-    // connects to its clicked signal.
+    // "installierte Sensoren ermitteln": runs OnQueryInstalledSensors.
     QPushButton* const m_pQueryButton;
+
+    // Asks the device at the dialog's host and port which slots carry a
+    // value and offers them in the sensor-number box. Blocks under the wait
+    // cursor; a device that cannot be read changes nothing and is not
+    // reported.
+    void OnQueryInstalledSensors();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
