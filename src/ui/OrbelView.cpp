@@ -123,8 +123,8 @@ const PopupItem kDefaultMenu[] = {
 } // namespace
 
 COrbelView::COrbelView(CMainFrame* frame, COrbelDoc& document)
-    : QTreeWidget(frame), m_dbUserInterface(frame), m_db(m_dbUserInterface), m_pFrame(frame),
-      m_document(document)
+    : QTreeWidget(frame), m_dbUserInterface(frame), m_db(m_dbUserInterface),
+      m_recorder(m_recordingView, m_db, frame->m_bRecording), m_pFrame(frame), m_document(document)
 {
     setObjectName(QStringLiteral("sensorList"));
     setRootIsDecorated(false);
@@ -396,6 +396,9 @@ bool COrbelView::OnCommand(int id)
     case ID_EDIT_UNDO:
         OnEditUndo();
         return true;
+    case ID_START_STOP:
+        OnStartStop();
+        return true;
     case ID_SCAN_NETWORK:
         OnScanNetwork();
         return true;
@@ -594,6 +597,11 @@ void COrbelView::OnEditUndo()
     DeselectAll();
     for (CSensor* record : m_document.UndoDelete())
         AddRow(record, 2);
+}
+
+void COrbelView::OnStartStop()
+{
+    m_recorder.OnStartStop();
 }
 
 void COrbelView::SetStatusText(int stringId, int argument)

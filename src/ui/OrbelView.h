@@ -2,8 +2,10 @@
 
 #include "CommandTable.h"
 #include "DialogDbUserInterface.h"
+#include "Recorder.h"
 #include "SensorDatabase.h"
 #include "SensorSelection.h"
+#include "ViewRecording.h"
 
 #include <QTreeWidget>
 #include <cstdint>
@@ -64,6 +66,9 @@ public:
     int m_nSelected = 0;
     CDialogDbUserInterface m_dbUserInterface;
     CSensorDatabase m_db;
+    // Recording runs in the view's window: its rows show the channels' states.
+    CViewRecording m_recordingView{*this};
+    CRecorder m_recorder;
     bool m_bLockSelection = true;
     // Where the network scan looks: the broadcast address in network byte
     // order (255.255.255.255 reads the same either way), the port on which
@@ -91,6 +96,7 @@ private:
     void OnEditPaste();
     void OnEditClear();
     void OnEditUndo();
+    void OnStartStop();
     void OnScanNetwork();
     void RemoveSelectedRows(bool keep);
     QComboBox* DataSourceCombo() const;

@@ -1,0 +1,95 @@
+#include "CommandTable.h"
+#include "DesktopTestSupport.h"
+#include "NetTestSupport.h"
+#include "OrbelDoc.h"
+#include "Settings.h"
+#include "UiTestSupport.h"
+
+#include <QLabel>
+#include <QPalette>
+#include <QStatusBar>
+
+namespace
+{
+
+const QColor kYellow(255, 255, 192);
+
+class RecordingTest : public DesktopTest
+{
+protected:
+    QColor ListColour() { return View().palette().color(QPalette::Base); }
+    QString StatusBarText()
+    {
+        return Frame().m_wndStatusBar->findChild<QLabel*>(QStringLiteral("messagePane"))->text();
+    }
+};
+
+TEST_F(RecordingTest, StartAndStopFromTheMenuWithTheStatusColumnFollowingTheDevices)
+{
+    SimulatedDevices devices({"127.0.0.1:0 reply 10.0.0.5;Lager;21.5\xb0"
+                              "C;-\xb0"
+                              "C;\\r\\n",
+                              "127.0.0.2:0 refuse"});
+    const std::string lager = std::to_string(devices.Port(0));
+    SharedOdbcEnv().AddSqliteDataSource("Desktop Recording", m_files / "recording.sqlite");
+    CSettings().SetDataSource(QStringLiteral("Desktop Recording"));
+    NewFrame();
+    Frame().OpenDocumentFile(WriteConfig(
+        "geraete.ini", "ZELD1\r\n127.0.0.1\t" + lager + "\t0\t1\t°C\tLager\t0x00\r\n127.0.0.1\t" +
+                           lager + "\t1\t1\t°C\tLeer\t0x00\r\n127.0.0.1\t" + lager +
+                           "\t2\t1\t%\tAus\t0x01\r\n127.0.0.2\t" + std::to_string(devices.Port(1)) +
+                           "\t0\t5\tV\tWeg\t0x00\r\n"));
+    const QStringList live = {"21.5 °C", "~ °C", "deaktiviert", "[10061] Verbindung abgewiesen"};
+
+    Act(ID_START_STOP)->trigger();
+    ASSERT_TRUE(m_bRecording);
+    EXPECT_TRUE(Act(ID_START_STOP)->isChecked());
+    EXPECT_EQ(ListColour(), kYellow);
+    EXPECT_EQ(StatusBarText(), QStringLiteral("Bereit"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Column(7) == live; }, 5000)) << Column(7).join('|').toStdString();
+
+    // Minimised, the column is emptied and status changes are not drawn;
+    // restored, it shows the channels' texts again.
+    Frame().showMinimized();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(View().m_bMinimized);
+    EXPECT_EQ(Column(7), QStringList(4, QString()));
+    Tick(600); // the next poll is due
+    ASSERT_TRUE(QTest::qWaitFor([&] { return devices.Connections(0) == 2; }, 5000));
+    QTest::qWait(100);
+    EXPECT_EQ(Column(7), QStringList(4, QString()));
+    Frame().OnRestoreWindow();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Column(7), live);
+
+    Key(Qt::Key_R, Qt::ControlModifier);
+    EXPECT_FALSE(m_bRecording);
+    EXPECT_FALSE(Act(ID_START_STOP)->isChecked());
+    EXPECT_EQ(ListColour(), QColor(Qt::white));
+    EXPECT_EQ(Column(7), QStringList(4, QString()));
+    for (const auto& record : Frame().GetDocument().m_sensors)
+        EXPECT_EQ(record->m_pChannel, nullptr);
+    // Nothing is drawn for the channels that are gone.
+    QTest::qWait(100);
+    EXPECT_EQ(Column(7), QStringList(4, QString()));
+}
+
+TEST_F(RecordingTest, AFailedOpenLeavesTheListWhiteAndRecordingOff)
+{
+    CSettings().SetDataSource(QStringLiteral("Nicht vorhanden"));
+    NewFrame();
+    Frame().OpenDocumentFile(
+        WriteConfig("eins.ini", "ZELD1\r\n127.0.0.1\t9\t0\t1\tV\tx\t0x00\r\n"));
+    // The offer to create the data source is declined.
+    CModalWatcher watcher;
+    Act(ID_START_STOP)->trigger();
+    EXPECT_GE(watcher.Count(), 1);
+    EXPECT_FALSE(m_bRecording);
+    EXPECT_FALSE(Act(ID_START_STOP)->isChecked());
+    EXPECT_EQ(ListColour(), QColor(Qt::white));
+    EXPECT_EQ(StatusBarText(), QStringLiteral("Bereit"));
+    EXPECT_EQ(Column(7), QStringList{QString()});
+    EXPECT_EQ(Frame().GetDocument().m_sensors.front()->m_pChannel, nullptr);
+}
+
+} // namespace
