@@ -8,7 +8,7 @@ JOBS         ?= $(shell nproc)
 
 CMAKE_CONFIGURE = cmake -S . -G Ninja -Wno-dev
 
-.PHONY: all deps configure build run test sanitize bench fuzz format clean
+.PHONY: all deps configure build run demo test sanitize bench fuzz format clean
 
 all: build
 
@@ -27,6 +27,10 @@ build: configure
 # display it says so and points to tessaro-cli.
 run: build
 	scripts/run-desktop $(BUILD) $(FILE)
+
+# Simulated devices and the desktop program recording them.
+demo: build
+	scripts/run-demo $(BUILD)
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
