@@ -17,6 +17,7 @@ enum CommandId : int
     ID_LOCK_SELECTION = 32779,
     ID_DATA_SOURCE_COMBO = 32780,
     ID_EDIT_DATA_SOURCE = 32781,
+    ID_IMPORT_SENSORS = 32785, // no menu item, button or key carries it
     ID_EXPORT_SERIES = 32786,
     ID_EXPORT_SUMMARY = 32787,
     ID_START_STOP = 32788,

@@ -12,6 +12,7 @@
 #include "Settings.h"
 #include "StringTable.h"
 #include "TextEncoding.h"
+#include "ViewDatabaseCommands.h"
 #include "WaitCursor.h"
 
 #include <QAction>
@@ -396,6 +397,18 @@ bool COrbelView::OnCommand(int id)
     case ID_EDIT_UNDO:
         OnEditUndo();
         return true;
+    case ID_EXPORT_SERIES:
+        OnExportSeries();
+        return true;
+    case ID_EXPORT_SUMMARY:
+        OnExportSummary();
+        return true;
+    case ID_IMPORT_SENSORS:
+        OnImportSensors();
+        return true;
+    case ID_DATABASE_STATISTICS:
+        OnDatabaseStatistics();
+        return true;
     case ID_START_STOP:
         OnStartStop();
         return true;
@@ -445,6 +458,7 @@ bool COrbelView::OnUpdateCommand(int id, CCmdUI& state) const
     case ID_OTHER_DRIVER:
     case ID_SCAN_NETWORK:
     case ID_DATABASE_STATISTICS:
+    case ID_IMPORT_SENSORS:
         return true;
     default:
         return false;
@@ -639,6 +653,26 @@ void COrbelView::OnScanNetwork()
             viewport()->repaint();
         });
     SetStatusText(StringId::kReady);
+}
+
+void COrbelView::OnExportSeries()
+{
+    CViewDatabaseCommands(*this).OnExportSeries();
+}
+
+void COrbelView::OnExportSummary()
+{
+    CViewDatabaseCommands(*this).OnExportSummary();
+}
+
+void COrbelView::OnImportSensors()
+{
+    CViewDatabaseCommands(*this).OnImportSensors();
+}
+
+void COrbelView::OnDatabaseStatistics()
+{
+    CViewDatabaseCommands(*this).OnDatabaseStatistics();
 }
 
 void COrbelView::contextMenuEvent(QContextMenuEvent* event)

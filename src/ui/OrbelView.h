@@ -96,6 +96,10 @@ private:
     void OnEditPaste();
     void OnEditClear();
     void OnEditUndo();
+    void OnExportSeries();
+    void OnExportSummary();
+    void OnImportSensors();
+    void OnDatabaseStatistics();
     void OnStartStop();
     void OnScanNetwork();
     void RemoveSelectedRows(bool keep);

@@ -16,9 +16,12 @@ struct Entry
 constexpr Entry kStrings[] = {
     {129, "Tessaro - Messwerterfassung läuft."},
     {192, "|Adresse|Port|Sensor|Einheit|Intervall|Beschreibung|Status"},
+    {193, "Excel-Arbeitsblätter"},
+    {194, "Alle Dateien"},
     {224, "Fehler beim Initialisieren der OLE-Systembibliotheken."},
     {226, "Die ausgewählte Datei entspricht nicht dem erwarteten Format."},
     {227, "Die angegebene Datenquelle existiert nicht."},
+    {256, "Sensordaten exportieren"},
     {325, "Namensauflösung..."},
     {326, "Verbindungsaufbau..."},
     {328, "Nach Sensorgeräten suchen..."},

@@ -1,0 +1,252 @@
+#include "CommandTable.h"
+#include "DbTestSupport.h"
+#include "DesktopTestSupport.h"
+#include "OrbelDoc.h"
+#include "Settings.h"
+#include "UiTestSupport.h"
+#include "ViewDatabaseCommands.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QUrl>
+#include <filesystem>
+
+namespace
+{
+
+// The desktop's handler: it takes a workbook only while one is installed.
+std::vector<QString> g_opened;
+bool g_bWorkbookHandler = true;
+
+bool OpenStandIn(const QUrl& url)
+{
+    g_opened.push_back(url.toLocalFile());
+    return g_bWorkbookHandler || !url.toLocalFile().endsWith(QStringLiteral(".xlsx"));
+}
+
+int g_nDataSources = 0;
+
+class ExportCommandsTest : public DesktopTest
+{
+protected:
+    void SetUp() override
+    {
+        DesktopTest::SetUp();
+        m_strDsn = "Desktop Export " + std::to_string(++g_nDataSources);
+        SharedOdbcEnv().AddSqliteDataSource(m_strDsn, m_files / "export.sqlite");
+        Exec("CREATE TABLE Sensors (SensorID INT, Host VARCHAR(64), Port INT, Slot INT, "
+             "Unit VARCHAR(32), Location VARCHAR(80))");
+        Exec("CREATE TABLE Recording (Reading FLOAT, Calendar DATE, Clock TIME, SensorID INT)");
+        Exec("INSERT INTO Sensors VALUES (1, '10.0.0.5', 80, 0, '', '')");
+        for (const char* day : {"2023-01-01", "2024-02-27", "2024-03-01"})
+            Exec(std::string("INSERT INTO Recording VALUES (1.5, {d '") + day +
+                 "'}, {t '12:00:00'}, 1)");
+        g_opened.clear();
+        g_bWorkbookHandler = true;
+        CViewDatabaseCommands::s_pOpenDocument = &OpenStandIn;
+
+        NewFrame().OpenDocumentFile(WriteConfig("drei.ini", kThreeSensors));
+        Frame().m_wndDataSourceCombo->setCurrentText(QString::fromStdString(m_strDsn));
+    }
+
+    void TearDown() override
+    {
+        CViewDatabaseCommands::s_pOpenDocument = &QDesktopServices::openUrl;
+        DesktopTest::TearDown();
+    }
+
+    void Exec(const std::string& sql) { RawOdbc("DSN=" + m_strDsn).Exec(sql); }
+    QString File(const std::string& name) const
+    {
+        return QString::fromStdString((m_files / name).string());
+    }
+
+    // Answers the next save dialog: panel gets the range controls (null
+    // without a panel), then the name is confirmed.
+    void Save(CModalWatcher& watcher, const QString& name,
+              std::function<void(QCheckBox*, QSpinBox*)> panel = {})
+    {
+        watcher.Then(
+            [name, panel](QWidget* modal)
+            {
+                auto* dialog = qobject_cast<QFileDialog*>(modal);
+                ASSERT_NE(dialog, nullptr);
+                EXPECT_EQ(dialog->windowTitle(), "Sensordaten exportieren");
+                EXPECT_EQ(dialog->nameFilters(),
+                          QStringList({"Excel-Arbeitsblätter (*.xls)", "Alle Dateien (*.*)"}));
+                auto* check = dialog->findChild<QCheckBox*>(QStringLiteral("exportRangeCheck"));
+                auto* days = dialog->findChild<QSpinBox*>(QStringLiteral("exportRangeDays"));
+                EXPECT_EQ(check != nullptr, panel != nullptr);
+                if (panel && check && days)
+                    panel(check, days);
+                dialog->selectFile(name);
+                QMetaObject::invokeMethod(dialog, "accept");
+            });
+    }
+
+    std::string m_strDsn;
+    const FakeClock m_clock{{2024, 3, 1, 12, 0, 0}};
+};
+
+const std::string kHeader = "Lager S\xC3\xBC"
+                            "d\t\xC2\xB0"
+                            "C\t10.0.0.5\t80\t0\r\n";
+
+TEST_F(ExportCommandsTest, SeriesAsksWithTheRangePanelWritesAndOpensTheWorkbook)
+{
+    Select({0});
+    CModalWatcher watcher;
+    // First use: unchecked with 7 offered. The arrows stay within 1 to 365;
+    // a longer range can be typed.
+    Save(watcher, File("reihe"),
+         [](QCheckBox* check, QSpinBox* days)
+         {
+             EXPECT_FALSE(check->isChecked());
+             EXPECT_FALSE(days->isEnabled());
+             EXPECT_EQ(days->value(), 7);
+             check->setChecked(true);
+             EXPECT_TRUE(days->isEnabled());
+             days->selectAll();
+             QTest::keyClicks(days, "400");
+             EXPECT_EQ(days->value(), 400);
+             days->stepUp();
+             EXPECT_EQ(days->value(), 365);
+             days->setValue(1);
+             days->stepDown();
+             EXPECT_EQ(days->value(), 1);
+             days->setValue(3);
+         });
+    Frame().OnCommand(ID_EXPORT_SERIES);
+
+    // "xls" is added to the bare name; the last three days are today and
+    // the two before.
+    const std::string file = (m_files / "reihe.xls").string();
+    EXPECT_EQ(ReadFileBytes(file), kHeader + "2024-03-01 12:00:00\t1.500\r\n");
+    EXPECT_EQ(g_opened, std::vector<QString>{File("reihe.xlsx")});
+    EXPECT_EQ(ReadFileBytes(m_files / "reihe.xlsx").substr(0, 2), "PK");
+    CSettings settings;
+    EXPECT_EQ(settings.ExportRange(), 3);
+    EXPECT_EQ(settings.ExcelExport(), QString::fromStdString(file));
+    EXPECT_FALSE(View().m_db.m_db.IsOpen());
+    EXPECT_EQ(Frame().m_wndStatusBar->findChild<QLabel*>(QStringLiteral("messagePane"))->text(),
+              "Bereit");
+
+    // The same name again: replaced only after a yes. The summary has no
+    // panel and leaves the range alone; its dialog starts at the last file.
+    watcher.Then(
+        [&](QWidget* modal)
+        {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            ASSERT_NE(dialog, nullptr);
+            EXPECT_EQ(dialog->directory().absolutePath(),
+                      QString::fromStdString(m_files.Path().string()));
+            EXPECT_EQ(dialog->selectedFiles().value(0), QString::fromStdString(file));
+            QMetaObject::invokeMethod(dialog, "accept");
+        });
+    watcher.Then([](QWidget* box) { Answer(box, QMessageBox::Yes); });
+    Frame().OnCommand(ID_EXPORT_SUMMARY);
+    EXPECT_EQ(ReadFileBytes(file), "Lager S\xC3\xBC"
+                                   "d\tMax\tAvg\tMin \xC2\xB0"
+                                   "C\tValues\r\n"
+                                   "2023-01-01\t1.500\t1.500\t1.500\t1\r\n"
+                                   "2024-02-27\t1.500\t1.500\t1.500\t1\r\n"
+                                   "2024-03-01\t1.500\t1.500\t1.500\t1\r\n");
+    EXPECT_EQ(CSettings().ExportRange(), 3);
+    EXPECT_EQ(g_opened.size(), 2u);
+}
+
+TEST_F(ExportCommandsTest, TheRangeIsKeptSignedAndOfferedAgain)
+{
+    Select({0});
+    CModalWatcher watcher;
+    const auto run = [&](std::function<void(QCheckBox*, QSpinBox*)> panel)
+    {
+        Save(watcher, File("r.xls"), std::move(panel));
+        watcher.Then([](QWidget* box) { Answer(box, QMessageBox::Yes); });
+        Frame().OnCommand(ID_EXPORT_SERIES);
+        return CSettings().ExportRange();
+    };
+    WriteFileBytes(m_files / "r.xls", "");
+    // Unchecked with 30: every reading, and 30 is offered next time.
+    EXPECT_EQ(run([](QCheckBox*, QSpinBox* days) { days->setValue(30); }), -30);
+    const std::string unchecked = ReadFileBytes(m_files / "r.xls");
+    EXPECT_EQ(std::count(unchecked.begin(), unchecked.end(), '\n'), 4);
+    // Checked with 0: every reading again.
+    EXPECT_EQ(run(
+                  [](QCheckBox* check, QSpinBox* days)
+                  {
+                      EXPECT_FALSE(check->isChecked());
+                      EXPECT_EQ(days->value(), 30);
+                      check->setChecked(true);
+                      days->setValue(0);
+                  }),
+              0);
+    const std::string all = ReadFileBytes(m_files / "r.xls");
+    EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 4);
+    EXPECT_EQ(run(
+                  [](QCheckBox* check, QSpinBox* days)
+                  {
+                      EXPECT_FALSE(check->isChecked());
+                      EXPECT_EQ(days->value(), 0);
+                  }),
+              0);
+
+    // Cancelled: nothing written, nothing stored.
+    std::filesystem::remove(m_files / "r.xls");
+    Frame().OnCommand(ID_EXPORT_SERIES);
+    EXPECT_FALSE(std::filesystem::exists(m_files / "r.xls"));
+    EXPECT_EQ(CSettings().ExportRange(), 0);
+}
+
+TEST_F(ExportCommandsTest, WithoutAHandlerOrAWorkbookTheExportFileRemains)
+{
+    Select({0});
+    CModalWatcher watcher;
+    // No handler for workbooks: the export file itself goes to the desktop.
+    g_bWorkbookHandler = false;
+    Save(watcher, File("ohne.xls"), [](QCheckBox*, QSpinBox*) {});
+    Frame().OnCommand(ID_EXPORT_SERIES);
+    EXPECT_EQ(g_opened, (std::vector<QString>{File("ohne.xlsx"), File("ohne.xls")}));
+
+    // The workbook's name is taken by a folder: a message names it, the
+    // export file stays and nothing is opened.
+    g_opened.clear();
+    std::filesystem::create_directory(m_files / "block.xlsx");
+    Save(watcher, File("block.xls"));
+    Frame().OnCommand(ID_EXPORT_SUMMARY);
+    EXPECT_TRUE(g_opened.empty());
+    EXPECT_TRUE(watcher.Texts().back().contains(File("block.xlsx")))
+        << watcher.Texts().back().toStdString();
+    EXPECT_TRUE(watcher.Texts().back().contains("bleibt erhalten"))
+        << watcher.Texts().back().toStdString();
+    EXPECT_NE(ReadFileBytes(m_files / "block.xls"), "");
+}
+
+TEST_F(ExportCommandsTest, StatisticsImportAndFillTheStatusColumn)
+{
+    Exec("INSERT INTO Sensors VALUES (2, 'NEU.local', 65616, 4, 'hPa', 'Dach')");
+    Exec("INSERT INTO Recording VALUES (NULL, {d '2024-03-01'}, {t '12:01:00'}, 1)");
+    Select({1, 2});
+    Frame().OnCommand(ID_DATABASE_STATISTICS);
+
+    // The database's other sensor is a new row, the only one selected.
+    EXPECT_EQ(View().topLevelItemCount(), 4);
+    EXPECT_EQ(SelectedAddress(), "NEU.local");
+    EXPECT_TRUE(Frame().GetDocument().IsModified());
+    EXPECT_EQ(Column(7), QStringList({"4 Werte, 3 gültig, 1 von heute", "", "",
+                                      "0 Werte, 0 gültig, 0 von heute"}));
+    EXPECT_FALSE(View().m_db.m_db.IsOpen());
+
+    // The import alone finds nothing new, and still clears the selection.
+    EXPECT_TRUE(View().OnCommand(ID_IMPORT_SENSORS));
+    EXPECT_EQ(View().topLevelItemCount(), 4);
+    EXPECT_EQ(View().SelectedRows().size(), 0u);
+}
+
+} // namespace
