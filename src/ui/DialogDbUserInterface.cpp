@@ -5,8 +5,8 @@
 #include "LoginDlg.h"
 #include "OdbcErrorDlg.h"
 #include "TextEncoding.h"
+#include "WrappedMessageBox.h"
 
-#include <QGuiApplication>
 #include <QMessageBox>
 
 namespace
@@ -37,7 +37,7 @@ bool CDialogDbUserInterface::AskLogin(std::string& userName, std::string& passwo
 
 void CDialogDbUserInterface::ShowMessage(const std::string& text)
 {
-    QMessageBox::warning(m_pParent, QGuiApplication::applicationDisplayName(), FromBytes(text));
+    WrappedMessageBox(QMessageBox::Warning, QMessageBox::Ok, FromBytes(text), m_pParent);
 }
 
 void CDialogDbUserInterface::ChooseDriver(const std::vector<std::string>& drivers,
