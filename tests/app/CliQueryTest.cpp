@@ -1,4 +1,5 @@
 #include "Process.h"
+#include "ScanSimulator.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -7,63 +8,37 @@
 namespace
 {
 
-// varion-sim with the given devices on loopback, and their ports.
-class Devices
+ProcessResult Query(const std::string& target)
 {
-public:
-    explicit Devices(const std::vector<std::string>& devices) : m_process(Arguments(devices))
-    {
-        std::string line;
-        while (m_process.ReadLine(line) && line != "ready")
-            if (line.starts_with("device\t"))
-                ports.push_back(line.substr(line.rfind(':') + 1));
-    }
-    std::vector<std::string> ports;
-
-private:
-    static std::vector<std::string> Arguments(const std::vector<std::string>& devices)
-    {
-        std::vector<std::string> argv{VARION_SIM};
-        for (const std::string& device : devices)
-        {
-            argv.push_back("--device");
-            argv.push_back(device);
-        }
-        return argv;
-    }
-    ChildProcess m_process;
-};
-
-TEST(CliQuery, PrintsTheSlotsThatCarryAValue)
-{
-    Devices sim({"127.0.0.1:0 reply 10.0.0.5;Lager;21.5\302\260C;-\302\260C;45,0%;",
-                 "127.0.0.1:0 reply 1.5\\xB0C;;2.5\\xB0F", "127.0.0.1:0 reply --- %"});
-    ASSERT_EQ(sim.ports.size(), 3u);
-    const ProcessResult addressed = RunProcess({TESSARO_CLI, "query", "localhost:" + sim.ports[0]});
-    EXPECT_EQ(addressed.exitCode, 0) << addressed.err;
-    EXPECT_EQ(addressed.out, "0 [\302\260C]\n2 [%]\n");
-
-    const ProcessResult legacy = RunProcess({TESSARO_CLI, "query", "127.0.0.1:" + sim.ports[1]});
-    EXPECT_EQ(legacy.exitCode, 0) << legacy.err;
-    EXPECT_EQ(legacy.out, "0 [\302\260C]\n2 [\302\260F]\n");
-
-    // A reply without values is still a reply.
-    const ProcessResult empty = RunProcess({TESSARO_CLI, "query", "127.0.0.1:" + sim.ports[2]});
-    EXPECT_EQ(empty.exitCode, 0) << empty.err;
-    EXPECT_EQ(empty.out, "");
+    return RunProcess({TESSARO_CLI, "query", target});
 }
 
-TEST(CliQuery, FailsWhenNothingCanBeRead)
+TEST(CliQuery, PrintsTheSlotsThatCarryAValueOrFailsWithoutAReply)
 {
-    Devices sim({"127.0.0.1:0 refuse", "127.0.0.1:0 close"});
-    ASSERT_EQ(sim.ports.size(), 2u);
-    for (const std::string& target : {"127.0.0.1:" + sim.ports[0], "127.0.0.1:" + sim.ports[1],
-                                      "geraet..lager:" + sim.ports[0]})
+    ScanSimulator sim({"reply 10.0.0.5;Lager;21.5\302\260C;-\302\260C;45,0%;",
+                       "reply 1.5\\xB0C;;2.5\\xB0F", "reply --- %", "refuse", "close"});
+    ASSERT_TRUE(sim.Ready());
+    const std::string port = ":" + std::to_string(sim.QueryPort());
+
+    const ProcessResult addressed = Query(ScanSimulator::Address(0) + port);
+    EXPECT_EQ(addressed.exitCode, 0) << addressed.err;
+    EXPECT_EQ(addressed.out, "0 [\302\260C]\n2 [%]\n");
+    // A device of the single-byte era: its degree sign comes out as UTF-8.
+    const ProcessResult legacy = Query(ScanSimulator::Address(1) + port);
+    EXPECT_EQ(legacy.exitCode, 0) << legacy.err;
+    EXPECT_EQ(legacy.out, "0 [\302\260C]\n2 [\302\260F]\n");
+    // A reply without values is still a reply.
+    const ProcessResult none = Query(ScanSimulator::Address(2) + port);
+    EXPECT_EQ(none.exitCode, 0) << none.err;
+    EXPECT_EQ(none.out, "");
+
+    for (const std::string& target : {ScanSimulator::Address(3) + port,
+                                      ScanSimulator::Address(4) + port, "geraet..lager" + port})
     {
-        const ProcessResult result = RunProcess({TESSARO_CLI, "query", target});
-        EXPECT_EQ(result.exitCode, 1) << target;
-        EXPECT_EQ(result.out, "") << target;
-        EXPECT_NE(result.err.find("no reply"), std::string::npos) << target;
+        const ProcessResult failed = Query(target);
+        EXPECT_EQ(failed.exitCode, 1) << target;
+        EXPECT_EQ(failed.out, "") << target;
+        EXPECT_NE(failed.err.find("no reply"), std::string::npos) << target;
     }
 }
 
@@ -71,10 +46,11 @@ TEST(CliQuery, AsksPort80UnlessToldOtherwise)
 {
     // Port 80 of a loopback address of its own; a machine where it cannot be
     // had skips this check.
-    Devices sim({"127.0.0.80:80 reply 7.5V"});
-    if (sim.ports.size() != 1)
+    ChildProcess sim({VARION_SIM, "--device", "127.0.0.80:80 reply 7.5V"});
+    std::string line;
+    if (!sim.WaitForLine("ready", line))
         GTEST_SKIP() << "port 80 on 127.0.0.80 is not available here";
-    const ProcessResult result = RunProcess({TESSARO_CLI, "query", "127.0.0.80"});
+    const ProcessResult result = Query("127.0.0.80");
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out, "0 [V]\n");
 }
