@@ -70,7 +70,7 @@ CExportDialog::CExportDialog(QWidget* parent, const int* range)
     setDefaultSuffix(QStringLiteral("xls"));
     setLabelText(QFileDialog::LookIn, QStringLiteral("Speichern in:"));
     setLabelText(QFileDialog::FileName, QStringLiteral("Datei&name:"));
-    setLabelText(QFileDialog::FileType, QStringLiteral("Datei&typ:"));
+    setLabelText(QFileDialog::FileType, QStringLiteral("Dateityp:"));
     setLabelText(QFileDialog::Accept, QStringLiteral("&Speichern"));
     setLabelText(QFileDialog::Reject, QStringLiteral("Abbrechen"));
     if (!range)

@@ -11,7 +11,6 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QLabel>
-#include <QLineEdit>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QUrl>
@@ -67,8 +66,9 @@ protected:
         return QString::fromStdString((m_files / name).string());
     }
 
-    // Answers the next save dialog: panel gets the range controls (null
-    // without a panel), then the name is confirmed.
+    // Answers the next save dialog, which starts at the last export: panel
+    // gets the range controls (null without a panel), then the name is
+    // confirmed.
     void Save(CModalWatcher& watcher, const QString& name,
               std::function<void(QCheckBox*, QSpinBox*)> panel = {})
     {
@@ -83,6 +83,10 @@ protected:
                 auto* check = dialog->findChild<QCheckBox*>(QStringLiteral("exportRangeCheck"));
                 auto* days = dialog->findChild<QSpinBox*>(QStringLiteral("exportRangeDays"));
                 EXPECT_EQ(check != nullptr, panel != nullptr);
+                if (const QString last = CSettings().ExcelExport(); !last.isEmpty())
+                {
+                    EXPECT_EQ(dialog->selectedFiles().value(0), last);
+                }
                 if (panel && check && days)
                     panel(check, days);
                 dialog->selectFile(name);
@@ -98,7 +102,7 @@ const std::string kHeader = "Lager S\xC3\xBC"
                             "d\t\xC2\xB0"
                             "C\t10.0.0.5\t80\t0\r\n";
 
-TEST_F(ExportCommandsTest, SeriesAsksWithTheRangePanelWritesAndOpensTheWorkbook)
+TEST_F(ExportCommandsTest, SeriesAndSummaryAskWriteAndOpenTheWorkbook)
 {
     Select({0});
     CModalWatcher watcher;
@@ -123,88 +127,61 @@ TEST_F(ExportCommandsTest, SeriesAsksWithTheRangePanelWritesAndOpensTheWorkbook)
              days->setValue(3);
          });
     Frame().OnCommand(ID_EXPORT_SERIES);
-
-    // "xls" is added to the bare name; the last three days are today and
-    // the two before.
+    // "xls" is added to the bare name; three days are today and the two
+    // before.
     const std::string file = (m_files / "reihe.xls").string();
     EXPECT_EQ(ReadFileBytes(file), kHeader + "2024-03-01 12:00:00\t1.500\r\n");
     EXPECT_EQ(g_opened, std::vector<QString>{File("reihe.xlsx")});
     EXPECT_EQ(ReadFileBytes(m_files / "reihe.xlsx").substr(0, 2), "PK");
-    CSettings settings;
-    EXPECT_EQ(settings.ExportRange(), 3);
-    EXPECT_EQ(settings.ExcelExport(), QString::fromStdString(file));
+    EXPECT_EQ(CSettings().ExportRange(), 3);
+    EXPECT_EQ(CSettings().ExcelExport(), QString::fromStdString(file));
     EXPECT_FALSE(View().m_db.m_db.IsOpen());
     EXPECT_EQ(Frame().m_wndStatusBar->findChild<QLabel*>(QStringLiteral("messagePane"))->text(),
               "Bereit");
 
-    // The same name again: replaced only after a yes. The summary has no
-    // panel and leaves the range alone; its dialog starts at the last file.
-    watcher.Then(
-        [&](QWidget* modal)
-        {
-            auto* dialog = qobject_cast<QFileDialog*>(modal);
-            ASSERT_NE(dialog, nullptr);
-            EXPECT_EQ(dialog->directory().absolutePath(),
-                      QString::fromStdString(m_files.Path().string()));
-            EXPECT_EQ(dialog->selectedFiles().value(0), QString::fromStdString(file));
-            QMetaObject::invokeMethod(dialog, "accept");
-        });
-    watcher.Then([](QWidget* box) { Answer(box, QMessageBox::Yes); });
-    Frame().OnCommand(ID_EXPORT_SUMMARY);
-    EXPECT_EQ(ReadFileBytes(file), "Lager S\xC3\xBC"
-                                   "d\tMax\tAvg\tMin \xC2\xB0"
-                                   "C\tValues\r\n"
-                                   "2023-01-01\t1.500\t1.500\t1.500\t1\r\n"
-                                   "2024-02-27\t1.500\t1.500\t1.500\t1\r\n"
-                                   "2024-03-01\t1.500\t1.500\t1.500\t1\r\n");
-    EXPECT_EQ(CSettings().ExportRange(), 3);
-    EXPECT_EQ(g_opened.size(), 2u);
-}
-
-TEST_F(ExportCommandsTest, TheRangeIsKeptSignedAndOfferedAgain)
-{
-    Select({0});
-    CModalWatcher watcher;
-    const auto run = [&](std::function<void(QCheckBox*, QSpinBox*)> panel)
+    // Unchecked, the number is kept negative and offered again; checked
+    // with 0 it is 0. Both export everything; the same name is replaced
+    // only after a yes.
+    for (const int stored : {-30, 0})
     {
-        Save(watcher, File("r.xls"), std::move(panel));
+        Save(watcher, File("reihe.xls"),
+             [stored](QCheckBox* check, QSpinBox* days)
+             {
+                 EXPECT_EQ(check->isChecked(), stored == -30);
+                 check->setChecked(stored == 0);
+                 days->setValue(-stored);
+             });
         watcher.Then([](QWidget* box) { Answer(box, QMessageBox::Yes); });
         Frame().OnCommand(ID_EXPORT_SERIES);
-        return CSettings().ExportRange();
-    };
-    WriteFileBytes(m_files / "r.xls", "");
-    // Unchecked with 30: every reading, and 30 is offered next time.
-    EXPECT_EQ(run([](QCheckBox*, QSpinBox* days) { days->setValue(30); }), -30);
-    const std::string unchecked = ReadFileBytes(m_files / "r.xls");
-    EXPECT_EQ(std::count(unchecked.begin(), unchecked.end(), '\n'), 4);
-    // Checked with 0: every reading again.
-    EXPECT_EQ(run(
-                  [](QCheckBox* check, QSpinBox* days)
-                  {
-                      EXPECT_FALSE(check->isChecked());
-                      EXPECT_EQ(days->value(), 30);
-                      check->setChecked(true);
-                      days->setValue(0);
-                  }),
-              0);
-    const std::string all = ReadFileBytes(m_files / "r.xls");
-    EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 4);
-    EXPECT_EQ(run(
-                  [](QCheckBox* check, QSpinBox* days)
-                  {
-                      EXPECT_FALSE(check->isChecked());
-                      EXPECT_EQ(days->value(), 0);
-                  }),
-              0);
+        EXPECT_EQ(CSettings().ExportRange(), stored);
+        const std::string all = ReadFileBytes(file);
+        EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 4);
+    }
+    Save(watcher, File("x.xls"),
+         [](QCheckBox* check, QSpinBox* days)
+         { EXPECT_TRUE(!check->isChecked() && days->value() == 0); });
+    Frame().OnCommand(ID_EXPORT_SERIES);
+
+    // The summary: no panel, and the range stays.
+    Save(watcher, File("x.xls"));
+    watcher.Then([](QWidget* box) { Answer(box, QMessageBox::Yes); });
+    Frame().OnCommand(ID_EXPORT_SUMMARY);
+    EXPECT_EQ(ReadFileBytes(m_files / "x.xls"), "Lager S\xC3\xBC"
+                                                "d\tMax\tAvg\tMin \xC2\xB0"
+                                                "C\tValues\r\n"
+                                                "2023-01-01\t1.500\t1.500\t1.500\t1\r\n"
+                                                "2024-02-27\t1.500\t1.500\t1.500\t1\r\n"
+                                                "2024-03-01\t1.500\t1.500\t1.500\t1\r\n");
+    EXPECT_EQ(CSettings().ExportRange(), 0);
 
     // Cancelled: nothing written, nothing stored.
-    std::filesystem::remove(m_files / "r.xls");
+    std::filesystem::remove(m_files / "x.xls");
     Frame().OnCommand(ID_EXPORT_SERIES);
-    EXPECT_FALSE(std::filesystem::exists(m_files / "r.xls"));
-    EXPECT_EQ(CSettings().ExportRange(), 0);
+    EXPECT_FALSE(std::filesystem::exists(m_files / "x.xls"));
+    EXPECT_EQ(CSettings().ExcelExport(), File("x.xls"));
 }
 
-TEST_F(ExportCommandsTest, WithoutAHandlerOrAWorkbookTheExportFileRemains)
+TEST_F(ExportCommandsTest, WorkbookFailuresStatisticsAndImport)
 {
     Select({0});
     CModalWatcher watcher;
@@ -213,7 +190,6 @@ TEST_F(ExportCommandsTest, WithoutAHandlerOrAWorkbookTheExportFileRemains)
     Save(watcher, File("ohne.xls"), [](QCheckBox*, QSpinBox*) {});
     Frame().OnCommand(ID_EXPORT_SERIES);
     EXPECT_EQ(g_opened, (std::vector<QString>{File("ohne.xlsx"), File("ohne.xls")}));
-
     // The workbook's name is taken by a folder: a message names it, the
     // export file stays and nothing is opened.
     g_opened.clear();
@@ -221,28 +197,21 @@ TEST_F(ExportCommandsTest, WithoutAHandlerOrAWorkbookTheExportFileRemains)
     Save(watcher, File("block.xls"));
     Frame().OnCommand(ID_EXPORT_SUMMARY);
     EXPECT_TRUE(g_opened.empty());
-    EXPECT_TRUE(watcher.Texts().back().contains(File("block.xlsx")))
-        << watcher.Texts().back().toStdString();
-    EXPECT_TRUE(watcher.Texts().back().contains("bleibt erhalten"))
-        << watcher.Texts().back().toStdString();
+    EXPECT_TRUE(watcher.Texts().back().contains(File("block.xlsx")));
+    EXPECT_TRUE(watcher.Texts().back().contains("bleibt erhalten"));
     EXPECT_NE(ReadFileBytes(m_files / "block.xls"), "");
-}
 
-TEST_F(ExportCommandsTest, StatisticsImportAndFillTheStatusColumn)
-{
+    // The statistics import the database's other sensor as the only
+    // selected row and fill the Status column.
     Exec("INSERT INTO Sensors VALUES (2, 'NEU.local', 65616, 4, 'hPa', 'Dach')");
     Exec("INSERT INTO Recording VALUES (NULL, {d '2024-03-01'}, {t '12:01:00'}, 1)");
     Select({1, 2});
     Frame().OnCommand(ID_DATABASE_STATISTICS);
-
-    // The database's other sensor is a new row, the only one selected.
-    EXPECT_EQ(View().topLevelItemCount(), 4);
     EXPECT_EQ(SelectedAddress(), "NEU.local");
     EXPECT_TRUE(Frame().GetDocument().IsModified());
     EXPECT_EQ(Column(7), QStringList({"4 Werte, 3 gültig, 1 von heute", "", "",
                                       "0 Werte, 0 gültig, 0 von heute"}));
     EXPECT_FALSE(View().m_db.m_db.IsOpen());
-
     // The import alone finds nothing new, and still clears the selection.
     EXPECT_TRUE(View().OnCommand(ID_IMPORT_SENSORS));
     EXPECT_EQ(View().topLevelItemCount(), 4);
