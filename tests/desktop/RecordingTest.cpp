@@ -46,7 +46,8 @@ TEST_F(RecordingTest, StartAndStopFromTheMenuWithTheStatusColumnFollowingTheDevi
     EXPECT_TRUE(Act(ID_START_STOP)->isChecked());
     EXPECT_EQ(ListColour(), kYellow);
     EXPECT_EQ(StatusBarText(), QStringLiteral("Bereit"));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return Column(7) == live; }, 5000)) << Column(7).join('|').toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Column(7) == live; }, 5000))
+        << Column(7).join('|').toStdString();
 
     // Minimised, the column is emptied and status changes are not drawn;
     // restored, it shows the channels' texts again.
