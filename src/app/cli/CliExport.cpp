@@ -5,7 +5,7 @@
 #include "SensorExport.h"
 
 #include <algorithm>
-#include <charconv>
+#include <climits>
 #include <cstdio>
 #include <iterator>
 #include <optional>
@@ -57,11 +57,7 @@ private:
 
 std::optional<int> ParseInt(const std::string& text)
 {
-    int value = 0;
-    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (result.ec != std::errc() || result.ptr != text.data() + text.size())
-        return std::nullopt;
-    return value;
+    return ReadWholeNumber(text, INT_MIN, INT_MAX);
 }
 
 int Export(CliArgs args, bool summary)

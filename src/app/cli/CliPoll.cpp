@@ -16,16 +16,6 @@ namespace
 
 constexpr int kTickMilliseconds = 100;
 
-std::optional<long> ReadWhole(const std::string& text, long low, long high)
-{
-    long value = 0;
-    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (result.ec != std::errc() || result.ptr != text.data() + text.size() || value < low ||
-        value > high)
-        return std::nullopt;
-    return value;
-}
-
 std::optional<double> ReadSeconds(const std::string& text)
 {
     double value = 0;
@@ -93,7 +83,7 @@ int RunPoll(CliArgs args)
 {
     if (args.size() < 2)
         return Usage();
-    const std::optional<long> port = ReadWhole(args[1], 1, 65535);
+    const std::optional<long> port = ReadWholeNumber(args[1], 1, 65535);
     if (!port)
     {
         std::fprintf(stderr, "tessaro-cli: poll: bad port '%s'\n", args[1].c_str());
@@ -107,7 +97,7 @@ int RunPoll(CliArgs args)
             return Usage();
         if (args[i] == "--count")
         {
-            const std::optional<long> count = ReadWhole(args[i + 1], 1, 1000000);
+            const std::optional<long> count = ReadWholeNumber(args[i + 1], 1, 1000000);
             if (!count)
             {
                 std::fprintf(stderr, "tessaro-cli: poll: bad count '%s'\n", args[i + 1].c_str());

@@ -1,7 +1,6 @@
 #include "CliCommands.h"
 #include "DeviceQuery.h"
 
-#include <charconv>
 #include <cstdio>
 #include <optional>
 
@@ -14,16 +13,6 @@ int Usage()
 {
     std::fprintf(stderr, "usage: tessaro-cli query HOST[:PORT]\n");
     return 2;
-}
-
-std::optional<std::uint16_t> ReadPort(std::string_view text)
-{
-    unsigned value = 0;
-    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (result.ec != std::errc() || result.ptr != text.data() + text.size() || value < 1 ||
-        value > 65535)
-        return std::nullopt;
-    return static_cast<std::uint16_t>(value);
 }
 
 } // namespace

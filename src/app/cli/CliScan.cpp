@@ -3,7 +3,6 @@
 #include "OrbelDoc.h"
 
 #include <arpa/inet.h>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -22,16 +21,6 @@ int Usage()
     std::fprintf(stderr, "usage: tessaro-cli scan [--broadcast ADDR] [--discovery-port N] "
                          "[--port N] [FILE]\n");
     return 2;
-}
-
-std::optional<std::uint16_t> ReadPort(const std::string& text)
-{
-    unsigned value = 0;
-    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (result.ec != std::errc() || result.ptr != text.data() + text.size() || value < 1 ||
-        value > 65535)
-        return std::nullopt;
-    return static_cast<std::uint16_t>(value);
 }
 
 std::optional<std::uint32_t> ReadAddress(const std::string& text)
