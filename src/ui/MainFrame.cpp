@@ -360,7 +360,7 @@ QString CMainFrame::AskFileName(bool save)
     dialog.setDefaultSuffix(QStringLiteral("ini"));
     dialog.setLabelText(QFileDialog::LookIn, QStringLiteral("Suchen in:"));
     dialog.setLabelText(QFileDialog::FileName, QStringLiteral("Datei&name:"));
-    dialog.setLabelText(QFileDialog::FileType, QStringLiteral("Datei&typ:"));
+    dialog.setLabelText(QFileDialog::FileType, QStringLiteral("Dateityp:"));
     dialog.setLabelText(QFileDialog::Accept,
                         save ? QStringLiteral("&Speichern") : QStringLiteral("Ö&ffnen"));
     dialog.setLabelText(QFileDialog::Reject, QStringLiteral("Abbrechen"));
