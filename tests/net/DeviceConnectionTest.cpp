@@ -214,6 +214,11 @@ TEST_F(DeviceConnectionTest, UnresolvableHostFailsAndIsLookedUpAgainAfterThePoll
 
 TEST_F(DeviceConnectionTest, SocketThatCannotBeOpenedIsTriedAgainAfterThePollPeriod)
 {
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizer runtime needs descriptors of its own and fails its checks
+    // once the process has none left.
+    GTEST_SKIP() << "not under the sanitizers: the process runs out of descriptors";
+#endif
     SimulatedDevices sim({"127.0.0.1:0 reply 21.5°C;"});
     auto channel = std::make_unique<CDeviceChannel>(SensorOn(sim.Address(0), sim.Port(0)));
     const CDeviceConnection& connection = channel->m_connection;
