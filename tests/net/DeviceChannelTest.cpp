@@ -13,18 +13,6 @@ using namespace std::chrono_literals;
 namespace
 {
 
-CSensor SensorOn(const std::string& host, std::uint16_t port, int sensorNo,
-                 const std::string& unit = "°C", bool disabled = false)
-{
-    CSensor sensor;
-    sensor.m_strAddress = host;
-    sensor.m_nPort = port;
-    sensor.m_nSensorNo = sensorNo;
-    sensor.m_strUnit = unit;
-    sensor.m_bDisabled = disabled;
-    return sensor;
-}
-
 class DeviceChannelTest : public ::testing::Test
 {
 protected:

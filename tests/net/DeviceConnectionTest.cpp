@@ -17,17 +17,6 @@ using namespace std::chrono_literals;
 namespace
 {
 
-CSensor SensorOn(const std::string& host, std::uint16_t port, int sensorNo = 0,
-                 const std::string& unit = "°C")
-{
-    CSensor sensor;
-    sensor.m_strAddress = host;
-    sensor.m_nPort = port;
-    sensor.m_nSensorNo = sensorNo;
-    sensor.m_strUnit = unit;
-    return sensor;
-}
-
 class DeviceConnectionTest : public ::testing::Test
 {
 protected:

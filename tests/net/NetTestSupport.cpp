@@ -95,3 +95,15 @@ void Tick(int count)
     for (int i = 0; i < count; ++i)
         CAsyncConnection::DispatchSocketMessage({});
 }
+
+CSensor SensorOn(const std::string& host, std::uint16_t port, int sensorNo,
+                 const std::string& unit, bool disabled)
+{
+    CSensor sensor;
+    sensor.m_strAddress = host;
+    sensor.m_nPort = port;
+    sensor.m_nSensorNo = sensorNo;
+    sensor.m_strUnit = unit;
+    sensor.m_bDisabled = disabled;
+    return sensor;
+}

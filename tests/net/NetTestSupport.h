@@ -3,6 +3,7 @@
 #include "ChannelStatusSink.h"
 #include "Clock.h"
 #include "Process.h"
+#include "Sensor.h"
 
 #include <chrono>
 #include <cstdint>
@@ -29,6 +30,9 @@ private:
 
 // The event loop that delivers socket events and lookup results in tests.
 void EnsureApplication();
+// A sensor record of one slot on one device.
+CSensor SensorOn(const std::string& host, std::uint16_t port, int sensorNo = 0,
+                 const std::string& unit = "°C", bool disabled = false);
 bool PumpUntil(const std::function<bool()>& done,
                std::chrono::milliseconds timeout = std::chrono::seconds(5));
 void PumpFor(std::chrono::milliseconds duration);
