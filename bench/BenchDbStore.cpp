@@ -3,9 +3,9 @@
 // bound parameters, both in autocommit, on the embedded driver and on a
 // private PostgreSQL server.
 
-#include "BenchDbSupport.h"
-#include "Sensor.h"
-#include "SensorDatabase.h"
+#include "bench/BenchDbSupport.h"
+#include "sensors/Sensor.h"
+#include "db/SensorDatabase.h"
 
 #include <algorithm>
 #include <chrono>

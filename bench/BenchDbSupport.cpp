@@ -1,7 +1,7 @@
-#include "BenchDbSupport.h"
+#include "bench/BenchDbSupport.h"
 
-#include "Clock.h"
-#include "DbAccess.h"
+#include "sensors/Clock.h"
+#include "db/DbAccess.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "DbUserInterface.h"
-#include "OdbcTestEnv.h"
-#include "PgServer.h"
+#include "db/DbUserInterface.h"
+#include "common/OdbcTestEnv.h"
+#include "common/PgServer.h"
 
 #include <sql.h>
 #include <string>

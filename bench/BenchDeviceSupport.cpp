@@ -1,6 +1,6 @@
-#include "BenchDeviceSupport.h"
+#include "bench/BenchDeviceSupport.h"
 
-#include "ReplyParser.h"
+#include "net/ReplyParser.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

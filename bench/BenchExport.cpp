@@ -8,13 +8,13 @@
 // client's child process), since a busy machine stretches wall times. The
 // workbook made from the file afterwards is timed as well.
 
-#include "DbTestSupport.h"
-#include "ExportWorkbook.h"
-#include "OdbcTestEnv.h"
-#include "Sensor.h"
-#include "SensorDatabase.h"
-#include "SensorExport.h"
-#include "TempDir.h"
+#include "db/DbTestSupport.h"
+#include "export/ExportWorkbook.h"
+#include "common/OdbcTestEnv.h"
+#include "sensors/Sensor.h"
+#include "db/SensorDatabase.h"
+#include "export/SensorExport.h"
+#include "common/TempDir.h"
 
 #include <algorithm>
 #include <chrono>

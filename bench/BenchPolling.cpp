@@ -1,10 +1,10 @@
 // 1,000 simulated devices polled by one process through the event loop,
 // against the same 1,000 exchanges done one after the other by a blocking loop.
 
-#include "AsyncConnection.h"
-#include "BenchDeviceSupport.h"
-#include "ChannelStatusSink.h"
-#include "DeviceChannel.h"
+#include "net/AsyncConnection.h"
+#include "bench/BenchDeviceSupport.h"
+#include "net/ChannelStatusSink.h"
+#include "net/DeviceChannel.h"
 
 #include <QCoreApplication>
 #include <QProcess>

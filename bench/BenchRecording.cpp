@@ -5,13 +5,13 @@
 // share of the process between ticks, while the 250 devices are polled,
 // against the CPU of the same 250 exchanges done by a plain blocking client.
 
-#include "BenchDbSupport.h"
-#include "BenchDeviceSupport.h"
-#include "DeviceChannel.h"
-#include "OrbelDoc.h"
-#include "Recorder.h"
-#include "RecordingView.h"
-#include "SensorDatabase.h"
+#include "bench/BenchDbSupport.h"
+#include "bench/BenchDeviceSupport.h"
+#include "net/DeviceChannel.h"
+#include "sensors/OrbelDoc.h"
+#include "recording/Recorder.h"
+#include "recording/RecordingView.h"
+#include "db/SensorDatabase.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

@@ -5,8 +5,8 @@
 // ceil(200 / 32) = 7 rounds of the delay, which sets the floor for the large
 // scan.
 
-#include "NetworkScan.h"
-#include "ScanSimulator.h"
+#include "net/NetworkScan.h"
+#include "common/ScanSimulator.h"
 
 #include <algorithm>
 #include <chrono>

@@ -2,7 +2,7 @@
 // pasted records have been copied and pasted again, copying gives a fixed
 // point (leading blanks of later lines are dropped by the paste, so the first
 // round may still lose such records; the second may not).
-#include "ClipboardText.h"
+#include "sensors/ClipboardText.h"
 
 #include <cstddef>
 #include <cstdint>

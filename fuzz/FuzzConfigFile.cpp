@@ -1,8 +1,8 @@
 // Any bytes read as a configuration file: a refused file leaves the document
 // alone; an accepted one, written and read back, gives the same records, and
 // what is written is UTF-8 and a fixed point.
-#include "OrbelDoc.h"
-#include "TextEncoding.h"
+#include "sensors/OrbelDoc.h"
+#include "sensors/TextEncoding.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to the reply parser the way a connection does: one
 // NUL-terminated line in a buffer of exactly its size, the name first, then
 // the value walk.
-#include "ReplyParser.h"
+#include "net/ReplyParser.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // A line read into a record, written back and read again must give the same
 // seven configured fields, and writing is then a fixed point.
-#include "Sensor.h"
+#include "sensors/Sensor.h"
 
 #include <cstddef>
 #include <cstdint>

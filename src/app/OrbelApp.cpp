@@ -1,11 +1,11 @@
-#include "OrbelApp.h"
+#include "app/OrbelApp.h"
 
-#include "ChannelList.h"
-#include "CommandTable.h"
-#include "DataSource.h"
-#include "MainFrame.h"
-#include "SensorChannel.h"
-#include "StringTable.h"
+#include "sensors/ChannelList.h"
+#include "ui/CommandTable.h"
+#include "db/DataSource.h"
+#include "ui/MainFrame.h"
+#include "net/SensorChannel.h"
+#include "ui/StringTable.h"
 
 #include <QGuiApplication>
 #include <QMetaObject>

@@ -1,4 +1,4 @@
-#include "OrbelApp.h"
+#include "app/OrbelApp.h"
 
 #include <QApplication>
 

@@ -1,6 +1,6 @@
-#include "DataSource.h"
+#include "db/DataSource.h"
 
-#include "DataSourceSnapshot.h"
+#include "db/DataSourceSnapshot.h"
 
 #include <algorithm>
 #include <array>

@@ -1,6 +1,6 @@
-#include "DataSourceSnapshot.h"
+#include "db/DataSourceSnapshot.h"
 
-#include "DataSource.h"
+#include "db/DataSource.h"
 
 void CDataSourceSnapshot::Scan(const std::string& tag, bool detectNew)
 {

@@ -1,11 +1,11 @@
-#include "DatabaseStatistics.h"
+#include "db/DatabaseStatistics.h"
 
-#include "Clock.h"
-#include "OrbelDoc.h"
-#include "SensorDatabase.h"
-#include "SensorListHost.h"
-#include "SqlText.h"
-#include "StatusTextIds.h"
+#include "sensors/Clock.h"
+#include "sensors/OrbelDoc.h"
+#include "db/SensorDatabase.h"
+#include "db/SensorListHost.h"
+#include "db/SqlText.h"
+#include "db/StatusTextIds.h"
 
 #include <array>
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "DbAccess.h"
+#include "db/DbAccess.h"
 
-#include "DbUserInterface.h"
+#include "db/DbUserInterface.h"
 
 #include <array>
 #include <cstring>

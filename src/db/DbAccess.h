@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ColumnValue.h"
+#include "db/ColumnValue.h"
 
 #include <sql.h>
 #include <string>

@@ -1,10 +1,10 @@
-#include "SensorDatabase.h"
+#include "db/SensorDatabase.h"
 
-#include "Clock.h"
-#include "DataSource.h"
-#include "DbUserInterface.h"
-#include "Sensor.h"
-#include "SqlText.h"
+#include "sensors/Clock.h"
+#include "db/DataSource.h"
+#include "db/DbUserInterface.h"
+#include "sensors/Sensor.h"
+#include "db/SqlText.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DbAccess.h"
+#include "db/DbAccess.h"
 
 #include <string>
 #include <vector>

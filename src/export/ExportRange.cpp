@@ -1,6 +1,6 @@
-#include "ExportRange.h"
+#include "export/ExportRange.h"
 
-#include "SqlText.h"
+#include "db/SqlText.h"
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Clock.h"
+#include "sensors/Clock.h"
 
 #include <optional>
 #include <string>

@@ -1,6 +1,6 @@
-#include "ExportWorkbook.h"
+#include "export/ExportWorkbook.h"
 
-#include "TextEncoding.h"
+#include "sensors/TextEncoding.h"
 
 #include <algorithm>
 #include <array>

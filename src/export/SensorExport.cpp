@@ -1,11 +1,11 @@
-#include "SensorExport.h"
+#include "export/SensorExport.h"
 
-#include "Clock.h"
-#include "ExportHost.h"
-#include "ExportRange.h"
-#include "Sensor.h"
-#include "SensorDatabase.h"
-#include "StatusTextIds.h"
+#include "sensors/Clock.h"
+#include "export/ExportHost.h"
+#include "export/ExportRange.h"
+#include "sensors/Sensor.h"
+#include "db/SensorDatabase.h"
+#include "db/StatusTextIds.h"
 
 #include <array>
 #include <cerrno>

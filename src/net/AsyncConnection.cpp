@@ -1,8 +1,8 @@
-#include "AsyncConnection.h"
+#include "net/AsyncConnection.h"
 
-#include "ChannelList.h"
-#include "ChannelStatusSink.h"
-#include "SocketError.h"
+#include "sensors/ChannelList.h"
+#include "net/ChannelStatusSink.h"
+#include "net/SocketError.h"
 
 #include <QHostAddress>
 #include <QHostInfo>

@@ -1,6 +1,6 @@
-#include "DeviceChannel.h"
+#include "net/DeviceChannel.h"
 
-#include "SocketError.h"
+#include "net/SocketError.h"
 
 #include <charconv>
 

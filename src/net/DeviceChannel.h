@@ -1,7 +1,7 @@
 #pragma once
 
-#include "DeviceConnection.h"
-#include "SensorChannel.h"
+#include "net/DeviceConnection.h"
+#include "net/SensorChannel.h"
 
 // The channel of a sensor on a networked device. A master polls its device
 // through its own connection; a follower reads the master's.

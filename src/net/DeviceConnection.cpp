@@ -1,7 +1,7 @@
-#include "DeviceConnection.h"
+#include "net/DeviceConnection.h"
 
-#include "Clock.h"
-#include "ReplyParser.h"
+#include "sensors/Clock.h"
+#include "net/ReplyParser.h"
 
 namespace
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "AsyncConnection.h"
+#include "net/AsyncConnection.h"
 
 #include <array>
 #include <chrono>

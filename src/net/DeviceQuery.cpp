@@ -1,7 +1,7 @@
-#include "DeviceQuery.h"
+#include "net/DeviceQuery.h"
 
-#include "ReplyParser.h"
-#include "ReplyText.h"
+#include "net/ReplyParser.h"
+#include "net/ReplyText.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

@@ -1,9 +1,9 @@
-#include "NetworkScan.h"
+#include "net/NetworkScan.h"
 
-#include "DeviceQuery.h"
-#include "ReplyParser.h"
-#include "ReplyText.h"
-#include "ScanClient.h"
+#include "net/DeviceQuery.h"
+#include "net/ReplyParser.h"
+#include "net/ReplyText.h"
+#include "net/ScanClient.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

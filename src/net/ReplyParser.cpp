@@ -1,4 +1,4 @@
-#include "ReplyParser.h"
+#include "net/ReplyParser.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,6 +1,6 @@
-#include "ReplyText.h"
+#include "net/ReplyText.h"
 
-#include "TextEncoding.h"
+#include "sensors/TextEncoding.h"
 
 #include <algorithm>
 #include <cstdint>

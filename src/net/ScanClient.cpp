@@ -1,4 +1,4 @@
-#include "ScanClient.h"
+#include "net/ScanClient.h"
 
 #include <cerrno>
 #include <netinet/in.h>

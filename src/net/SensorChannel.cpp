@@ -1,6 +1,6 @@
-#include "SensorChannel.h"
+#include "net/SensorChannel.h"
 
-#include "ChannelList.h"
+#include "sensors/ChannelList.h"
 
 #include <algorithm>
 #include <map>

@@ -1,9 +1,9 @@
-#include "Recorder.h"
+#include "recording/Recorder.h"
 
-#include "Clock.h"
-#include "DeviceChannel.h"
-#include "RecordingView.h"
-#include "SensorDatabase.h"
+#include "sensors/Clock.h"
+#include "net/DeviceChannel.h"
+#include "recording/RecordingView.h"
+#include "db/SensorDatabase.h"
 
 #include <algorithm>
 #include <cmath>

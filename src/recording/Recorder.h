@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ChannelStatusSink.h"
+#include "net/ChannelStatusSink.h"
 
 #include <QTimer>
 #include <chrono>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "OrbelDoc.h"
+#include "sensors/OrbelDoc.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "ChannelList.h"
+#include "sensors/ChannelList.h"
 
 namespace
 {

@@ -1,6 +1,6 @@
-#include "ClipboardText.h"
+#include "sensors/ClipboardText.h"
 
-#include "TextEncoding.h"
+#include "sensors/TextEncoding.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Sensor.h"
+#include "sensors/Sensor.h"
 
 #include <memory>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "Clock.h"
+#include "sensors/Clock.h"
 
 #include <ctime>
 

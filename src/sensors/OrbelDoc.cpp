@@ -1,6 +1,6 @@
-#include "OrbelDoc.h"
+#include "sensors/OrbelDoc.h"
 
-#include "TextEncoding.h"
+#include "sensors/TextEncoding.h"
 
 #include <cerrno>
 #include <cstring>

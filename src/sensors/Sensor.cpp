@@ -1,6 +1,6 @@
-#include "Sensor.h"
+#include "sensors/Sensor.h"
 
-#include "ChannelList.h"
+#include "sensors/ChannelList.h"
 
 #include <algorithm>
 #include <climits>

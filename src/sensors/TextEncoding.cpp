@@ -1,4 +1,4 @@
-#include "TextEncoding.h"
+#include "sensors/TextEncoding.h"
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
-#include "AboutDlg.h"
+#include "ui/AboutDlg.h"
 
-#include "IconPainter.h"
+#include "ui/IconPainter.h"
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>

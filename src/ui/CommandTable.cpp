@@ -1,7 +1,7 @@
-#include "CommandTable.h"
+#include "ui/CommandTable.h"
 
-#include "IconPainter.h"
-#include "StringTable.h"
+#include "ui/IconPainter.h"
+#include "ui/StringTable.h"
 
 #include <QAction>
 #include <QKeySequence>

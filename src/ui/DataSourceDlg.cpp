@@ -1,6 +1,6 @@
-#include "DataSourceDlg.h"
+#include "ui/DataSourceDlg.h"
 
-#include "TextEncoding.h"
+#include "sensors/TextEncoding.h"
 
 #include <QComboBox>
 #include <QGroupBox>

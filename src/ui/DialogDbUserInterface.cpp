@@ -1,11 +1,11 @@
-#include "DialogDbUserInterface.h"
+#include "ui/DialogDbUserInterface.h"
 
-#include "DataSourceDlg.h"
-#include "DriverSettingsDlg.h"
-#include "LoginDlg.h"
-#include "OdbcErrorDlg.h"
-#include "TextEncoding.h"
-#include "WrappedMessageBox.h"
+#include "ui/DataSourceDlg.h"
+#include "ui/DriverSettingsDlg.h"
+#include "ui/LoginDlg.h"
+#include "ui/OdbcErrorDlg.h"
+#include "sensors/TextEncoding.h"
+#include "ui/WrappedMessageBox.h"
 
 #include <QMessageBox>
 

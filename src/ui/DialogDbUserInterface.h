@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DbUserInterface.h"
+#include "db/DbUserInterface.h"
 
 class QWidget;
 

@@ -1,6 +1,6 @@
-#include "DriverSettingsDlg.h"
+#include "ui/DriverSettingsDlg.h"
 
-#include "TextEncoding.h"
+#include "sensors/TextEncoding.h"
 
 #include <QDir>
 #include <QFileDialog>

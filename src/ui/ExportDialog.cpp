@@ -1,8 +1,8 @@
-#include "ExportDialog.h"
+#include "ui/ExportDialog.h"
 
-#include "Settings.h"
-#include "StringTable.h"
-#include "WrappedMessageBox.h"
+#include "settings/Settings.h"
+#include "ui/StringTable.h"
+#include "ui/WrappedMessageBox.h"
 
 #include <QCheckBox>
 #include <QDir>

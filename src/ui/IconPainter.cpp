@@ -1,6 +1,6 @@
-#include "IconPainter.h"
+#include "ui/IconPainter.h"
 
-#include "CommandTable.h"
+#include "ui/CommandTable.h"
 
 #include <QPainter>
 #include <QPainterPath>

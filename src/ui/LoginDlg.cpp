@@ -1,4 +1,4 @@
-#include "LoginDlg.h"
+#include "ui/LoginDlg.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>

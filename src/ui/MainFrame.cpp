@@ -1,11 +1,11 @@
-#include "MainFrame.h"
+#include "ui/MainFrame.h"
 
-#include "AboutDlg.h"
-#include "IconPainter.h"
-#include "OrbelView.h"
-#include "Settings.h"
-#include "StringTable.h"
-#include "WrappedMessageBox.h"
+#include "ui/AboutDlg.h"
+#include "ui/IconPainter.h"
+#include "ui/OrbelView.h"
+#include "settings/Settings.h"
+#include "ui/StringTable.h"
+#include "ui/WrappedMessageBox.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "CommandTable.h"
-#include "OrbelDoc.h"
-#include "TrayIcon.h"
+#include "ui/CommandTable.h"
+#include "sensors/OrbelDoc.h"
+#include "ui/TrayIcon.h"
 
 #include <QMainWindow>
 #include <QStringList>

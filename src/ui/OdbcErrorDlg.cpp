@@ -1,4 +1,4 @@
-#include "OdbcErrorDlg.h"
+#include "ui/OdbcErrorDlg.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>

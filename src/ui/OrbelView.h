@@ -1,11 +1,11 @@
 #pragma once
 
-#include "CommandTable.h"
-#include "DialogDbUserInterface.h"
-#include "Recorder.h"
-#include "SensorDatabase.h"
-#include "SensorSelection.h"
-#include "ViewRecording.h"
+#include "ui/CommandTable.h"
+#include "ui/DialogDbUserInterface.h"
+#include "recording/Recorder.h"
+#include "db/SensorDatabase.h"
+#include "ui/SensorSelection.h"
+#include "ui/ViewRecording.h"
 
 #include <QTreeWidget>
 #include <cstdint>

@@ -1,9 +1,9 @@
-#include "SensorPropertiesDlg.h"
+#include "ui/SensorPropertiesDlg.h"
 
-#include "DeviceQuery.h"
-#include "Sensor.h"
-#include "SensorSelection.h"
-#include "WaitCursor.h"
+#include "net/DeviceQuery.h"
+#include "sensors/Sensor.h"
+#include "ui/SensorSelection.h"
+#include "ui/WaitCursor.h"
 
 #include <QComboBox>
 #include <QEvent>

@@ -1,8 +1,8 @@
-#include "TrayIcon.h"
+#include "ui/TrayIcon.h"
 
-#include "CommandTable.h"
-#include "IconPainter.h"
-#include "StringTable.h"
+#include "ui/CommandTable.h"
+#include "ui/IconPainter.h"
+#include "ui/StringTable.h"
 
 #include <QAction>
 #include <QMenu>

@@ -1,12 +1,12 @@
-#include "ViewDatabaseCommands.h"
+#include "ui/ViewDatabaseCommands.h"
 
-#include "DatabaseStatistics.h"
-#include "ExportDialog.h"
-#include "ExportWorkbook.h"
-#include "OrbelView.h"
-#include "SensorExport.h"
-#include "TextEncoding.h"
-#include "WrappedMessageBox.h"
+#include "db/DatabaseStatistics.h"
+#include "ui/ExportDialog.h"
+#include "export/ExportWorkbook.h"
+#include "ui/OrbelView.h"
+#include "export/SensorExport.h"
+#include "sensors/TextEncoding.h"
+#include "ui/WrappedMessageBox.h"
 
 #include <QDesktopServices>
 #include <QDir>

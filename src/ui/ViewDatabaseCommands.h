@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ExportHost.h"
-#include "SensorListHost.h"
+#include "export/ExportHost.h"
+#include "db/SensorListHost.h"
 
 #include <string>
 

@@ -1,8 +1,8 @@
-#include "ViewRecording.h"
+#include "ui/ViewRecording.h"
 
-#include "OrbelView.h"
-#include "SensorChannel.h"
-#include "TextEncoding.h"
+#include "ui/OrbelView.h"
+#include "net/SensorChannel.h"
+#include "sensors/TextEncoding.h"
 
 #include <QColor>
 #include <QPalette>

@@ -1,6 +1,6 @@
-#include "WrappedMessageBox.h"
+#include "ui/WrappedMessageBox.h"
 
-#include "StringTable.h"
+#include "ui/StringTable.h"
 
 #include <QAbstractButton>
 

@@ -1,6 +1,6 @@
-#include "OdbcTestEnv.h"
-#include "Process.h"
-#include "TempDir.h"
+#include "common/OdbcTestEnv.h"
+#include "common/Process.h"
+#include "common/TempDir.h"
 
 #include <cstdlib>
 #include <filesystem>

@@ -1,6 +1,6 @@
-#include "DbTestSupport.h"
-#include "Process.h"
-#include "TempDir.h"
+#include "db/DbTestSupport.h"
+#include "common/Process.h"
+#include "common/TempDir.h"
 
 #include <cstdlib>
 #include <filesystem>

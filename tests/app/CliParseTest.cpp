@@ -1,4 +1,4 @@
-#include "Process.h"
+#include "common/Process.h"
 
 #include <gtest/gtest.h>
 #include <string>

@@ -1,5 +1,5 @@
-#include "Process.h"
-#include "ScanSimulator.h"
+#include "common/Process.h"
+#include "common/ScanSimulator.h"
 
 #include <gtest/gtest.h>
 #include <string>

@@ -1,6 +1,6 @@
-#include "Process.h"
-#include "ScanSimulator.h"
-#include "TempDir.h"
+#include "common/Process.h"
+#include "common/ScanSimulator.h"
+#include "common/TempDir.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "Process.h"
-#include "TempDir.h"
+#include "common/Process.h"
+#include "common/TempDir.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

@@ -1,4 +1,4 @@
-#include "OdbcTestEnv.h"
+#include "common/OdbcTestEnv.h"
 
 #include <cstdlib>
 #include <fstream>

@@ -1,6 +1,6 @@
-#include "PgServer.h"
+#include "common/PgServer.h"
 
-#include "Process.h"
+#include "common/Process.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TempDir.h"
+#include "common/TempDir.h"
 
 #include <filesystem>
 #include <string>

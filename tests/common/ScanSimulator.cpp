@@ -1,4 +1,4 @@
-#include "ScanSimulator.h"
+#include "common/ScanSimulator.h"
 
 #include <arpa/inet.h>
 #include <csignal>

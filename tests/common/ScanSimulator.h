@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Process.h"
+#include "common/Process.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,9 +1,9 @@
-#include "DatabaseStatistics.h"
+#include "db/DatabaseStatistics.h"
 
-#include "DbTestSupport.h"
-#include "OrbelDoc.h"
-#include "SensorDatabase.h"
-#include "SensorListHost.h"
+#include "db/DbTestSupport.h"
+#include "sensors/OrbelDoc.h"
+#include "db/SensorDatabase.h"
+#include "db/SensorListHost.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "DbAccess.h"
+#include "db/DbAccess.h"
 
-#include "DbTestSupport.h"
-#include "PgServer.h"
+#include "db/DbTestSupport.h"
+#include "common/PgServer.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

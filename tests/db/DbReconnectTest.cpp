@@ -1,6 +1,6 @@
-#include "DbAccess.h"
-#include "DbTestSupport.h"
-#include "PgServer.h"
+#include "db/DbAccess.h"
+#include "db/DbTestSupport.h"
+#include "common/PgServer.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
-#include "DbTestSupport.h"
+#include "db/DbTestSupport.h"
 
-#include "PgServer.h"
+#include "common/PgServer.h"
 
 #include <array>
 #include <regex>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "Clock.h"
-#include "DbUserInterface.h"
-#include "OdbcTestEnv.h"
-#include "TempDir.h"
+#include "sensors/Clock.h"
+#include "db/DbUserInterface.h"
+#include "common/OdbcTestEnv.h"
+#include "common/TempDir.h"
 
 #include <filesystem>
 #include <memory>

@@ -1,7 +1,7 @@
-#include "SensorDatabase.h"
+#include "db/SensorDatabase.h"
 
-#include "DbTestSupport.h"
-#include "Sensor.h"
+#include "db/DbTestSupport.h"
+#include "sensors/Sensor.h"
 
 #include <gtest/gtest.h>
 #include <sqlext.h>

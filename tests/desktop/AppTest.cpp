@@ -1,12 +1,12 @@
-#include "AboutDlg.h"
-#include "ChannelList.h"
-#include "CommandTable.h"
-#include "DesktopTestSupport.h"
-#include "OrbelApp.h"
-#include "OrbelDoc.h"
-#include "SensorChannel.h"
-#include "Settings.h"
-#include "WrappedMessageBox.h"
+#include "ui/AboutDlg.h"
+#include "sensors/ChannelList.h"
+#include "ui/CommandTable.h"
+#include "desktop/DesktopTestSupport.h"
+#include "app/OrbelApp.h"
+#include "sensors/OrbelDoc.h"
+#include "net/SensorChannel.h"
+#include "settings/Settings.h"
+#include "ui/WrappedMessageBox.h"
 
 #include <QComboBox>
 #include <QLabel>

@@ -1,6 +1,6 @@
-#include "CommandTable.h"
-#include "DesktopTestSupport.h"
-#include "OrbelDoc.h"
+#include "ui/CommandTable.h"
+#include "desktop/DesktopTestSupport.h"
+#include "sensors/OrbelDoc.h"
 
 #include <QClipboard>
 

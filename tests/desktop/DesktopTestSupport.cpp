@@ -1,6 +1,6 @@
-#include "DesktopTestSupport.h"
+#include "desktop/DesktopTestSupport.h"
 
-#include "OrbelDoc.h"
+#include "sensors/OrbelDoc.h"
 
 #include <QAbstractButton>
 #include <QClipboard>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "MainFrame.h"
-#include "OrbelView.h"
-#include "TempDir.h"
+#include "ui/MainFrame.h"
+#include "ui/OrbelView.h"
+#include "common/TempDir.h"
 
 #include <QAction>
 #include <QApplication>

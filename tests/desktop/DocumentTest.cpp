@@ -1,8 +1,8 @@
-#include "CommandTable.h"
-#include "DesktopTestSupport.h"
-#include "OrbelDoc.h"
-#include "Process.h"
-#include "Settings.h"
+#include "ui/CommandTable.h"
+#include "desktop/DesktopTestSupport.h"
+#include "sensors/OrbelDoc.h"
+#include "common/Process.h"
+#include "settings/Settings.h"
 
 #include <QFileDialog>
 #include <QLineEdit>

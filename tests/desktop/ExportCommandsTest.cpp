@@ -1,10 +1,10 @@
-#include "CommandTable.h"
-#include "DbTestSupport.h"
-#include "DesktopTestSupport.h"
-#include "OrbelDoc.h"
-#include "Settings.h"
-#include "UiTestSupport.h"
-#include "ViewDatabaseCommands.h"
+#include "ui/CommandTable.h"
+#include "db/DbTestSupport.h"
+#include "desktop/DesktopTestSupport.h"
+#include "sensors/OrbelDoc.h"
+#include "settings/Settings.h"
+#include "ui/UiTestSupport.h"
+#include "ui/ViewDatabaseCommands.h"
 
 #include <QCheckBox>
 #include <QComboBox>

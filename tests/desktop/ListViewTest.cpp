@@ -1,9 +1,9 @@
-#include "CommandTable.h"
-#include "DesktopTestSupport.h"
-#include "OrbelDoc.h"
-#include "Settings.h"
-#include "UiTestSupport.h"
-#include "WidgetTestSupport.h"
+#include "ui/CommandTable.h"
+#include "desktop/DesktopTestSupport.h"
+#include "sensors/OrbelDoc.h"
+#include "settings/Settings.h"
+#include "ui/UiTestSupport.h"
+#include "ui/WidgetTestSupport.h"
 
 #include <QClipboard>
 #include <QComboBox>

@@ -1,7 +1,7 @@
-#include "CommandTable.h"
-#include "DesktopTestSupport.h"
-#include "OrbelDoc.h"
-#include "Settings.h"
+#include "ui/CommandTable.h"
+#include "desktop/DesktopTestSupport.h"
+#include "sensors/OrbelDoc.h"
+#include "settings/Settings.h"
 
 #include <QClipboard>
 #include <QComboBox>

@@ -1,7 +1,7 @@
-#include "ExportWorkbook.h"
+#include "export/ExportWorkbook.h"
 
-#include "Process.h"
-#include "TempDir.h"
+#include "common/Process.h"
+#include "common/TempDir.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

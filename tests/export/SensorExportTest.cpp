@@ -1,9 +1,9 @@
-#include "SensorExport.h"
+#include "export/SensorExport.h"
 
-#include "DbTestSupport.h"
-#include "ExportRange.h"
-#include "Sensor.h"
-#include "SensorDatabase.h"
+#include "db/DbTestSupport.h"
+#include "export/ExportRange.h"
+#include "sensors/Sensor.h"
+#include "db/SensorDatabase.h"
 
 #include <climits>
 #include <filesystem>

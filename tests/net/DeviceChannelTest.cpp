@@ -1,7 +1,7 @@
-#include "DeviceChannel.h"
+#include "net/DeviceChannel.h"
 
-#include "NetTestSupport.h"
-#include "SocketError.h"
+#include "net/NetTestSupport.h"
+#include "net/SocketError.h"
 
 #include <cerrno>
 #include <climits>

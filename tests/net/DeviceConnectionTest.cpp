@@ -1,6 +1,6 @@
-#include "DeviceChannel.h"
-#include "NetTestSupport.h"
-#include "SocketError.h"
+#include "net/DeviceChannel.h"
+#include "net/NetTestSupport.h"
+#include "net/SocketError.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

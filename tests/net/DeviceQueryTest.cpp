@@ -1,6 +1,6 @@
-#include "DeviceQuery.h"
+#include "net/DeviceQuery.h"
 
-#include "NetTestSupport.h"
+#include "net/NetTestSupport.h"
 
 #include <arpa/inet.h>
 #include <array>

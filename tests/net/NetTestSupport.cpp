@@ -1,6 +1,6 @@
-#include "NetTestSupport.h"
+#include "net/NetTestSupport.h"
 
-#include "AsyncConnection.h"
+#include "net/AsyncConnection.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "ChannelStatusSink.h"
-#include "Clock.h"
-#include "Process.h"
-#include "Sensor.h"
+#include "net/ChannelStatusSink.h"
+#include "sensors/Clock.h"
+#include "common/Process.h"
+#include "sensors/Sensor.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "NetworkScan.h"
+#include "net/NetworkScan.h"
 
-#include "ScanSimulator.h"
+#include "common/ScanSimulator.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

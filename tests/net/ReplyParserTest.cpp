@@ -1,7 +1,7 @@
-#include "ReplyParser.h"
+#include "net/ReplyParser.h"
 
-#include "Process.h"
-#include "TempDir.h"
+#include "common/Process.h"
+#include "common/TempDir.h"
 
 #include <algorithm>
 #include <array>

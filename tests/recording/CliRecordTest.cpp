@@ -1,7 +1,7 @@
-#include "NetTestSupport.h"
-#include "Process.h"
-#include "RecordingTestSupport.h"
-#include "TempDir.h"
+#include "net/NetTestSupport.h"
+#include "common/Process.h"
+#include "recording/RecordingTestSupport.h"
+#include "common/TempDir.h"
 
 #include <algorithm>
 #include <csignal>

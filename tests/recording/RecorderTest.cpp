@@ -1,10 +1,10 @@
-#include "Recorder.h"
+#include "recording/Recorder.h"
 
-#include "ChannelList.h"
-#include "DeviceChannel.h"
-#include "NetTestSupport.h"
-#include "RecordingTestSupport.h"
-#include "SensorDatabase.h"
+#include "sensors/ChannelList.h"
+#include "net/DeviceChannel.h"
+#include "net/NetTestSupport.h"
+#include "recording/RecordingTestSupport.h"
+#include "db/SensorDatabase.h"
 
 #include <gtest/gtest.h>
 

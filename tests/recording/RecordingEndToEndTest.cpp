@@ -1,8 +1,8 @@
-#include "NetTestSupport.h"
-#include "PgServer.h"
-#include "Recorder.h"
-#include "RecordingTestSupport.h"
-#include "SensorDatabase.h"
+#include "net/NetTestSupport.h"
+#include "common/PgServer.h"
+#include "recording/Recorder.h"
+#include "recording/RecordingTestSupport.h"
+#include "db/SensorDatabase.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
-#include "RecordingTestSupport.h"
+#include "recording/RecordingTestSupport.h"
 
-#include "SensorChannel.h"
-#include "SensorDatabase.h"
+#include "net/SensorChannel.h"
+#include "db/SensorDatabase.h"
 
 #include <algorithm>
 #include <cstdio>

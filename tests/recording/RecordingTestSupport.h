@@ -1,8 +1,8 @@
 #pragma once
 
-#include "DbTestSupport.h"
-#include "OrbelDoc.h"
-#include "RecordingView.h"
+#include "db/DbTestSupport.h"
+#include "sensors/OrbelDoc.h"
+#include "recording/RecordingView.h"
 
 #include <chrono>
 #include <cstdint>

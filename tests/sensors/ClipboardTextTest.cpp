@@ -1,6 +1,6 @@
-#include "ClipboardText.h"
+#include "sensors/ClipboardText.h"
 
-#include "OrbelDoc.h"
+#include "sensors/OrbelDoc.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "OrbelDoc.h"
-#include "TempDir.h"
+#include "sensors/OrbelDoc.h"
+#include "common/TempDir.h"
 
 #include <gtest/gtest.h>
 

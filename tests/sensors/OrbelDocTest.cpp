@@ -1,7 +1,7 @@
-#include "OrbelDoc.h"
+#include "sensors/OrbelDoc.h"
 
-#include "ChannelList.h"
-#include "TempDir.h"
+#include "sensors/ChannelList.h"
+#include "common/TempDir.h"
 
 #include <cerrno>
 #include <csignal>

@@ -1,8 +1,8 @@
-#include "DataSourceDlg.h"
+#include "ui/DataSourceDlg.h"
 
-#include "DriverSettingsDlg.h"
-#include "UiTestSupport.h"
-#include "WidgetTestSupport.h"
+#include "ui/DriverSettingsDlg.h"
+#include "ui/UiTestSupport.h"
+#include "ui/WidgetTestSupport.h"
 
 #include <QComboBox>
 #include <QLineEdit>

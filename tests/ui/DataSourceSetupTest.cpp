@@ -1,6 +1,6 @@
-#include "DataSource.h"
-#include "DbAccess.h"
-#include "UiTestSupport.h"
+#include "db/DataSource.h"
+#include "db/DbAccess.h"
+#include "ui/UiTestSupport.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
-#include "LoginDlg.h"
+#include "ui/LoginDlg.h"
 
-#include "DialogDbUserInterface.h"
-#include "WidgetTestSupport.h"
+#include "ui/DialogDbUserInterface.h"
+#include "ui/WidgetTestSupport.h"
 
 #include <QLineEdit>
 #include <QTest>

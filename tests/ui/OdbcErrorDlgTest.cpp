@@ -1,6 +1,6 @@
-#include "OdbcErrorDlg.h"
+#include "ui/OdbcErrorDlg.h"
 
-#include "WidgetTestSupport.h"
+#include "ui/WidgetTestSupport.h"
 
 #include <QCheckBox>
 #include <QLabel>

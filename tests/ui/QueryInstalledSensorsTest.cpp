@@ -1,7 +1,7 @@
-#include "ScanSimulator.h"
-#include "Sensor.h"
-#include "SensorPropertiesDlg.h"
-#include "SensorSelection.h"
+#include "common/ScanSimulator.h"
+#include "sensors/Sensor.h"
+#include "ui/SensorPropertiesDlg.h"
+#include "ui/SensorSelection.h"
 
 #include <QComboBox>
 #include <QGuiApplication>

@@ -1,8 +1,8 @@
-#include "SensorPropertiesDlg.h"
+#include "ui/SensorPropertiesDlg.h"
 
-#include "Sensor.h"
-#include "SensorSelection.h"
-#include "WidgetTestSupport.h"
+#include "sensors/Sensor.h"
+#include "ui/SensorSelection.h"
+#include "ui/WidgetTestSupport.h"
 
 #include <QComboBox>
 #include <QLabel>

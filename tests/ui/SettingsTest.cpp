@@ -1,6 +1,6 @@
-#include "Settings.h"
+#include "settings/Settings.h"
 
-#include "TempDir.h"
+#include "common/TempDir.h"
 
 #include <QSettings>
 #include <gtest/gtest.h>

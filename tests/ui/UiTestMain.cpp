@@ -1,4 +1,4 @@
-#include "UiTestSupport.h"
+#include "ui/UiTestSupport.h"
 
 #include <QApplication>
 #include <QSettings>

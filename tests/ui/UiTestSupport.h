@@ -1,6 +1,6 @@
 #pragma once
 
-#include "OdbcTestEnv.h"
+#include "common/OdbcTestEnv.h"
 
 // The driver manager fixes the folder of its system files at its first call,
 // so the whole test program shares one private ODBC configuration.

@@ -1,4 +1,4 @@
-#include "DeviceConfig.h"
+#include "varion-sim/DeviceConfig.h"
 
 #include <algorithm>
 #include <charconv>

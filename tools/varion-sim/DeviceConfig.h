@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Endpoint.h"
-#include "ReplyTemplate.h"
+#include "varion-sim/Endpoint.h"
+#include "varion-sim/ReplyTemplate.h"
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "DiscoveryResponder.h"
+#include "varion-sim/DiscoveryResponder.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Endpoint.h"
-#include "EventLoop.h"
+#include "varion-sim/Endpoint.h"
+#include "varion-sim/EventLoop.h"
 
 #include <cstdint>
 #include <deque>

@@ -1,4 +1,4 @@
-#include "Endpoint.h"
+#include "varion-sim/Endpoint.h"
 
 #include <arpa/inet.h>
 #include <charconv>

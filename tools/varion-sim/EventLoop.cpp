@@ -1,4 +1,4 @@
-#include "EventLoop.h"
+#include "varion-sim/EventLoop.h"
 
 #include <cerrno>
 #include <sys/epoll.h>

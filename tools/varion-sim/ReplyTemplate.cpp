@@ -1,4 +1,4 @@
-#include "ReplyTemplate.h"
+#include "varion-sim/ReplyTemplate.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,6 +1,6 @@
-#include "SimConnection.h"
+#include "varion-sim/SimConnection.h"
 
-#include "SimDevice.h"
+#include "varion-sim/SimDevice.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "EventLoop.h"
+#include "varion-sim/EventLoop.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,6 +1,6 @@
-#include "SimDevice.h"
+#include "varion-sim/SimDevice.h"
 
-#include "SimConnection.h"
+#include "varion-sim/SimConnection.h"
 
 #include <cerrno>
 #include <cstring>

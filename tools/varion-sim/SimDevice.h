@@ -1,7 +1,7 @@
 #pragma once
 
-#include "DeviceConfig.h"
-#include "EventLoop.h"
+#include "varion-sim/DeviceConfig.h"
+#include "varion-sim/EventLoop.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "SimOptions.h"
+#include "varion-sim/SimOptions.h"
 
 #include <charconv>
 #include <fstream>

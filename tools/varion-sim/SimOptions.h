@@ -1,7 +1,7 @@
 #pragma once
 
-#include "DeviceConfig.h"
-#include "Endpoint.h"
+#include "varion-sim/DeviceConfig.h"
+#include "varion-sim/Endpoint.h"
 
 #include <optional>
 #include <string>

@@ -1,4 +1,4 @@
-#include "Simulator.h"
+#include "varion-sim/Simulator.h"
 
 #include <cerrno>
 #include <csignal>

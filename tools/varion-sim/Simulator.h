@@ -1,9 +1,9 @@
 #pragma once
 
-#include "DiscoveryResponder.h"
-#include "EventLoop.h"
-#include "SimDevice.h"
-#include "SimOptions.h"
+#include "varion-sim/DiscoveryResponder.h"
+#include "varion-sim/EventLoop.h"
+#include "varion-sim/SimDevice.h"
+#include "varion-sim/SimOptions.h"
 
 #include <memory>
 #include <string>

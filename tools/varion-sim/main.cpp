@@ -1,5 +1,5 @@
-#include "SimOptions.h"
-#include "Simulator.h"
+#include "varion-sim/SimOptions.h"
+#include "varion-sim/Simulator.h"
 
 #include <csignal>
 #include <cstdio>

@@ -1,8 +1,8 @@
-#include "CliCommands.h"
-#include "CliDbUserInterface.h"
-#include "DataSource.h"
-#include "SensorDatabase.h"
-#include "Settings.h"
+#include "app/cli/CliCommands.h"
+#include "app/cli/CliDbUserInterface.h"
+#include "db/DataSource.h"
+#include "db/SensorDatabase.h"
+#include "settings/Settings.h"
 
 #include <algorithm>
 #include <cstdio>

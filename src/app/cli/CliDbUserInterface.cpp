@@ -1,4 +1,4 @@
-#include "CliDbUserInterface.h"
+#include "app/cli/CliDbUserInterface.h"
 
 #include <cstdio>
 

@@ -1,8 +1,8 @@
-#include "CliCommands.h"
-#include "CliSession.h"
-#include "ExportHost.h"
-#include "ExportWorkbook.h"
-#include "SensorExport.h"
+#include "app/cli/CliCommands.h"
+#include "app/cli/CliSession.h"
+#include "export/ExportHost.h"
+#include "export/ExportWorkbook.h"
+#include "export/SensorExport.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,5 +1,5 @@
-#include "CliCommands.h"
-#include "OrbelDoc.h"
+#include "app/cli/CliCommands.h"
+#include "sensors/OrbelDoc.h"
 
 #include <cstdio>
 

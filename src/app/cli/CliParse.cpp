@@ -2,9 +2,9 @@
 // what the recorder makes of each. A line ends at LF; one CR right before it
 // goes too, any other CR belongs to the reply. Like the polling connection,
 // only the first 199 bytes of a reply count, and a NUL byte ends it.
-#include "CliCommands.h"
-#include "ReplyParser.h"
-#include "TextEncoding.h"
+#include "app/cli/CliCommands.h"
+#include "net/ReplyParser.h"
+#include "sensors/TextEncoding.h"
 
 #include <algorithm>
 #include <cstdio>

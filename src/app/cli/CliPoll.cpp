@@ -1,7 +1,7 @@
-#include "AsyncConnection.h"
-#include "ChannelStatusSink.h"
-#include "CliCommands.h"
-#include "DeviceChannel.h"
+#include "net/AsyncConnection.h"
+#include "net/ChannelStatusSink.h"
+#include "app/cli/CliCommands.h"
+#include "net/DeviceChannel.h"
 
 #include <QCoreApplication>
 #include <QTimer>

@@ -1,5 +1,5 @@
-#include "CliCommands.h"
-#include "DeviceQuery.h"
+#include "app/cli/CliCommands.h"
+#include "net/DeviceQuery.h"
 
 #include <cstdio>
 #include <optional>

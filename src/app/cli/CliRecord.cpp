@@ -1,12 +1,12 @@
-#include "CliCommands.h"
-#include "CliDbUserInterface.h"
-#include "OrbelDoc.h"
-#include "Recorder.h"
-#include "RecordingView.h"
-#include "SensorChannel.h"
-#include "SensorDatabase.h"
-#include "Settings.h"
-#include "SqlText.h"
+#include "app/cli/CliCommands.h"
+#include "app/cli/CliDbUserInterface.h"
+#include "sensors/OrbelDoc.h"
+#include "recording/Recorder.h"
+#include "recording/RecordingView.h"
+#include "net/SensorChannel.h"
+#include "db/SensorDatabase.h"
+#include "settings/Settings.h"
+#include "db/SqlText.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>

@@ -1,6 +1,6 @@
-#include "CliCommands.h"
-#include "NetworkScan.h"
-#include "OrbelDoc.h"
+#include "app/cli/CliCommands.h"
+#include "net/NetworkScan.h"
+#include "sensors/OrbelDoc.h"
 
 #include <arpa/inet.h>
 #include <cstdio>

@@ -1,6 +1,6 @@
-#include "CliSession.h"
+#include "app/cli/CliSession.h"
 
-#include "Settings.h"
+#include "settings/Settings.h"
 
 #include <cstdio>
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "CliDbUserInterface.h"
-#include "OrbelDoc.h"
-#include "SensorDatabase.h"
+#include "app/cli/CliDbUserInterface.h"
+#include "sensors/OrbelDoc.h"
+#include "db/SensorDatabase.h"
 
 #include <optional>
 #include <string>

@@ -1,7 +1,7 @@
-#include "CliCommands.h"
-#include "CliSession.h"
-#include "DatabaseStatistics.h"
-#include "SensorListHost.h"
+#include "app/cli/CliCommands.h"
+#include "app/cli/CliSession.h"
+#include "db/DatabaseStatistics.h"
+#include "db/SensorListHost.h"
 
 #include <cstdio>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "CliCommands.h"
+#include "app/cli/CliCommands.h"
 
 #include <cstdio>
 #include <string>
