@@ -15,15 +15,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     COrbelDoc doc;
     auto previous = std::make_unique<CSensor>();
     doc.AddSensor(previous, true);
-    if (!doc.Deserialize(bytes))
+    std::string errorText;
+    if (!doc.Deserialize(bytes, errorText))
     {
-        if (!doc.m_bBadFormat || doc.m_sensors.size() != 1)
+        if (errorText.empty() || doc.m_sensors.size() != 1)
             __builtin_trap();
         return 0;
     }
     const std::string written = doc.Serialize();
     COrbelDoc again;
-    if (!IsValidUtf8(written) || !again.Deserialize(written) ||
+    if (!IsValidUtf8(written) || !again.Deserialize(written, errorText) ||
         again.m_sensors.size() != doc.m_sensors.size() || again.Serialize() != written)
         __builtin_trap();
     for (auto a = doc.m_sensors.begin(), b = again.m_sensors.begin(); a != doc.m_sensors.end();

@@ -413,6 +413,15 @@ std::optional<DataSourceInfo> FindDataSource(const std::string& name)
     return found;
 }
 
+std::string DataSourceDatabaseFile(const std::string& name)
+{
+    const std::optional<DataSourceInfo> found = FindDataSource(name);
+    if (!found || KindOf(found->driver) != DriverKind::Sqlite)
+        return {};
+    ConfigModeScope scope(found->system);
+    return ProfileString(name, "Database", kOdbcIni);
+}
+
 std::vector<std::string> ListDataSources()
 {
     OdbcEnvironment environment;

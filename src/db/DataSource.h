@@ -25,6 +25,9 @@ inline constexpr std::size_t kMaxDataSourceNameLength = 32;
 
 // Exact, case-sensitive name; a user data source shadows a system one.
 std::optional<DataSourceInfo> FindDataSource(const std::string& name);
+// The file of an embedded database, as the data source names it; empty for a
+// data source that keeps its data elsewhere, or that does not exist.
+std::string DataSourceDatabaseFile(const std::string& name);
 // Every defined name, user and system, in the driver manager's order.
 std::vector<std::string> ListDataSources();
 // Creates, reconfigures or re-creates the data source dataSourceName through

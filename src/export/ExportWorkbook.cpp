@@ -1,5 +1,6 @@
 #include "export/ExportWorkbook.h"
 
+#include "export/ExportInputs.h"
 #include "sensors/TextEncoding.h"
 
 #include <algorithm>
@@ -8,9 +9,11 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <minizip/unzip.h>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,6 +27,15 @@ constexpr const char* kDateTimeFormat = "yyyy-mm-dd hh:mm:ss";
 constexpr const char* kDateFormat = "yyyy-mm-dd";
 // What the spreadsheet application calls a new chart sheet.
 constexpr const char* kChartSheetName = "Diagramm1";
+// The custom document property that tells which export file a workbook was
+// made from.
+constexpr const char* kMarkerName = "Tessaro-Export";
+// Maximum, average and minimum of a summary, and how much of what lies below
+// each of their areas shows through it (percent).
+constexpr lxw_color_t kAreaColors[] = {0xC0504D, 0x4F81BD, 0x9BBB59};
+constexpr uint8_t kAreaTransparency = 50;
+// How far "<name> (N).xlsx" counts before giving up.
+constexpr int kMaxNumber = 10000;
 
 // A field of the export file as the spreadsheet's text import reads it.
 struct CField
@@ -160,11 +172,120 @@ size_t ShownWidth(const CField& field, std::string_view text)
     return CharacterCount(text);
 }
 
+// Text as XML 1.0 allows it: the characters it does not allow, such as the
+// control characters of a description pasted from another program, would
+// make the spreadsheet program refuse the whole workbook; each becomes
+// U+FFFD. Takes valid UTF-8.
+std::string XmlSafe(std::string_view utf8)
+{
+    std::string out;
+    out.reserve(utf8.size());
+    for (size_t i = 0; i < utf8.size();)
+    {
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        const std::string_view character = utf8.substr(i, length);
+        i += length;
+        const bool control = lead < 0x20 && lead != '\t' && lead != '\n' && lead != '\r';
+        // U+FFFE and U+FFFF
+        const bool nonCharacter = character == "\xEF\xBF\xBE" || character == "\xEF\xBF\xBF";
+        out += control || nonCharacter ? std::string_view("\xEF\xBF\xBD") : character;
+    }
+    return out;
+}
+
+// A field or name of the export file as text of the workbook.
+std::string WorkbookText(std::string_view bytes)
+{
+    return XmlSafe(DecodeLegacyText(bytes));
+}
+
+// The export file a workbook is made from, as it is now.
+std::string ExportStamp(const struct stat& file)
+{
+    return std::to_string(file.st_dev) + ":" + std::to_string(file.st_ino) + ":" +
+           std::to_string(file.st_mtim.tv_sec) + "." + std::to_string(file.st_mtim.tv_nsec);
+}
+
+struct ZipCloser
+{
+    void operator()(void* zip) const { unzClose(zip); }
+};
+
+// The value of the marker property of a workbook; empty for any other file.
+std::string ReadMarker(const std::string& workbook)
+{
+    const std::unique_ptr<void, ZipCloser> zip(unzOpen64(workbook.c_str()));
+    if (!zip || unzLocateFile(zip.get(), "docProps/custom.xml", 1) != UNZ_OK ||
+        unzOpenCurrentFile(zip.get()) != UNZ_OK)
+        return {};
+    std::string xml;
+    std::array<char, 4096> buffer{};
+    // The part is small in a workbook of ours; a large one is someone else's.
+    for (int n; xml.size() < 65536 &&
+                (n = unzReadCurrentFile(zip.get(), buffer.data(), buffer.size())) > 0;)
+        xml.append(buffer.data(), static_cast<size_t>(n));
+    unzCloseCurrentFile(zip.get());
+    const size_t property = xml.find(std::string("name=\"") + kMarkerName + "\"");
+    const std::string_view open = "<vt:lpwstr>";
+    const size_t start = property == std::string::npos ? property : xml.find(open, property);
+    const size_t end = start == std::string::npos ? start : xml.find('<', start + open.size());
+    if (end == std::string::npos)
+        return {};
+    return xml.substr(start + open.size(), end - start - open.size());
+}
+
+// A workbook that an export of exportPath wrote and that nobody has written
+// since: it names the export file as it is now, and still has its time.
+bool IsOwnWorkbook(const std::string& workbook, const std::string& exportPath)
+{
+    struct stat book, file;
+    return lstat(workbook.c_str(), &book) == 0 && S_ISREG(book.st_mode) &&
+           stat(exportPath.c_str(), &file) == 0 && book.st_mtim.tv_sec == file.st_mtim.tv_sec &&
+           book.st_mtim.tv_nsec == file.st_mtim.tv_nsec &&
+           ReadMarker(workbook) == ExportStamp(file);
+}
+
+// Puts the complete workbook in its place: over the target where that may be
+// replaced, otherwise under the first name from the target on that no file
+// has, even one that came meanwhile. path is where it went.
+bool Commit(const std::string& temporary, CWorkbookTarget target, std::string& path)
+{
+    path = target.Path();
+    if (target.m_bReplace)
+        return std::rename(temporary.c_str(), path.c_str()) == 0;
+    for (; target.m_nNumber < kMaxNumber; ++target.m_nNumber)
+    {
+        path = target.Path();
+        if (renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0)
+            return true;
+        // A file system without that flag still refuses to link over a file.
+        if (errno == EINVAL && link(temporary.c_str(), path.c_str()) == 0)
+        {
+            unlink(temporary.c_str());
+            return true;
+        }
+        if (errno != EEXIST)
+            return false;
+    }
+    errno = EEXIST;
+    return false;
+}
+
+std::string StemFor(const std::string& exportPath)
+{
+    std::filesystem::path path(exportPath);
+    // An export file that is itself called ".xlsx" must not be overwritten.
+    if (SameIgnoringCase(path.extension().string(), ".xlsx"))
+        return exportPath;
+    return path.replace_extension().string();
+}
+
 // The name the text import gives the sheet: the file's name without its
 // extension, with the characters a sheet name may not hold replaced.
 std::string SheetNameFor(const std::string& exportPath)
 {
-    std::string name = DecodeLegacyText(std::filesystem::path(exportPath).stem().string());
+    std::string name = WorkbookText(std::filesystem::path(exportPath).stem().string());
     std::replace_if(
         name.begin(), name.end(), [](char c) { return std::strchr("[]:*?/\\", c) != nullptr; },
         '_');
@@ -191,18 +312,50 @@ struct WorkbookDiscarder
 
 } // namespace
 
+std::string CWorkbookTarget::Path() const
+{
+    return m_nNumber <= 1 ? m_strStem + ".xlsx"
+                          : m_strStem + " (" + std::to_string(m_nNumber) + ").xlsx";
+}
+
 std::string CExportWorkbook::PathFor(const std::string& exportPath)
 {
-    std::filesystem::path path(exportPath);
-    // An export file that is itself called ".xlsx" must not be overwritten.
-    if (SameIgnoringCase(path.extension().string(), ".xlsx"))
-        return exportPath + ".xlsx";
-    return path.replace_extension(".xlsx").string();
+    return CWorkbookTarget{StemFor(exportPath)}.Path();
+}
+
+CWorkbookTarget
+CExportWorkbook::ChooseTarget(const std::string& exportPath, const CExportInputs& inputs,
+                              const std::function<bool(const std::string&)>& mayReplace)
+{
+    CWorkbookTarget target{StemFor(exportPath)};
+    for (; target.m_nNumber < kMaxNumber; ++target.m_nNumber)
+    {
+        const std::string path = target.Path();
+        struct stat existing;
+        if (lstat(path.c_str(), &existing) != 0)
+            break;
+        if (!inputs.Refusal(path).empty())
+            continue;
+        // Only the workbook's own name is worth a question.
+        if (IsOwnWorkbook(path, exportPath) ||
+            (target.m_nNumber == 1 && mayReplace && mayReplace(path)))
+        {
+            target.m_bReplace = true;
+            break;
+        }
+    }
+    return target;
 }
 
 bool CExportWorkbook::Write(const std::string& exportPath, bool summary)
 {
-    m_strPath = PathFor(exportPath);
+    return Write(exportPath, summary, ChooseTarget(exportPath, CExportInputs(), {}));
+}
+
+bool CExportWorkbook::Write(const std::string& exportPath, bool summary,
+                            const CWorkbookTarget& target)
+{
+    m_strPath = target.Path();
     m_strError.clear();
     auto fail = [this](const std::string& reason)
     {
@@ -211,11 +364,12 @@ bool CExportWorkbook::Write(const std::string& exportPath, bool summary)
     };
 
     std::ifstream in(exportPath, std::ios::binary);
-    if (!in)
+    struct stat exportFile;
+    if (!in || stat(exportPath.c_str(), &exportFile) != 0)
         return fail(exportPath + ": " + std::strerror(errno));
 
-    // Written under a name of its own beside the target and renamed over it
-    // at the end, so that a failure never leaves half a workbook behind.
+    // Written under a name of its own beside the target and renamed at the
+    // end, so that a failure never leaves half a workbook behind.
     std::string temporary = m_strPath + ".XXXXXX";
     const int fd = mkstemp(temporary.data());
     if (fd < 0)
@@ -241,7 +395,9 @@ bool CExportWorkbook::Write(const std::string& exportPath, bool summary)
     options.constant_memory = LXW_TRUE;
     std::unique_ptr<lxw_workbook, WorkbookDiscarder> workbook(
         workbook_new_opt(temporary.c_str(), &options));
-    if (!workbook)
+    if (!workbook ||
+        workbook_set_custom_property_string(workbook.get(), kMarkerName,
+                                            ExportStamp(exportFile).c_str()) != LXW_NO_ERROR)
         return fail("libxlsxwriter");
     const std::string sheetName = SheetNameFor(exportPath);
     // The chart sheet goes in front of the data, as the automation put it.
@@ -275,7 +431,7 @@ bool CExportWorkbook::Write(const std::string& exportPath, bool summary)
             CField field = ClassifyField(text);
             if (rows == 0 && column == 0)
             {
-                firstCell = DecodeLegacyText(text);
+                firstCell = WorkbookText(text);
                 // A file whose first line is not a reading has a header line.
                 header = field.kind != CField::DateTime && field.kind != CField::Date;
             }
@@ -298,7 +454,7 @@ bool CExportWorkbook::Write(const std::string& exportPath, bool summary)
                 error = worksheet_write_number(sheet, rows, column, field.number, nullptr);
                 break;
             case CField::Text:
-                error = worksheet_write_string(sheet, rows, column, DecodeLegacyText(text).c_str(),
+                error = worksheet_write_string(sheet, rows, column, WorkbookText(text).c_str(),
                                                nullptr);
                 break;
             }
@@ -341,6 +497,16 @@ bool CExportWorkbook::Write(const std::string& exportPath, bool summary)
             chart_series_set_name_range(series, sheetName.c_str(), 0, column);
         if (!summary)
             chart_series_set_marker_type(series, LXW_CHART_MARKER_NONE);
+        else
+        {
+            // Areas hide what is drawn before them, and programs draw them in
+            // different orders: each is partly transparent with an outline.
+            const lxw_color_t color = kAreaColors[column - 1];
+            lxw_chart_fill fill{color, LXW_FALSE, kAreaTransparency};
+            lxw_chart_line line{color, LXW_FALSE, 1.5F, LXW_CHART_LINE_DASH_SOLID, 0};
+            chart_series_set_fill(series, &fill);
+            chart_series_set_line(series, &line);
+        }
     }
     chart_axis_set_num_format(chart->x_axis, summary ? kDateFormat : "yyyy-mm-dd hh:mm");
     if (firstCell.empty())
@@ -356,7 +522,11 @@ bool CExportWorkbook::Write(const std::string& exportPath, bool summary)
     const lxw_error closed = workbook_close(workbook.release());
     if (closed != LXW_NO_ERROR)
         return fail(lxw_strerror(closed));
-    if (std::rename(temporary.c_str(), m_strPath.c_str()) != 0)
+    // The export file's time marks the workbook as unchanged since it was
+    // made; any program that writes it later changes that.
+    const timespec times[2] = {{0, UTIME_NOW}, exportFile.st_mtim};
+    if (utimensat(AT_FDCWD, temporary.c_str(), times, 0) != 0 ||
+        !Commit(temporary, target, m_strPath))
         return fail(std::strerror(errno));
     remover.keep = true;
     return true;

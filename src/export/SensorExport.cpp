@@ -1,11 +1,14 @@
 #include "export/SensorExport.h"
 
-#include "sensors/Clock.h"
-#include "export/ExportHost.h"
-#include "export/ExportRange.h"
-#include "sensors/Sensor.h"
+#include "db/DataSource.h"
 #include "db/SensorDatabase.h"
 #include "db/StatusTextIds.h"
+#include "export/ExportHost.h"
+#include "export/ExportInputs.h"
+#include "export/ExportRange.h"
+#include "export/ExportWorkbook.h"
+#include "sensors/Clock.h"
+#include "sensors/Sensor.h"
 
 #include <array>
 #include <cerrno>
@@ -137,6 +140,27 @@ bool ReadColumn(SQLHSTMT statement, int column, SQLSMALLINT cType, T& value, SQL
                                 sizeof value, &indicator));
 }
 
+// The opening both files share: the file, then the header line that
+// writeHeader makes of the sensor's columns, when the sensor table has its
+// row.
+template <typename HeaderWriter>
+bool BeginFile(CExportFile& file, CSensorDatabase& database, const std::string& path, int sensorId,
+               const char* columns, HeaderWriter writeHeader, std::string& errorText)
+{
+    errorText.clear();
+    if (!file.Create(path, errorText))
+        return false;
+    CDbAccess& db = database.m_db;
+    if (db.Execute(std::string("SELECT ") + columns + " FROM " + database.m_pszSensorsTable +
+                   " WHERE SensorID=" + std::to_string(sensorId)) &&
+        db.Fetch())
+    {
+        writeHeader(db, file.Buffer());
+        file.Buffer() += "\r\n";
+    }
+    return true;
+}
+
 // Runs the query and writes each row; false when the query, a fetch or a
 // read fails, or the file cannot be written.
 template <typename RowWriter>
@@ -180,44 +204,69 @@ bool CSensorExport::Export(const CSensor& sensor, bool summary, IExportHost& hos
     // Registering brings unit and description up to date, so the header
     // line shows the configuration's current texts.
     const int sensorId = m_database.RegisterSensor(sensor);
+    CExportInputs inputs;
+    inputs.Add(host.ConfigurationFile(), "die Konfigurationsdatei der Sensoren");
+    inputs.Add(DataSourceDatabaseFile(m_database.m_strDataSource),
+               "die Datenbankdatei der Datenquelle „" + m_database.m_strDataSource + "“");
     std::string path;
     int range = 0;
-    if (sensorId >= 0 && host.AskExportFile(path, summary ? nullptr : &range))
+    if (sensorId >= 0 && AskExportFile(host, inputs, path, summary ? nullptr : &range))
     {
+        // Decided before the export file is written, which the workbook of
+        // an earlier export is recognised by.
+        const CWorkbookTarget target = CExportWorkbook::ChooseTarget(
+            path, inputs,
+            [&host](const std::string& existing) { return host.MayReplaceWorkbook(existing); });
         host.SetStatusText(kStrDatabaseAccess);
         written =
             summary ? WriteSummaryFile(sensorId, path) : WriteSeriesFile(sensorId, path, range);
         host.SetStatusText(kStrReady);
         if (written)
-            host.OpenInSpreadsheet(path, summary);
+        {
+            CExportWorkbook workbook;
+            workbook.Write(path, summary, target);
+            host.OpenInSpreadsheet(path, workbook);
+        }
     }
     if (!wasOpen)
         db.Close();
     return written;
 }
 
-bool CSensorExport::WriteSeriesFile(int sensorId, const std::string& path, int days)
+bool CSensorExport::AskExportFile(IExportHost& host, const CExportInputs& inputs, std::string& path,
+                                  int* range)
 {
     m_strError.clear();
+    while (host.AskExportFile(path, range))
+    {
+        m_strError = inputs.Refusal(path);
+        if (m_strError.empty())
+            return true;
+        if (!host.RefuseExportFile(m_strError))
+            return false;
+    }
+    m_strError.clear();
+    return false;
+}
+
+bool CSensorExport::WriteSeriesFile(int sensorId, const std::string& path, int days)
+{
     CExportFile file;
-    if (!file.Create(path, m_strError))
+    if (!BeginFile(
+            file, m_database, path, sensorId, "Location, Unit, Host, Port, Slot",
+            [](CDbAccess& db, std::string& out)
+            {
+                for (int column = 1; column <= 5; ++column)
+                {
+                    if (column > 1)
+                        out += '\t';
+                    out += db.GetColumn(column);
+                }
+            },
+            m_strError))
         return false;
-    CDbAccess& db = m_database.m_db;
     const std::string id = std::to_string(sensorId);
     std::string& out = file.Buffer();
-
-    if (db.Execute(std::string("SELECT Location, Unit, Host, Port, Slot FROM ") +
-                   m_database.m_pszSensorsTable + " WHERE SensorID=" + id) &&
-        db.Fetch())
-    {
-        for (int column = 1; column <= 5; ++column)
-        {
-            if (column > 1)
-                out += '\t';
-            out += db.GetColumn(column);
-        }
-        out += "\r\n";
-    }
 
     std::string query = std::string("SELECT Calendar, Clock, Reading FROM ") +
                         m_database.m_pszRecordingTable + " WHERE SensorID=" + id;
@@ -226,7 +275,7 @@ bool CSensorExport::WriteSeriesFile(int sensorId, const std::string& path, int d
     query += " ORDER BY Calendar, Clock";
 
     return WriteRows(
-        db, file, query,
+        m_database.m_db, file, query,
         [&out](SQLHSTMT statement)
         {
             SQL_DATE_STRUCT date;
@@ -256,18 +305,15 @@ bool CSensorExport::WriteSeriesFile(int sensorId, const std::string& path, int d
 
 bool CSensorExport::WriteSummaryFile(int sensorId, const std::string& path)
 {
-    m_strError.clear();
     CExportFile file;
-    if (!file.Create(path, m_strError))
+    if (!BeginFile(
+            file, m_database, path, sensorId, "Location, Unit",
+            [](CDbAccess& db, std::string& out)
+            { out += db.GetColumn(1) + "\tMax\tAvg\tMin " + db.GetColumn(2) + "\tValues"; },
+            m_strError))
         return false;
-    CDbAccess& db = m_database.m_db;
     const std::string id = std::to_string(sensorId);
     std::string& out = file.Buffer();
-
-    if (db.Execute(std::string("SELECT Location, Unit FROM ") + m_database.m_pszSensorsTable +
-                   " WHERE SensorID=" + id) &&
-        db.Fetch())
-        out += db.GetColumn(1) + "\tMax\tAvg\tMin " + db.GetColumn(2) + "\tValues\r\n";
 
     const std::string query =
         std::string("SELECT Calendar, MAX( Reading ), AVG( Reading ), MIN( Reading ), COUNT( * ) "
@@ -276,7 +322,7 @@ bool CSensorExport::WriteSummaryFile(int sensorId, const std::string& path)
         " AND Reading IS NOT NULL GROUP BY Calendar ORDER BY Calendar";
 
     return WriteRows(
-        db, file, query,
+        m_database.m_db, file, query,
         [&out](SQLHSTMT statement)
         {
             SQL_DATE_STRUCT date;

@@ -2,6 +2,7 @@
 
 #include <string>
 
+class CExportInputs;
 class CSensor;
 class CSensorDatabase;
 class IExportHost;
@@ -15,8 +16,10 @@ public:
     explicit CSensorExport(CSensorDatabase& database) : m_database(database) {}
 
     // The whole command: opens the database if it is closed (and closes it
-    // again), registers the sensor, asks for the file, writes it and hands it
-    // on. True when the file was written.
+    // again), registers the sensor, asks for the file, which must be none
+    // of its inputs (the configuration file and an embedded database file),
+    // writes it and its workbook and hands them on. True when the file was
+    // written.
     bool Export(const CSensor& sensor, bool summary, IExportHost& host);
 
     // days > 0: only the readings of today and the days - 1 before.
@@ -27,6 +30,9 @@ public:
     const std::string& ErrorText() const { return m_strError; }
 
 private:
+    // Asks until the file is none of the inputs; false when cancelled.
+    bool AskExportFile(IExportHost& host, const CExportInputs& inputs, std::string& path,
+                       int* range);
     CSensorDatabase& m_database;
     std::string m_strError;
 };

@@ -1,13 +1,9 @@
 #include "sensors/OrbelDoc.h"
 
+#include "sensors/ConfigFile.h"
 #include "sensors/TextEncoding.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <filesystem>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <algorithm>
 #include <unordered_map>
 
 namespace
@@ -15,129 +11,33 @@ namespace
 
 constexpr std::string_view kMagic = "ZELD1";
 
-class CFileDescriptor
-{
-public:
-    explicit CFileDescriptor(int fd) : m_fd(fd) {}
-    ~CFileDescriptor()
-    {
-        if (m_fd >= 0)
-            close(m_fd);
-    }
-    CFileDescriptor(const CFileDescriptor&) = delete;
-    CFileDescriptor& operator=(const CFileDescriptor&) = delete;
-
-    int Get() const { return m_fd; }
-    // Closes now, so that a failing close can be reported.
-    bool Close()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return close(fd) == 0;
-    }
-
-private:
-    int m_fd;
-};
-
-// The next line of text and the rest after its LF; a CR right before the LF
-// belongs to the terminator.
+// The next line of text and the rest after its LF. CRs at its end belong to
+// the terminator: also the CR CR LF of a file that went through a text-mode
+// conversion once too often.
 std::string_view NextLine(std::string_view& rest)
 {
     const size_t lf = rest.find('\n');
     std::string_view line = rest.substr(0, lf);
     rest.remove_prefix(lf == std::string_view::npos ? rest.size() : lf + 1);
-    if (lf != std::string_view::npos && line.ends_with('\r'))
+    while (line.ends_with('\r'))
         line.remove_suffix(1);
     return line;
 }
 
-// 0, or the errno value of the failing open or read.
-int ReadWholeFile(const std::string& path, std::string& bytes)
+bool IsControl(char c)
 {
-    CFileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.Get() < 0)
-        return errno;
-    bytes.clear();
-    char buffer[65536];
-    for (;;)
-    {
-        const ssize_t n = read(file.Get(), buffer, sizeof buffer);
-        if (n == 0)
-            return 0;
-        if (n < 0)
-        {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        bytes.append(buffer, static_cast<size_t>(n));
-    }
+    return static_cast<unsigned char>(c) < 0x20 && c != '\t';
 }
 
-bool WriteAll(int fd, std::string_view bytes)
+// Empty when the line may be read; otherwise why the file is refused.
+std::string LineProblem(std::string_view line, size_t number)
 {
-    while (!bytes.empty())
-    {
-        const ssize_t n = write(fd, bytes.data(), bytes.size());
-        if (n < 0)
-        {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
-// Creates a new file beside target that no one else uses; -1 with errno set on failure.
-int CreateTempFile(const std::filesystem::path& target, std::string& tempPath)
-{
-    const std::string stem = (target.parent_path() / ("." + target.filename().string())).string();
-    for (int attempt = 0; attempt < 100; ++attempt)
-    {
-        tempPath = stem + ".~" + std::to_string(getpid()) + "-" + std::to_string(attempt);
-        const int fd = open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
-    }
-    return -1;
-}
-
-// 0, or the errno value of the failing step. The old file stays untouched
-// until the new one is complete on disk.
-int ReplaceFile(const std::string& path, std::string_view bytes)
-{
-    std::filesystem::path target = path;
-    std::error_code ec;
-    // Saving through a link writes the file it points to and keeps the link.
-    if (std::filesystem::is_symlink(target, ec))
-    {
-        std::filesystem::path resolved = std::filesystem::canonical(target, ec);
-        if (!ec)
-            target = std::move(resolved);
-    }
-    std::string tempPath;
-    CFileDescriptor file(CreateTempFile(target, tempPath));
-    if (file.Get() < 0)
-        return errno;
-    struct stat old;
-    if (stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode))
-        fchmod(file.Get(), old.st_mode & 07777);
-    if (!WriteAll(file.Get(), bytes) || fsync(file.Get()) != 0 || !file.Close() ||
-        rename(tempPath.c_str(), target.c_str()) != 0)
-    {
-        const int error = errno;
-        unlink(tempPath.c_str());
-        return error;
-    }
-    // Make the rename itself durable; the data are already safe if this fails.
-    const std::filesystem::path folder = target.parent_path().empty() ? "." : target.parent_path();
-    CFileDescriptor dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.Get() >= 0)
-        fsync(dir.Get());
-    return 0;
+    if (line.size() > kMaxLineLength)
+        return "Zeile " + std::to_string(number) + " ist länger als " +
+               std::to_string(kMaxLineLength) + " Bytes.";
+    if (std::any_of(line.begin(), line.end(), IsControl))
+        return "Zeile " + std::to_string(number) + " enthält ein Steuerzeichen.";
+    return {};
 }
 
 } // namespace
@@ -146,6 +46,7 @@ bool COrbelDoc::OnNewDocument()
 {
     DeleteContents();
     m_strPathName.clear();
+    m_stamp.reset();
     m_bModified = false;
     return true;
 }
@@ -154,34 +55,35 @@ bool COrbelDoc::OnOpenDocument(const std::string& path, std::string& errorText)
 {
     m_bBadFormat = false;
     std::string bytes;
-    if (const int error = ReadWholeFile(path, bytes))
-    {
-        errorText = std::strerror(error);
+    CFileStamp stamp;
+    if (!CConfigFile::Read(path, bytes, stamp, errorText))
         return false;
-    }
     // A file of zero bytes is an empty configuration, not a bad one.
     if (bytes.empty())
         DeleteContents();
-    else if (!Deserialize(bytes))
-    {
-        errorText = kStrBadFormat;
+    else if (!Deserialize(bytes, errorText))
         return false;
-    }
     m_strPathName = path;
+    m_stamp = stamp;
     m_bModified = false;
     return true;
 }
 
 bool COrbelDoc::OnSaveDocument(const std::string& path, std::string& errorText)
 {
-    if (const int error = ReplaceFile(path, Serialize()))
-    {
-        errorText = std::strerror(error);
+    CFileStamp stamp;
+    if (!CConfigFile::Replace(path, Serialize(), stamp, errorText))
         return false;
-    }
     m_strPathName = path;
+    m_stamp = stamp;
     m_bModified = false;
     return true;
+}
+
+bool COrbelDoc::IsChangedOnDisk() const
+{
+    const std::optional<CFileStamp> now = CConfigFile::StampOf(m_strPathName);
+    return m_stamp && now && *now != *m_stamp;
 }
 
 void COrbelDoc::DeleteContents()
@@ -197,27 +99,39 @@ std::string COrbelDoc::Serialize()
     bytes += "\r\n";
     for (const std::unique_ptr<CSensor>& sensor : m_sensors)
     {
+        // A control character pasted into a text would make the file one
+        // that is refused when read again.
+        const size_t start = bytes.size();
         bytes += sensor->FormatLine();
+        std::replace_if(bytes.begin() + static_cast<std::ptrdiff_t>(start), bytes.end(), IsControl,
+                        ' ');
         bytes += "\r\n";
     }
     return bytes;
 }
 
-bool COrbelDoc::Deserialize(std::string_view bytes)
+bool COrbelDoc::Deserialize(std::string_view bytes, std::string& errorText)
 {
     m_bBadFormat = false;
     std::string_view rest = bytes;
-    if (!NextLine(rest).starts_with(kMagic))
+    const std::string_view magic = NextLine(rest);
+    if (!magic.starts_with(kMagic))
     {
         m_bBadFormat = true;
+        errorText = kStrBadFormat;
         return false;
     }
+    if (errorText = LineProblem(magic, 1); !errorText.empty())
+        return false;
     SensorList loaded;
     auto sensor = std::make_unique<CSensor>();
-    while (!rest.empty())
+    for (size_t number = 2; !rest.empty(); ++number)
     {
+        const std::string_view line = NextLine(rest);
+        if (errorText = LineProblem(line, number); !errorText.empty())
+            return false;
         // Lines of the single-byte era are converted; UTF-8 lines stay byte for byte.
-        if (sensor->ParseLine(DecodeLegacyText(NextLine(rest))))
+        if (sensor->ParseLine(DecodeLegacyText(line)))
         {
             loaded.push_back(std::move(sensor));
             sensor = std::make_unique<CSensor>();

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "sensors/ConfigFile.h"
 #include "sensors/Sensor.h"
 
 #include <list>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -12,6 +14,9 @@
 // String 226: the file chosen to open does not start with the magic line.
 inline constexpr std::string_view kStrBadFormat =
     "Die ausgewählte Datei entspricht nicht dem erwarteten Format.";
+
+// A longer line is no configuration line; the file is refused.
+inline constexpr size_t kMaxLineLength = 65536;
 
 // Owning, ordered, and cheap to remove from in the middle.
 using SensorList = std::list<std::unique_ptr<CSensor>>;
@@ -28,20 +33,26 @@ public:
     // Empties the document for a new configuration without a file.
     bool OnNewDocument();
     // The whole file is read before anything is replaced, so a file that cannot
-    // be read or has the wrong magic leaves the open configuration exactly as
-    // it was. On the wrong magic m_bBadFormat is set and errorText holds
-    // kStrBadFormat; otherwise errorText holds the system's reason.
+    // be read, has the wrong magic or a line that is refused leaves the open
+    // configuration exactly as it was. On the wrong magic m_bBadFormat is set
+    // and errorText holds kStrBadFormat; otherwise errorText says why.
     bool OnOpenDocument(const std::string& path, std::string& errorText);
-    // Writes a temporary file beside the target and renames it over the
-    // target, so a failed save never leaves a truncated configuration.
+    // Replaces the file whole or not at all (see CConfigFile::Replace).
     bool OnSaveDocument(const std::string& path, std::string& errorText);
+    // Whether the file of the document was written by someone else since it
+    // was opened or saved here; false when there is no such file (any more).
+    bool IsChangedOnDisk() const;
     void DeleteContents();
 
     // The file's bytes: the magic line, then one line per sensor, CR LF each.
+    // Control characters other than TAB in a sensor's texts are written as
+    // blanks.
     std::string Serialize();
     // Replaces the sensors by those of a file's bytes. On the wrong magic sets
-    // m_bBadFormat, returns false and changes nothing else.
-    bool Deserialize(std::string_view bytes);
+    // m_bBadFormat; a line longer than kMaxLineLength or with a control
+    // character other than TAB refuses the file, naming the line. On
+    // refusal returns false, sets errorText and changes nothing else.
+    bool Deserialize(std::string_view bytes, std::string& errorText);
 
     // On refusal (a duplicate point while allowDuplicate is false) the caller
     // keeps the record; otherwise the document takes it over.
@@ -71,4 +82,5 @@ public:
 private:
     bool m_bModified = false;
     std::string m_strPathName;
+    std::optional<CFileStamp> m_stamp; // of the file as last read or written here
 };

@@ -65,8 +65,11 @@ CExportDialog::CExportDialog(QWidget* parent, const int* range)
     setOption(QFileDialog::DontConfirmOverwrite);
     setAcceptMode(QFileDialog::AcceptSave);
     setFileMode(QFileDialog::AnyFile);
-    setNameFilters({LoadString(kStrSpreadsheetFilter) + QStringLiteral(" (*.xls)"),
-                    LoadString(kStrAllFilesFilter) + QStringLiteral(" (*.*)")});
+    // The dialog shows each filter's text without its last pattern, which is
+    // what it filters by: "*.*" would hide every file without a dot.
+    setOption(QFileDialog::HideNameFilterDetails);
+    setNameFilters({LoadString(kStrSpreadsheetFilter) + QStringLiteral(" (*.xls) (*.xls)"),
+                    LoadString(kStrAllFilesFilter) + QStringLiteral(" (*.*) (*)")});
     setDefaultSuffix(QStringLiteral("xls"));
     setLabelText(QFileDialog::LookIn, QStringLiteral("Speichern in:"));
     setLabelText(QFileDialog::FileName, QStringLiteral("Datei&name:"));
@@ -125,11 +128,10 @@ bool CExportDialog::AskExportFile(QWidget* parent, std::string& path, int* range
             return false;
         chosen = dialog.selectedFiles().first();
         if (!QFileInfo::exists(chosen) ||
-            WrappedMessageBox(QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No,
-                              QStringLiteral("%1 ist bereits vorhanden.\nSoll die Datei ersetzt "
-                                             "werden?")
-                                  .arg(QDir::toNativeSeparators(chosen)),
-                              &dialog) == QMessageBox::Yes)
+            WrappedMessageBox(
+                QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No,
+                LoadString(StringId::kReplaceFile).arg(QDir::toNativeSeparators(chosen)),
+                &dialog) == QMessageBox::Yes)
             break;
     }
 

@@ -1,9 +1,9 @@
 #include "ui/MainFrame.h"
 
+#include "settings/Settings.h"
 #include "ui/AboutDlg.h"
 #include "ui/IconPainter.h"
 #include "ui/OrbelView.h"
-#include "settings/Settings.h"
 #include "ui/StringTable.h"
 #include "ui/WrappedMessageBox.h"
 
@@ -452,7 +452,15 @@ bool CMainFrame::OpenDocumentFile(const QString& path)
 bool CMainFrame::OnFileSave()
 {
     const QString path = QString::fromStdString(m_document.GetPathName());
-    return path.isEmpty() ? OnFileSaveAs() : DoSave(path);
+    if (path.isEmpty())
+        return OnFileSaveAs();
+    // Another program, or a second window, saved the file since.
+    if (m_document.IsChangedOnDisk() &&
+        WrappedMessageBox(QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No,
+                          LoadString(StringId::kChangedOnDisk).arg(QDir::toNativeSeparators(path)),
+                          this) != QMessageBox::Yes)
+        return false;
+    return DoSave(path);
 }
 
 bool CMainFrame::OnFileSaveAs()

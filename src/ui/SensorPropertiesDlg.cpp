@@ -41,13 +41,20 @@ bool SameText(const std::string& a, const std::string& b)
     return Text(a).compare(Text(b), Qt::CaseInsensitive) == 0;
 }
 
-// A TAB, CR or LF, which pasted text can bring into a line edit, would break
-// the record's line in the configuration file; each becomes a blank.
+// The sizes of the Sensors table's columns Host, Unit and Location: a longer
+// text could not be registered.
+constexpr int kHostLength = 64;
+constexpr int kUnitLength = 32;
+constexpr int kDescriptionLength = 80;
+
+// A control character, which pasted text can bring into a line edit, would
+// break the record's line in the configuration file, or make the file one
+// that is refused; each becomes a blank.
 std::string FieldText(const QLineEdit* edit)
 {
     QString text = edit->text();
     for (QChar& c : text)
-        if (c == u'\t' || c == u'\r' || c == u'\n')
+        if (c.unicode() < 0x20)
             c = u' ';
     return text.toStdString();
 }
@@ -69,10 +76,11 @@ QComboBox* EditableCombo(const QString& name, QWidget* parent)
     return combo;
 }
 
-QLineEdit* Edit(const QString& name, QWidget* parent)
+QLineEdit* Edit(const QString& name, QWidget* parent, int maxLength = 32767)
 {
     auto* edit = new QLineEdit(parent);
     edit->setObjectName(name);
+    edit->setMaxLength(maxLength);
     return edit;
 }
 
@@ -81,9 +89,9 @@ QLineEdit* Edit(const QString& name, QWidget* parent)
 CSensorPropertiesDlg::CSensorPropertiesDlg(ISensorSelection* view, QWidget* parent)
     : QDialog(parent), m_pView(view), m_comboSensorNo(EditableCombo("sensorNo", this)),
       m_pQueryButton(new QPushButton(QStringLiteral("installierte Sensoren er&mitteln"), this)),
-      m_pAddress(Edit("address", this)), m_pPort(EditableCombo("port", this)),
-      m_pUnit(Edit("unit", this)), m_pInterval(Edit("interval", this)),
-      m_pDescription(Edit("description", this))
+      m_pAddress(Edit("address", this, kHostLength)), m_pPort(EditableCombo("port", this)),
+      m_pUnit(Edit("unit", this, kUnitLength)), m_pInterval(Edit("interval", this)),
+      m_pDescription(Edit("description", this, kDescriptionLength))
 {
     setWindowTitle(QStringLiteral("Sensor-Eigenschaften"));
     m_pQueryButton->setObjectName(QStringLiteral("queryInstalledSensors"));

@@ -29,6 +29,10 @@ constexpr Entry kStrings[] = {
     {330, "deaktiviert"},
     {331, "Datenbankzugriff..."},
     {332, "%d Werte, %d gültig, %d von heute"},
+    {700, "%1 wurde seit dem Öffnen geändert.\nTrotzdem speichern?"},
+    {701, "%1 ist bereits vorhanden.\nSoll die Datei ersetzt werden?"},
+    {702, "Die Daten stehen in %1 und in der Arbeitsmappe %2.\nKein Programm dieses Rechners "
+          "kann diese Dateien öffnen."},
     {32772, "Netzwerk nach Arveda-Sensorgeräten durchsuchen und automatisch zur Konfiguration "
             "hinzufügen.\nNetzwerk durchsuchen"},
     {32773, "Sensor im Netzwerk zur Konfigurationsliste hinzufügen.\nNeuer Sensor"},

@@ -1,11 +1,12 @@
 #include "ui/ViewDatabaseCommands.h"
 
 #include "db/DatabaseStatistics.h"
-#include "ui/ExportDialog.h"
 #include "export/ExportWorkbook.h"
-#include "ui/OrbelView.h"
 #include "export/SensorExport.h"
 #include "sensors/TextEncoding.h"
+#include "ui/ExportDialog.h"
+#include "ui/OrbelView.h"
+#include "ui/StringTable.h"
 #include "ui/WrappedMessageBox.h"
 
 #include <QDesktopServices>
@@ -14,7 +15,15 @@
 
 namespace
 {
+
 constexpr int kStatusColumn = 7;
+
+// A path or message of the core as the desktop shows it.
+QString NativeText(const std::string& text)
+{
+    return QDir::toNativeSeparators(QString::fromStdString(DecodeLegacyText(text)));
+}
+
 } // namespace
 
 bool (*CViewDatabaseCommands::s_pOpenDocument)(const QUrl& url) = &QDesktopServices::openUrl;
@@ -48,28 +57,49 @@ void CViewDatabaseCommands::SetStatusText(unsigned stringId)
     m_view.SetStatusText(static_cast<int>(stringId));
 }
 
+std::string CViewDatabaseCommands::ConfigurationFile()
+{
+    return m_view.GetDocument().GetPathName();
+}
+
 bool CViewDatabaseCommands::AskExportFile(std::string& path, int* range)
 {
     return CExportDialog::AskExportFile(&m_view, path, range);
 }
 
-void CViewDatabaseCommands::OpenInSpreadsheet(const std::string& path, bool summary)
+bool CViewDatabaseCommands::RefuseExportFile(const std::string& reason)
 {
-    CExportWorkbook workbook;
-    if (!workbook.Write(path, summary))
+    WrappedMessageBox(QMessageBox::Warning, QMessageBox::Ok, NativeText(reason), &m_view);
+    return true;
+}
+
+bool CViewDatabaseCommands::MayReplaceWorkbook(const std::string& path)
+{
+    return WrappedMessageBox(QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No,
+                             LoadString(StringId::kReplaceFile).arg(NativeText(path)),
+                             &m_view) == QMessageBox::Yes;
+}
+
+void CViewDatabaseCommands::OpenInSpreadsheet(const std::string& path,
+                                              const CExportWorkbook& workbook)
+{
+    if (!workbook.ErrorText().empty())
     {
         WrappedMessageBox(
             QMessageBox::Warning, QMessageBox::Ok,
-            QString::fromStdString(DecodeLegacyText(workbook.ErrorText())) +
-                QStringLiteral("\nDie exportierte Datei %1 bleibt erhalten.")
-                    .arg(QDir::toNativeSeparators(QString::fromStdString(DecodeLegacyText(path)))),
+            NativeText(workbook.ErrorText()) +
+                QStringLiteral("\nDie exportierte Datei %1 bleibt erhalten.").arg(NativeText(path)),
             &m_view);
         return;
     }
-    // Whatever the desktop makes of it is its own matter, as a failure to
-    // open the export file is.
-    if (!s_pOpenDocument(QUrl::fromLocalFile(QString::fromStdString(workbook.Path()))))
-        s_pOpenDocument(QUrl::fromLocalFile(QString::fromStdString(path)));
+    // Whatever the desktop makes of a file is its own matter; but with no
+    // program for either file the user would not learn where they are.
+    if (!s_pOpenDocument(QUrl::fromLocalFile(QString::fromStdString(workbook.Path()))) &&
+        !s_pOpenDocument(QUrl::fromLocalFile(QString::fromStdString(path))))
+        WrappedMessageBox(QMessageBox::Information, QMessageBox::Ok,
+                          LoadString(StringId::kNoProgramForExport)
+                              .arg(NativeText(path), NativeText(workbook.Path())),
+                          &m_view);
 }
 
 void CViewDatabaseCommands::DeselectAll()

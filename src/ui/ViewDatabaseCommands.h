@@ -1,7 +1,7 @@
 #pragma once
 
-#include "export/ExportHost.h"
 #include "db/SensorListHost.h"
+#include "export/ExportHost.h"
 
 #include <string>
 
@@ -26,11 +26,16 @@ public:
     void SetStatusText(unsigned stringId) override;
 
     // Export
+    std::string ConfigurationFile() override;
     bool AskExportFile(std::string& path, int* range) override;
-    // Writes the workbook beside the file and hands it to the desktop's
-    // handler; without one, the export file itself. A workbook that cannot
-    // be written is reported; the export file stays.
-    void OpenInSpreadsheet(const std::string& path, bool summary) override;
+    // Says why, and asks for another file.
+    bool RefuseExportFile(const std::string& reason) override;
+    // The replace question.
+    bool MayReplaceWorkbook(const std::string& path) override;
+    // Hands the workbook to the desktop's handler; without one, the export
+    // file itself; without a handler for either, says where both are. A
+    // workbook that could not be written is reported; the export file stays.
+    void OpenInSpreadsheet(const std::string& path, const CExportWorkbook& workbook) override;
 
     // List
     void DeselectAll() override;

@@ -1,6 +1,6 @@
-#include "db/DbTestSupport.h"
 #include "common/Process.h"
 #include "common/TempDir.h"
+#include "db/DbTestSupport.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -55,6 +55,32 @@ TEST_F(CliExportTest, ExportsWriteTheFileAndTheWorkbookBesideIt)
                                   "C\t10.0.0.5\t80\t1\r\n2005-06-01 12:00:00\t21.500\r\n"
                                   "2005-06-01 12:01:00\t\r\n");
     EXPECT_EQ(ReadFileBytes(m_home / "serie.xlsx").substr(0, 2), "PK");
+
+    // A workbook there that no export wrote stays; the next free name is
+    // taken, and replaced by the next export of the same file.
+    WriteFileBytes(m_home / "summe.xlsx", "meine");
+    const std::string sum = (m_home / "summe.xls").string();
+    for (int round = 0; round < 2; ++round)
+    {
+        result = Cli({"export-summary", m_config.string(), "1", sum});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(result.out,
+                  "export\t" + sum + "\nworkbook\t" + (m_home / "summe (2).xlsx").string() + "\n");
+    }
+    EXPECT_EQ(ReadFileBytes(m_home / "summe.xlsx"), "meine");
+
+    // Never over its inputs, by whatever name they are given.
+    std::filesystem::create_symlink(m_config, m_home / "link.xls");
+    for (const std::filesystem::path& input : {m_config, m_home / "link.xls", m_database.File()})
+    {
+        const std::string start = ReadFileBytes(input).substr(0, 16);
+        result = Cli({"export-series", m_config.string(), "1", input.string()});
+        EXPECT_EQ(result.exitCode, 1) << input;
+        EXPECT_EQ(result.out, "");
+        EXPECT_TRUE(result.err.starts_with("tessaro-cli: " + input.string() + " ist die "))
+            << result.err;
+        EXPECT_EQ(ReadFileBytes(input).substr(0, 16), start);
+    }
 
     // Bad usage: 2. No such sensor, no place for the file: 1, with a reason.
     EXPECT_EQ(Cli({"export-series", m_config.string(), "1", out, "--days", "x"}).exitCode, 2);

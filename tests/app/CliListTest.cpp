@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 TEST(CliList, PrintsTheReadableSensorsInFileOrder)
 {
@@ -40,6 +41,17 @@ TEST(CliList, ReportsBadFilesAndBadUsage)
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_EQ(missing.out, "");
     EXPECT_NE(missing.err.find(std::strerror(ENOENT)), std::string::npos) << missing.err;
+
+    // Neither endless nor never-ending input: a failure that names the file.
+    ASSERT_EQ(mkfifo((dir / "fifo.ini").c_str(), 0600), 0);
+    for (const std::string& path : {std::string("/dev/zero"), (dir / "fifo.ini").string()})
+    {
+        const ProcessResult odd =
+            RunProcess({TESSARO_CLI, "list", path}, {}, std::chrono::seconds(10));
+        EXPECT_EQ(odd.exitCode, 1) << path;
+        EXPECT_EQ(odd.out, "");
+        EXPECT_TRUE(odd.err.starts_with("tessaro-cli: " + path + ": ")) << odd.err;
+    }
 
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{TESSARO_CLI, "list"},

@@ -34,6 +34,8 @@ public:
 
     Backend GetBackend() const { return m_backend; }
     const std::string& Dsn() const { return m_strDsn; }
+    // The database file of the embedded driver; empty for a server.
+    std::filesystem::path File() const;
     // The DBMS name the driver reports.
     std::string DbmsName() const;
 

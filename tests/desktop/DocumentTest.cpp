@@ -1,8 +1,8 @@
-#include "ui/CommandTable.h"
+#include "common/Process.h"
 #include "desktop/DesktopTestSupport.h"
 #include "sensors/OrbelDoc.h"
-#include "common/Process.h"
 #include "settings/Settings.h"
+#include "ui/CommandTable.h"
 
 #include <QFileDialog>
 #include <QLineEdit>
@@ -133,6 +133,39 @@ TEST_F(DocumentTest, AFailedOpenKeepsTheConfigurationThatWasOpen)
     // A later save writes the configuration that stayed.
     ASSERT_TRUE(frame.OnFileSave());
     EXPECT_EQ(ReadConfig(good), before);
+}
+
+TEST_F(DocumentTest, SavingAsksBeforeReplacingAFileChangedSinceAndRefusesReadOnlyOnes)
+{
+    CMainFrame& frame = NewFrame();
+    const QString path = WriteConfig("lager.ini", kThreeSensors);
+    ASSERT_TRUE(frame.OpenDocumentFile(path));
+    Select({1});
+    frame.OnCommand(ID_ENABLE_DISABLE);
+    const std::string mine = frame.GetDocument().Serialize();
+    // A second window saves the file meanwhile.
+    const std::string theirs = kThreeSensors + "10.0.0.9\t80\t3\t1\tV\tNeu\t0x00\r\n";
+    WriteConfig("lager.ini", theirs);
+
+    CModalWatcher watcher;
+    watcher.Then([](QWidget* box) { Answer(box, QMessageBox::No); });
+    ASSERT_FALSE(frame.OnFileSave());
+    EXPECT_EQ(watcher.Texts(),
+              QStringList({path + " wurde seit dem Öffnen geändert.\nTrotzdem speichern?"}));
+    EXPECT_EQ(ReadConfig(path), theirs);
+    EXPECT_TRUE(frame.GetDocument().IsModified());
+    watcher.Then([](QWidget* box) { Answer(box, QMessageBox::Yes); });
+    EXPECT_TRUE(frame.OnFileSave());
+    EXPECT_EQ(ReadConfig(path), mine);
+    // What was saved here is no change of someone else's.
+    EXPECT_TRUE(frame.OnFileSave());
+    EXPECT_EQ(watcher.Count(), 2);
+
+    std::filesystem::permissions(path.toStdString(), std::filesystem::perms(0444));
+    EXPECT_FALSE(frame.OnFileSave());
+    EXPECT_EQ(watcher.Count(), 3);
+    EXPECT_TRUE(watcher.Texts().last().startsWith(path + " kann nicht gespeichert werden."));
+    EXPECT_EQ(ReadConfig(path), mine);
 }
 
 TEST_F(DocumentTest, RecentFilesKeepTheLastFourAndReopen)

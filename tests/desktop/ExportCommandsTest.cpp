@@ -1,8 +1,8 @@
-#include "ui/CommandTable.h"
 #include "db/DbTestSupport.h"
 #include "desktop/DesktopTestSupport.h"
 #include "sensors/OrbelDoc.h"
 #include "settings/Settings.h"
+#include "ui/CommandTable.h"
 #include "ui/UiTestSupport.h"
 #include "ui/ViewDatabaseCommands.h"
 
@@ -11,6 +11,7 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QLabel>
+#include <QListView>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QUrl>
@@ -19,14 +20,27 @@
 namespace
 {
 
-// The desktop's handler: it takes a workbook only while one is installed.
+// The desktop's handler: it takes a workbook, or an export file, only while
+// one is installed.
 std::vector<QString> g_opened;
 bool g_bWorkbookHandler = true;
+bool g_bFileHandler = true;
 
 bool OpenStandIn(const QUrl& url)
 {
     g_opened.push_back(url.toLocalFile());
-    return g_bWorkbookHandler || !url.toLocalFile().endsWith(QStringLiteral(".xlsx"));
+    return url.toLocalFile().endsWith(QStringLiteral(".xlsx")) ? g_bWorkbookHandler
+                                                               : g_bFileHandler;
+}
+
+// The filters as the dialog shows them.
+QStringList ShownFilters(QFileDialog* dialog)
+{
+    QStringList shown;
+    if (auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo")))
+        for (int i = 0; i < types->count(); ++i)
+            shown << types->itemText(i);
+    return shown;
 }
 
 int g_nDataSources = 0;
@@ -47,7 +61,7 @@ protected:
             Exec(std::string("INSERT INTO Recording VALUES (1.5, {d '") + day +
                  "'}, {t '12:00:00'}, 1)");
         g_opened.clear();
-        g_bWorkbookHandler = true;
+        g_bWorkbookHandler = g_bFileHandler = true;
         CViewDatabaseCommands::s_pOpenDocument = &OpenStandIn;
 
         NewFrame().OpenDocumentFile(WriteConfig("drei.ini", kThreeSensors));
@@ -78,7 +92,7 @@ protected:
                 auto* dialog = qobject_cast<QFileDialog*>(modal);
                 ASSERT_NE(dialog, nullptr);
                 EXPECT_EQ(dialog->windowTitle(), "Sensordaten exportieren");
-                EXPECT_EQ(dialog->nameFilters(),
+                EXPECT_EQ(ShownFilters(dialog),
                           QStringList({"Excel-Arbeitsblätter (*.xls)", "Alle Dateien (*.*)"}));
                 auto* check = dialog->findChild<QCheckBox*>(QStringLiteral("exportRangeCheck"));
                 auto* days = dialog->findChild<QSpinBox*>(QStringLiteral("exportRangeDays"));
@@ -156,6 +170,8 @@ TEST_F(ExportCommandsTest, SeriesAndSummaryAskWriteAndOpenTheWorkbook)
         EXPECT_EQ(CSettings().ExportRange(), stored);
         const std::string all = ReadFileBytes(file);
         EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 4);
+        // The workbook of the earlier export is this export's to replace.
+        EXPECT_EQ(g_opened.back(), File("reihe.xlsx"));
     }
     Save(watcher, File("x.xls"),
          [](QCheckBox* check, QSpinBox* days)
@@ -185,21 +201,94 @@ TEST_F(ExportCommandsTest, WorkbookFailuresStatisticsAndImport)
 {
     Select({0});
     CModalWatcher watcher;
-    // No handler for workbooks: the export file itself goes to the desktop.
+    const auto yes = [](QWidget* box) { Answer(box, QMessageBox::Yes); };
+    // No handler for workbooks: the export file itself goes to the desktop;
+    // with no handler for that either, a message says where both are.
     g_bWorkbookHandler = false;
     Save(watcher, File("ohne.xls"), [](QCheckBox*, QSpinBox*) {});
     Frame().OnCommand(ID_EXPORT_SERIES);
     EXPECT_EQ(g_opened, (std::vector<QString>{File("ohne.xlsx"), File("ohne.xls")}));
-    // The workbook's name is taken by a folder: a message names it, the
-    // export file stays and nothing is opened.
+    EXPECT_EQ(watcher.Count(), 1);
+    g_bFileHandler = false;
+    Save(watcher, File("ohne.xls"), [](QCheckBox*, QSpinBox*) {});
+    watcher.Then(yes);
+    Frame().OnCommand(ID_EXPORT_SERIES);
+    ASSERT_EQ(watcher.Count(), 4);
+    EXPECT_TRUE(watcher.Texts().back().contains(File("ohne.xls") + " ") &&
+                watcher.Texts().back().contains(File("ohne.xlsx")))
+        << watcher.Texts().back().toStdString();
+    g_bWorkbookHandler = g_bFileHandler = true;
+
+    // A workbook of that name that no export wrote: the replace question.
+    // "Nein" keeps it and the workbook takes the next free name, which the
+    // next export of the same file replaces without asking.
+    g_opened.clear();
+    WriteFileBytes(m_files / "fremd.xlsx", "meine Arbeitsmappe");
+    for (const bool again : {false, true})
+    {
+        Save(watcher, File("fremd.xls"));
+        if (again)
+            watcher.Then(yes);
+        watcher.Then([](QWidget* box) { Answer(box, QMessageBox::No); });
+        Frame().OnCommand(ID_EXPORT_SUMMARY);
+        EXPECT_EQ(watcher.Texts().back(),
+                  File("fremd.xlsx") + " ist bereits vorhanden.\nSoll die Datei ersetzt werden?");
+        EXPECT_EQ(g_opened.back(), File("fremd (2).xlsx"));
+    }
+    EXPECT_EQ(ReadFileBytes(m_files / "fremd.xlsx"), "meine Arbeitsmappe");
+    EXPECT_FALSE(std::filesystem::exists(m_files / "fremd (3).xlsx"));
+
+    // Allowed to replace what cannot be replaced (a folder): a message names
+    // the workbook, the export file stays and nothing is opened.
     g_opened.clear();
     std::filesystem::create_directory(m_files / "block.xlsx");
     Save(watcher, File("block.xls"));
+    watcher.Then(yes);
     Frame().OnCommand(ID_EXPORT_SUMMARY);
     EXPECT_TRUE(g_opened.empty());
     EXPECT_TRUE(watcher.Texts().back().contains(File("block.xlsx")));
     EXPECT_TRUE(watcher.Texts().back().contains("bleibt erhalten"));
     EXPECT_NE(ReadFileBytes(m_files / "block.xls"), "");
+
+    // The configuration file is never written over: the reason, then the
+    // dialog again (cancelled here).
+    const std::string before = ReadFileBytes(m_files / "drei.ini");
+    Save(watcher, File("drei.ini"));
+    watcher.Then(yes);
+    const int count = watcher.Count();
+    Frame().OnCommand(ID_EXPORT_SUMMARY);
+    ASSERT_EQ(watcher.Count(), count + 4);
+    EXPECT_TRUE(watcher.Texts()[count + 2].startsWith(File("drei.ini") + " ist die "));
+    EXPECT_EQ(watcher.Texts().back(), "Sensordaten exportieren");
+    EXPECT_EQ(ReadFileBytes(m_files / "drei.ini"), before);
+
+    // "Alle Dateien (*.*)" shows every file, also those without a dot.
+    WriteFileBytes(m_files / "ohnepunkt", "");
+    watcher.Then(
+        [this](QWidget* modal)
+        {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            ASSERT_NE(dialog, nullptr);
+            dialog->setDirectory(QString::fromStdString(m_files.Path().string()));
+            auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+            ASSERT_NE(types, nullptr);
+            // As the user picks it from the list.
+            types->setCurrentIndex(1);
+            emit types->activated(1);
+            auto* files = dialog->findChild<QListView*>(QStringLiteral("listView"));
+            ASSERT_NE(files, nullptr);
+            EXPECT_TRUE(QTest::qWaitFor(
+                [files]
+                {
+                    QAbstractItemModel* model = files->model();
+                    for (int row = 0; row < model->rowCount(files->rootIndex()); ++row)
+                        if (model->index(row, 0, files->rootIndex()).data() == "ohnepunkt")
+                            return true;
+                    return false;
+                }));
+            dialog->reject();
+        });
+    Frame().OnCommand(ID_EXPORT_SUMMARY);
 
     // The statistics import the database's other sensor as the only
     // selected row and fill the Status column.

@@ -2,10 +2,14 @@
 
 #include "common/Process.h"
 #include "common/TempDir.h"
+#include "export/ExportInputs.h"
 
+#include <QXmlStreamReader>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <regex>
+#include <set>
+#include <sstream>
 
 namespace
 {
@@ -33,7 +37,9 @@ protected:
     }
     std::string Part(const std::string& name) const
     {
-        const ProcessResult result = RunProcess({UNZIP, "-p", m_workbook.Path(), name});
+        // unzip reads "[" as the start of a wildcard.
+        const std::string pattern = std::regex_replace(name, std::regex("\\["), "[[]");
+        const ProcessResult result = RunProcess({UNZIP, "-p", m_workbook.Path(), pattern});
         EXPECT_EQ(result.exitCode, 0) << name << ": " << result.err;
         return result.out;
     }
@@ -105,6 +111,17 @@ TEST_F(ExportWorkbookTest, SummaryShortAndHeaderlessFilesGetTheirCharts)
                                         "summary!$D$1", "summary!$A$2:$A$4", "summary!$D$2:$D$4"}));
     EXPECT_EQ(Title(), "Serverraum");
     EXPECT_NE(Cell("A2").find("<v>38504</v>"), std::string::npos);
+    // Whichever order a program draws the areas in, each lets those below
+    // show through and has an outline: three colours, each its area's.
+    const auto fills = All(m_strChart, "<c:spPr><a:solidFill><a:srgbClr val=\"(\\w+)\"><a:alpha");
+    const auto alphas =
+        All(m_strChart, "<c:spPr><a:solidFill><a:srgbClr [^>]*><a:alpha val=\"(\\d+)\"");
+    EXPECT_EQ(All(m_strChart, "</a:solidFill><a:ln[^>]*><a:solidFill><a:srgbClr val=\"(\\w+)\"/>"),
+              fills);
+    EXPECT_EQ(std::set<std::string>(fills.begin(), fills.end()).size(), 3u);
+    ASSERT_EQ(alphas.size(), 3u);
+    for (const std::string& alpha : alphas)
+        EXPECT_TRUE(std::stoi(alpha) > 0 && std::stoi(alpha) < 100000) << alpha;
 
     // Only the header: the series have no points.
     Write("empty.xls", "Keller\t%\th\t80\t2\r\n", false);
@@ -123,19 +140,99 @@ TEST_F(ExportWorkbookTest, SummaryShortAndHeaderlessFilesGetTheirCharts)
     EXPECT_NE(Cell("E2").find("<t>\xC2\xB0</t>"), std::string::npos);
 }
 
-TEST_F(ExportWorkbookTest, AFailedWorkbookNamesItselfAndLeavesTheEarlierOne)
+TEST_F(ExportWorkbookTest, TextsXmlDoesNotAllowAreReplacedSoEveryPartParses)
+{
+    // Control characters pasted into a description, and a file name that
+    // holds one, reach titles, series names, cells and the sheet's name.
+    Write("steuer\x01zeichen.xls",
+          "K\xC3\xBChl\x01raum\x1B\tMax\x02\tAvg\tMin \xEF\xBF\xBF\tValues\r\n"
+          "2005-06-01\t1.000\t0.500\t0.000\t2\r\n2005-06-02\t\x7F\x0B\t1\t0\t1\r\n",
+          true);
+    EXPECT_EQ(Title(), "K\xC3\xBChl\xEF\xBF\xBDraum\xEF\xBF\xBD");
+    const ProcessResult list = RunProcess({UNZIP, "-Z1", m_workbook.Path()});
+    ASSERT_EQ(list.exitCode, 0) << list.err;
+    std::istringstream names(list.out);
+    int parts = 0;
+    for (std::string name; std::getline(names, name); ++parts)
+    {
+        QXmlStreamReader xml(QByteArray::fromStdString(Part(name)));
+        while (!xml.atEnd())
+            xml.readNext();
+        EXPECT_FALSE(xml.hasError()) << name << ": " << xml.errorString().toStdString();
+    }
+    EXPECT_GT(parts, 10);
+}
+
+TEST_F(ExportWorkbookTest, AWorkbookIsReplacedOnlyWhereThisExportWroteIt)
 {
     EXPECT_EQ(CExportWorkbook::PathFor("/a/b.c/data"), "/a/b.c/data.xlsx");
     EXPECT_EQ(CExportWorkbook::PathFor("/a/data.XLSX"), "/a/data.XLSX.xlsx");
     const std::filesystem::path book = m_dir / "kept.xlsx";
+    const std::filesystem::path file = m_dir / "kept.xls";
     WriteFileBytes(book, "earlier workbook");
     // More columns than a sheet has.
-    WriteFileBytes(m_dir / "kept.xls", std::string(20000, '\t'));
-    EXPECT_FALSE(m_workbook.Write((m_dir / "kept.xls").string(), false));
-    EXPECT_NE(m_workbook.ErrorText().find(book.string()), std::string::npos);
-    EXPECT_EQ(ReadFileBytes(book), "earlier workbook");
+    WriteFileBytes(file, std::string(20000, '\t'));
+    EXPECT_FALSE(m_workbook.Write(file.string(), false));
+    EXPECT_NE(m_workbook.ErrorText().find("kept (2).xlsx"), std::string::npos);
     // Nothing half-written is left beside it.
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dir.Path()), {}), 2);
+
+    // Someone else's workbook stays; the next free name is taken, and is
+    // this export's to replace until the export file or the workbook changes.
+    std::vector<std::string> asked;
+    const auto ask = [&asked](bool answer)
+    {
+        return [&asked, answer](const std::string& path)
+        {
+            asked.push_back(path);
+            return answer;
+        };
+    };
+    const CExportInputs none;
+    WriteFileBytes(file, "Keller\t%\th\t80\t2\r\n");
+    CWorkbookTarget target = CExportWorkbook::ChooseTarget(file, none, ask(false));
+    ASSERT_TRUE(m_workbook.Write(file.string(), false, target)) << m_workbook.ErrorText();
+    EXPECT_EQ(m_workbook.Path(), (m_dir / "kept (2).xlsx").string());
+    EXPECT_EQ(ReadFileBytes(book), "earlier workbook");
+    EXPECT_EQ(asked, std::vector<std::string>{book.string()});
+    target = CExportWorkbook::ChooseTarget(file, none, ask(false));
+    EXPECT_TRUE(target.m_bReplace);
+    EXPECT_EQ(target.Path(), m_workbook.Path());
+    // Saved by another program since (its time changes), made from another
+    // export file, or its export file written anew: someone else's.
+    const std::filesystem::path mine = m_workbook.Path();
+    const auto written = std::filesystem::last_write_time(mine);
+    std::filesystem::last_write_time(mine, written + std::chrono::seconds(1));
+    const std::string third = (m_dir / "kept (3).xlsx").string();
+    EXPECT_EQ(CExportWorkbook::ChooseTarget(file, none, {}).Path(), third);
+    std::filesystem::last_write_time(mine, written);
+    EXPECT_TRUE(CExportWorkbook::ChooseTarget(file, none, {}).m_bReplace);
+    std::filesystem::copy_file(file, m_dir / "other.xls");
+    std::filesystem::copy_file(mine, m_dir / "other.xlsx");
+    std::filesystem::last_write_time(m_dir / "other.xlsx",
+                                     std::filesystem::last_write_time(m_dir / "other.xls"));
+    EXPECT_FALSE(CExportWorkbook::ChooseTarget(m_dir / "other.xls", none, {}).m_bReplace);
+    std::filesystem::last_write_time(file, written + std::chrono::seconds(1));
+    EXPECT_EQ(CExportWorkbook::ChooseTarget(file, none, {}).Path(), third);
+
+    // A yes replaces someone else's workbook, but never an input, about
+    // which nobody is asked.
+    asked.clear();
+    target = CExportWorkbook::ChooseTarget(file, none, ask(true));
+    EXPECT_TRUE(target.m_bReplace);
+    EXPECT_EQ(target.Path(), book.string());
+    CExportInputs inputs;
+    inputs.Add(book.string(), "die Eingabe");
+    EXPECT_EQ(CExportWorkbook::ChooseTarget(file, inputs, ask(true)).Path(), third);
+    EXPECT_EQ(asked, std::vector<std::string>{book.string()});
+
+    // A file that comes while the workbook is written is not replaced either.
+    target = CExportWorkbook::ChooseTarget((m_dir / "new.xls").string(), none, {});
+    WriteFileBytes(m_dir / "new.xls", "Keller\r\n");
+    WriteFileBytes(m_dir / "new.xlsx", "came meanwhile");
+    ASSERT_TRUE(m_workbook.Write((m_dir / "new.xls").string(), false, target));
+    EXPECT_EQ(m_workbook.Path(), (m_dir / "new (2).xlsx").string());
+    EXPECT_EQ(ReadFileBytes(m_dir / "new.xlsx"), "came meanwhile");
 }
 
 } // namespace

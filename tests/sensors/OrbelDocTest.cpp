@@ -1,13 +1,17 @@
 #include "sensors/OrbelDoc.h"
 
-#include "sensors/ChannelList.h"
 #include "common/TempDir.h"
+#include "sensors/ChannelList.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <set>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 namespace fs = std::filesystem;
 
@@ -77,6 +81,14 @@ TEST_F(DocFile, WritesMagicThenOneCrLfLinePerSensorInListOrder)
     doc.m_sensors.push_front(std::move(b));
     ASSERT_TRUE(doc.OnSaveDocument(dir / "two.ini", error)) << error;
     EXPECT_EQ(ReadFileBytes(dir / "two.ini"), "ZELD1\r\n" + kB + "\r\n" + kA + "\r\n");
+
+    // Control characters pasted into a text would make a file that is
+    // refused; they are written as blanks, and the file reads again.
+    doc.m_sensors.front()->m_strDescription = "Zwei\x01te\r\n";
+    ASSERT_TRUE(doc.OnSaveDocument(dir / "two.ini", error)) << error;
+    EXPECT_EQ(ReadFileBytes(dir / "two.ini"),
+              "ZELD1\r\nb.example\t8080\t2\t1\t°C\tZwei te  \t0x01\r\n" + kA + "\r\n");
+    EXPECT_TRUE(doc.OnOpenDocument(dir / "two.ini", error)) << error;
     EXPECT_EQ(doc.GetPathName(), (dir / "two.ini").string());
     EXPECT_FALSE(doc.IsModified());
 }
@@ -118,12 +130,53 @@ TEST_F(DocFile, FailedOpenKeepsTheOpenConfiguration)
         EXPECT_EQ(error, kStrBadFormat);
         ExpectPrevious();
     }
+    // Control characters but TAB, and overlong lines, refuse the file and
+    // name the line; a line of the longest length still reads.
+    const std::string longest(kMaxLineLength, 'x');
+    const std::pair<std::string, int> refused[] = {
+        {"ZELD1\r\n" + kA + "\r\nh\t80\t1\t1\tV\tK\x01hl\t0\r\n", 3},
+        {std::string("ZELD1\r\nh\0st\t80\t1\t1\t\t\t0\r\n", 24), 2},
+        {"ZELD1\n" + kA + "\rkurz\n", 2},
+        {"ZELD1 \x1B\r\n" + kA, 1},
+        {"ZELD1\r\n" + kA + "\r\n" + longest + "\r\n" + longest + "y", 4},
+    };
+    for (const auto& [bytes, line] : refused)
+    {
+        FillPrevious();
+        EXPECT_FALSE(Open(bytes)) << line;
+        EXPECT_FALSE(doc.m_bBadFormat);
+        EXPECT_TRUE(error.starts_with("Zeile " + std::to_string(line) + " ")) << error;
+        ExpectPrevious();
+    }
+
     EXPECT_FALSE(doc.OnOpenDocument(dir / "missing.ini", error));
     EXPECT_EQ(error, std::strerror(ENOENT));
     EXPECT_FALSE(doc.m_bBadFormat);
     ExpectPrevious();
     EXPECT_FALSE(doc.OnOpenDocument(dir.Path(), error));
     EXPECT_EQ(error, std::strerror(EISDIR));
+    ExpectPrevious();
+
+    // Neither a device nor a file beyond the bound is read; a file at the
+    // bound is, and its second line is then too long.
+    for (const auto& [name, size] : {std::pair("big.ini", CConfigFile::m_nMaxSize + 1),
+                                     std::pair("bound.ini", CConfigFile::m_nMaxSize)})
+    {
+        WriteFileBytes(dir / name, "ZELD1\r\n");
+        fs::resize_file(dir / name, static_cast<uintmax_t>(size));
+    }
+    std::vector<std::string> reasons;
+    for (const fs::path& path : {fs::path("/dev/zero"), dir / "big.ini"})
+    {
+        EXPECT_FALSE(doc.OnOpenDocument(path, error)) << path;
+        EXPECT_FALSE(error.empty() || error.starts_with("Zeile")) << error;
+        reasons.push_back(error);
+        ExpectPrevious();
+    }
+    // The device is refused as such, not after 64 MiB of it.
+    EXPECT_NE(reasons[0], reasons[1]);
+    EXPECT_FALSE(doc.OnOpenDocument(dir / "bound.ini", error));
+    EXPECT_TRUE(error.starts_with("Zeile 2 ")) << error;
     ExpectPrevious();
 }
 
@@ -204,10 +257,85 @@ TEST_F(DocFile, SaveReplacesTheFileWholeOrNotAtAll)
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 2)
         << "a failed save left a temporary file behind";
 
-    // Saving through a link rewrites the file it points to, keeping the link and the mode.
+    // Saving through links rewrites the file they point to, keeping the links
+    // and the mode; a dangling link gets its file.
     fs::create_symlink(target, dir / "link.ini");
-    ASSERT_TRUE(doc.OnSaveDocument(dir / "link.ini", error)) << error;
-    EXPECT_TRUE(fs::is_symlink(dir / "link.ini"));
+    fs::create_symlink("link.ini", dir / "chain.ini");
+    fs::create_symlink("new.ini", dir / "dangling.ini");
+    for (const char* link : {"chain.ini", "dangling.ini"})
+    {
+        ASSERT_TRUE(doc.OnSaveDocument(dir / link, error)) << link << ": " << error;
+        EXPECT_TRUE(fs::is_symlink(dir / link));
+    }
     EXPECT_EQ(ReadFileBytes(target), doc.Serialize());
+    EXPECT_EQ(ReadFileBytes(dir / "new.ini"), doc.Serialize());
     EXPECT_EQ(fs::status(target).permissions(), fs::perms(0640));
+}
+
+TEST_F(DocFile, SaveRefusesWhatItMustNotReplaceAndLeavesNoTemporaryFile)
+{
+    FillPrevious();
+    const fs::path target = dir / "conf.ini";
+    const std::string old = "ZELD1\r\n";
+    WriteFileBytes(target, old);
+    ASSERT_EQ(mkfifo((dir / "fifo.ini").c_str(), 0600), 0);
+    // Read-only even for root, a FIFO, a loop of links.
+    fs::permissions(target, fs::perms(0444));
+    fs::create_symlink("loop.ini", dir / "loop.ini");
+    for (const char* name : {"conf.ini", "fifo.ini", "loop.ini"})
+    {
+        EXPECT_FALSE(doc.OnSaveDocument(dir / name, error)) << name;
+        EXPECT_FALSE(error.empty());
+        EXPECT_EQ(doc.GetPathName(), "/previous.ini");
+    }
+    EXPECT_EQ(ReadFileBytes(target), old);
+    EXPECT_EQ(fs::status(dir / "fifo.ini").type(), fs::file_type::fifo);
+    fs::permissions(target, fs::perms(0644));
+
+    // A save killed half way through its write.
+    for (int i = 0; i < 100; ++i)
+    {
+        auto sensor = Record(kB);
+        doc.AddSensor(sensor, true);
+    }
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+    {
+        const rlimit none{0, 0};
+        setrlimit(RLIMIT_CORE, &none);
+        const rlimit small{1000, 1000};
+        setrlimit(RLIMIT_FSIZE, &small);
+        std::signal(SIGXFSZ, SIG_DFL);
+        doc.OnSaveDocument(target, error);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(ReadFileBytes(target), old);
+    const auto names = [this]
+    {
+        std::set<std::string> found;
+        for (const auto& entry : fs::directory_iterator(dir.Path()))
+            found.insert(entry.path().filename().string());
+        return found;
+    };
+    const std::set<std::string> mine = {"conf.ini", "fifo.ini", "loop.ini"};
+    // Unnamed while written, where the file system offers it: nothing left.
+    if (const int probe = open(dir.Path().c_str(), O_TMPFILE | O_WRONLY, 0600); probe >= 0)
+    {
+        close(probe);
+        EXPECT_EQ(names(), mine);
+    }
+    // Otherwise the next save removes what a process that is gone left; a
+    // running one's stays.
+    WriteFileBytes(dir / (".conf.ini.~" + std::to_string(child) + "-3"), old);
+    const std::string running = ".conf.ini.~" + std::to_string(getpid()) + "-7";
+    WriteFileBytes(dir / running, old);
+    ASSERT_TRUE(doc.OnSaveDocument(target, error)) << error;
+    EXPECT_EQ(ReadFileBytes(target), doc.Serialize());
+    std::set<std::string> expected = mine;
+    expected.insert(running);
+    EXPECT_EQ(names(), expected);
 }

@@ -159,10 +159,23 @@ TEST(SensorPropertiesDlg, OkWritesEveryFieldThatDoesNotShowATilde)
     EditOf(&dialog, "address")->setText("10.0.0.7");
     EditOf(&dialog, "port")->setText("8080");
     // Pasted text may hold what would break the record's line.
-    EditOf(&dialog, "description")->setText("Halle\t2\r\n");
+    EditOf(&dialog, "description")->setText("Halle\t2\r\n\x01");
     Ok(&dialog);
-    EXPECT_EQ(rows.Line(0), "10.0.0.7\t8080\t3\t15\t°C\tHalle 2  \t0x00");
-    EXPECT_EQ(rows.Line(2), "10.0.0.7\t8080\t3\t30\tK\tHalle 2  \t0x01");
+    EXPECT_EQ(rows.Line(0), "10.0.0.7\t8080\t3\t15\t°C\tHalle 2   \t0x00");
+    EXPECT_EQ(rows.Line(2), "10.0.0.7\t8080\t3\t30\tK\tHalle 2   \t0x01");
+
+    // No text longer than its column in the Sensors table: characters, not bytes.
+    const std::tuple<const char*, int, std::string CSensor::*> columns[] = {
+        {"address", 64, &CSensor::m_strAddress},
+        {"unit", 32, &CSensor::m_strUnit},
+        {"description", 80, &CSensor::m_strDescription}};
+    CSensorPropertiesDlg limited(&rows);
+    limited.show();
+    for (const auto& [field, length, member] : columns)
+        EditOf(&limited, field)->setText(QString(length + 1, u'ä'));
+    Ok(&limited);
+    for (const auto& [field, length, member] : columns)
+        EXPECT_EQ(QString::fromStdString(rows[0].*member), QString(length, u'ä')) << field;
 }
 
 TEST(SensorPropertiesDlg, NumbersThatDoNotReadAsUnsignedBecomeZeroOrOne)

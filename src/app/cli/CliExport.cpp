@@ -16,16 +16,19 @@ namespace
 {
 
 // The export's questions answered from the command line: the file is OUT,
-// the range the --days given, and the spreadsheet step writes the workbook.
+// the range the --days given; an input named as OUT ends the export, and a
+// file in the workbook's place is never replaced.
 class CCliExportHost : public IExportHost
 {
 public:
-    CCliExportHost(CCliSession& session, std::string path, int days)
-        : m_session(session), m_strPath(std::move(path)), m_nDays(days)
+    CCliExportHost(CCliSession& session, std::string configuration, std::string path, int days)
+        : m_session(session), m_strConfiguration(std::move(configuration)),
+          m_strPath(std::move(path)), m_nDays(days)
     {
     }
 
     bool OpenDatabase() override { return m_session.OpenDatabase(); }
+    std::string ConfigurationFile() override { return m_strConfiguration; }
 
     bool AskExportFile(std::string& path, int* range) override
     {
@@ -35,12 +38,13 @@ public:
         return true;
     }
 
+    bool RefuseExportFile(const std::string&) override { return false; }
+    bool MayReplaceWorkbook(const std::string&) override { return false; }
     void SetStatusText(unsigned) override {}
 
-    void OpenInSpreadsheet(const std::string& path, bool summary) override
+    void OpenInSpreadsheet(const std::string& path, const CExportWorkbook& workbook) override
     {
-        CExportWorkbook workbook;
-        m_bWorkbookWritten = workbook.Write(path, summary);
+        m_bWorkbookWritten = workbook.ErrorText().empty();
         if (m_bWorkbookWritten)
             std::printf("export\t%s\nworkbook\t%s\n", path.c_str(), workbook.Path().c_str());
         else
@@ -51,6 +55,7 @@ public:
 
 private:
     CCliSession& m_session;
+    std::string m_strConfiguration;
     std::string m_strPath;
     int m_nDays;
 };
@@ -100,7 +105,7 @@ int Export(CliArgs args, bool summary)
     const CSensor& sensor = **std::next(sensors.begin(), *index);
 
     // Negative days mean every reading, as a range left unchecked does.
-    CCliExportHost host(session, positional[2], days ? std::max(*days, 0) : 0);
+    CCliExportHost host(session, positional[0], positional[2], days ? std::max(*days, 0) : 0);
     CSensorExport exporter(session.m_database);
     if (!exporter.Export(sensor, summary, host))
     {
