@@ -1,9 +1,9 @@
 #include "ui/MainFrame.h"
 
+#include "settings/Settings.h"
 #include "ui/AboutDlg.h"
 #include "ui/IconPainter.h"
 #include "ui/OrbelView.h"
-#include "settings/Settings.h"
 #include "ui/StringTable.h"
 #include "ui/WrappedMessageBox.h"
 
@@ -50,7 +50,8 @@ const MenuDef kMenus[] = {
     {"&Ansicht", {ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR, 0, ID_FIT_COLUMNS}},
     {"&Sensoren",
      {ID_NEW_SENSOR, ID_PROPERTIES, ID_ENABLE_DISABLE, ID_OPEN_IN_BROWSER, 0, ID_SCAN_NETWORK,
-      ID_DATABASE_STATISTICS, ID_EXPORT_SERIES, ID_EXPORT_SUMMARY, 0, ID_START_STOP}},
+      ID_DATABASE_STATISTICS, ID_EXPORT_SERIES, ID_EXPORT_SUMMARY, ID_SHOW_HISTORY, 0,
+      ID_START_STOP}},
     {"&ODBC", {ID_EDIT_DATA_SOURCE, ID_OTHER_DRIVER, 0, ID_LOCK_SELECTION, ID_LOGIN_REQUIRED}},
     {"&Hilfe", {ID_APP_ABOUT}},
 };
@@ -77,6 +78,7 @@ constexpr int kToolBar[] = {
     ID_DATABASE_STATISTICS,
     ID_EXPORT_SERIES,
     ID_EXPORT_SUMMARY,
+    ID_SHOW_HISTORY,
     0,
     ID_START_STOP,
 };

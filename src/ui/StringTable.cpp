@@ -29,6 +29,17 @@ constexpr Entry kStrings[] = {
     {330, "deaktiviert"},
     {331, "Datenbankzugriff..."},
     {332, "%d Werte, %d gültig, %d von heute"},
+    {750, "Zeigt die Messwerte der gewählten Sensoren im zeitlichen Verlauf als Diagramm an.\n"
+          "Verlauf anzeigen"},
+    {751, "Verlauf - %1"},
+    {752, "nur Daten der &letzten"},
+    {753, "Tage"},
+    {754, "&Zoom zurücksetzen"},
+    {755, "Messwerte werden gelesen..."},
+    {756, "%1 Messwerte, davon %2 ohne Wert"},
+    {757, "Keine Messwerte in diesem Zeitraum."},
+    {758, "Die Messwerte konnten nicht gelesen werden:\n%1"},
+    {759, "Mausrad oder Rahmen ziehen: Ausschnitt vergrößern; rechte Maustaste: verkleinern"},
     {32772, "Netzwerk nach Arveda-Sensorgeräten durchsuchen und automatisch zur Konfiguration "
             "hinzufügen.\nNetzwerk durchsuchen"},
     {32773, "Sensor im Netzwerk zur Konfigurationsliste hinzufügen.\nNeuer Sensor"},

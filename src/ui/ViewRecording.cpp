@@ -1,8 +1,8 @@
 #include "ui/ViewRecording.h"
 
-#include "ui/OrbelView.h"
 #include "net/SensorChannel.h"
 #include "sensors/TextEncoding.h"
+#include "ui/OrbelView.h"
 
 #include <QColor>
 #include <QPalette>
@@ -62,6 +62,12 @@ void CViewRecording::SetListColour(std::uint32_t colour)
     colours.setColor(QPalette::AlternateBase, background);
     m_view.setPalette(colours);
     m_view.viewport()->update();
+}
+
+void CViewRecording::OnRowStored(int, std::optional<float>)
+{
+    // The charts read what was stored themselves, rows that came late too.
+    m_view.OnRowsStored();
 }
 
 bool CViewRecording::IsMinimized() const
