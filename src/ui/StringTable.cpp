@@ -40,6 +40,20 @@ constexpr Entry kStrings[] = {
     {757, "Keine Messwerte in diesem Zeitraum."},
     {758, "Die Messwerte konnten nicht gelesen werden:\n%1"},
     {759, "Mausrad oder Rahmen ziehen: Ausschnitt vergrößern; rechte Maustaste: verkleinern"},
+    {770, "Aufruf: tessaro [DATEI]\n"
+          "       tessaro --help | --version\n"
+          "\n"
+          "Tessaro zeichnet die Messwerte von Sensorgeräten im Netzwerk in einer\n"
+          "ODBC-Datenquelle auf.\n"
+          "\n"
+          "  DATEI        die Konfigurationsdatei (*.ini), die geöffnet wird;\n"
+          "               danach wird die zuletzt verwendete geöffnet\n"
+          "  --help       diesen Text zeigen\n"
+          "  --version    die Versionsnummer zeigen\n"
+          "\n"
+          "Optionen von Qt wie -platform oder -style werden ebenfalls angenommen.\n"
+          "Ohne Fenster zeichnet tessaro-cli auf (tessaro-cli --help).\n"},
+    {771, "tessaro: unbekannte Option '%1' (tessaro --help zeigt die Optionen)\n"},
     {32772, "Netzwerk nach Arveda-Sensorgeräten durchsuchen und automatisch zur Konfiguration "
             "hinzufügen.\nNetzwerk durchsuchen"},
     {32773, "Sensor im Netzwerk zur Konfigurationsliste hinzufügen.\nNeuer Sensor"},
