@@ -356,11 +356,12 @@ QPixmap CIconPainter::SensorImage(int image)
 
 QIcon CIconPainter::AppIcon()
 {
-    return MakeIcon(
-        [](QPainter& p)
-        {
-            Device(p, false);
-            p.setPen(QPen(kRed, 1.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-            p.drawPolyline(QPolygonF({{3.8, 7.8}, {5.3, 6.2}, {6.8, 7.2}, {9.2, 5}}));
-        });
+    return MakeIcon(&CIconPainter::DrawAppIcon);
+}
+
+void CIconPainter::DrawAppIcon(QPainter& p)
+{
+    Device(p, false);
+    p.setPen(QPen(kRed, 1.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.drawPolyline(QPolygonF({{3.8, 7.8}, {5.3, 6.2}, {6.8, 7.2}, {9.2, 5}}));
 }
