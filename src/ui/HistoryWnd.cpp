@@ -45,7 +45,52 @@ constexpr unsigned kStrZoomHint = 759;   // how to zoom
 constexpr int kDefaultDays = 7;
 constexpr int kMaxDays = 99999;
 constexpr std::int64_t kMinuteMsecs = 60'000;
-constexpr std::int64_t kDayMsecs = 24 * 60 * kMinuteMsecs;
+constexpr std::int64_t kHourMsecs = 60 * kMinuteMsecs;
+constexpr std::int64_t kDayMsecs = 24 * kHourMsecs;
+
+// The time axis is marked in whole steps of local time, at most this many.
+constexpr int kMaxTimeSteps = 10;
+
+struct TimeStep
+{
+    std::int64_t msecs;
+    const char* format;
+};
+
+const TimeStep kTimeSteps[] = {
+    {kMinuteMsecs, "HH:mm"},
+    {2 * kMinuteMsecs, "HH:mm"},
+    {5 * kMinuteMsecs, "HH:mm"},
+    {10 * kMinuteMsecs, "HH:mm"},
+    {15 * kMinuteMsecs, "HH:mm"},
+    {30 * kMinuteMsecs, "HH:mm"},
+    {kHourMsecs, "HH:mm"},
+    {2 * kHourMsecs, "dd.MM. HH:mm"},
+    {3 * kHourMsecs, "dd.MM. HH:mm"},
+    {6 * kHourMsecs, "dd.MM. HH:mm"},
+    {12 * kHourMsecs, "dd.MM. HH:mm"},
+    {kDayMsecs, "dd.MM."},
+    {2 * kDayMsecs, "dd.MM."},
+    {7 * kDayMsecs, "dd.MM.yy"},
+    {14 * kDayMsecs, "dd.MM.yy"},
+    {30 * kDayMsecs, "dd.MM.yy"},
+    {91 * kDayMsecs, "MM.yyyy"},
+    {365 * kDayMsecs, "yyyy"},
+};
+
+// The smallest step that marks span in at most kMaxTimeSteps; none beyond.
+const TimeStep* StepFor(std::int64_t span)
+{
+    for (const TimeStep& step : kTimeSteps)
+        if (span <= step.msecs * kMaxTimeSteps)
+            return &step;
+    return nullptr;
+}
+
+std::int64_t FloorTo(std::int64_t value, std::int64_t step)
+{
+    return (value >= 0 ? value : value - step + 1) / step * step;
+}
 
 const QColor kLineColours[CHistoryWnd::kMaxSensors] = {
     QColor(0x1E, 0x5A, 0xC8), QColor(0xD0, 0x20, 0x20), QColor(0x1E, 0x9A, 0x32),
@@ -155,6 +200,7 @@ CHistoryWnd::CHistoryWnd(QWidget* parent, const std::vector<const CSensor*>& sen
         lines.emplace_back(sensor->m_strAddress, sensor->m_nPort, sensor->m_nSensorNo);
         names.append(PointName(*sensor));
         m_units.push_back(Text(sensor->m_strUnit));
+        m_intervals.push_back(std::max(sensor->m_nInterval, 1));
         m_labels.push_back(m_units.back().isEmpty()
                                ? names.back()
                                : QStringLiteral("%1 [%2]").arg(names.back(), m_units.back()));
@@ -186,7 +232,6 @@ CHistoryWnd::CHistoryWnd(QWidget* parent, const std::vector<const CSensor*>& sen
     m_pChart->setAnimationOptions(QChart::NoAnimation);
     m_pChart->legend()->setAlignment(Qt::AlignBottom);
     m_pTimeAxis = new QDateTimeAxis(m_pChart);
-    m_pTimeAxis->setTickCount(7);
     m_pChart->addAxis(m_pTimeAxis, Qt::AlignBottom);
     m_pChartView = new CHistoryChartView(m_pChart, *this);
     m_pChartView->setToolTip(LoadString(kStrZoomHint));
@@ -347,7 +392,7 @@ void CHistoryWnd::ShowReadings()
     }
     const auto [from, to] =
         m_zoom.value_or(std::make_pair(m_pHistory->RangeStart(), m_pHistory->RangeEnd()));
-    SetTimeRange(from, to);
+    SetTimeRange(from, to, !m_zoom);
 
     struct UnitAxis
     {
@@ -358,8 +403,14 @@ void CHistoryWnd::ShowReadings()
     const bool detail = m_zoom && m_bDetailShown && !m_pHistory->Detail().empty();
     for (size_t line = 0; line < m_pHistory->Lines().size(); ++line)
     {
-        const std::vector<CChartPoint> points =
-            (detail ? m_pHistory->Detail()[line] : m_pHistory->Lines()[line].m_readings).Points();
+        const CReadingReduction& readings =
+            detail ? m_pHistory->Detail()[line] : m_pHistory->Lines()[line].m_readings;
+        const std::vector<CChartPoint> points = readings.Points();
+        // No row at all for longer than two intervals (recording was off) is
+        // no line either; neighbouring columns may lie further apart.
+        const double longest =
+            std::max(static_cast<double>(2 * m_intervals[line] + 1) * kMinuteMsecs,
+                     2.5 * static_cast<double>(readings.ColumnWidth()));
         auto [unit, added] = axes.try_emplace(m_units[line], UnitAxis{nullptr, {}});
         if (added)
         {
@@ -413,9 +464,9 @@ void CHistoryWnd::ShowReadings()
         };
         for (const CChartPoint& point : points)
         {
-            if (std::isnan(point.y))
+            if (std::isnan(point.y) || (!run.isEmpty() && point.x - run.back().x() > longest))
                 endRun();
-            else
+            if (!std::isnan(point.y))
                 run.append(QPointF(point.x, point.y));
         }
         endRun();
@@ -436,13 +487,22 @@ void CHistoryWnd::ShowReadings()
     m_pChart->legend()->show();
 }
 
-void CHistoryWnd::SetTimeRange(std::int64_t from, std::int64_t to)
+void CHistoryWnd::SetTimeRange(std::int64_t from, std::int64_t to, bool whole)
 {
     to = std::max(to, from + kMinuteMsecs);
-    const std::int64_t span = to - from;
-    m_pTimeAxis->setFormat(span <= kDayMsecs       ? QStringLiteral("HH:mm")
-                           : span <= 7 * kDayMsecs ? QStringLiteral("dd.MM. HH:mm")
-                                                   : QStringLiteral("dd.MM.yyyy"));
+    const TimeStep* step = StepFor(to - from);
+    int ticks = 5;
+    if (step && whole)
+    {
+        // Widened to whole steps of local time, so that each mark is one.
+        const std::int64_t offset =
+            QDateTime::fromMSecsSinceEpoch(from).offsetFromUtc() * std::int64_t{1000};
+        from = FloorTo(from + offset, step->msecs) - offset;
+        to = FloorTo(to + offset - 1, step->msecs) + step->msecs - offset;
+        ticks = static_cast<int>((to - from) / step->msecs) + 1;
+    }
+    m_pTimeAxis->setTickCount(ticks);
+    m_pTimeAxis->setFormat(QString::fromLatin1(step ? step->format : "dd.MM.yyyy"));
     m_pTimeAxis->setRange(QDateTime::fromMSecsSinceEpoch(from), QDateTime::fromMSecsSinceEpoch(to));
 }
 
@@ -463,7 +523,7 @@ void CHistoryWnd::ZoomTime(double factor, double fraction)
     const double zoomed = std::max(span * factor, static_cast<double>(kMinuteMsecs));
     const double anchor = static_cast<double>(from) + fraction * span;
     const auto start = static_cast<std::int64_t>(anchor - fraction * zoomed);
-    SetTimeRange(start, start + static_cast<std::int64_t>(zoomed));
+    SetTimeRange(start, start + static_cast<std::int64_t>(zoomed), false);
 }
 
 void CHistoryWnd::ResetZoom()

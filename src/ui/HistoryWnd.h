@@ -71,7 +71,8 @@ private:
     void OnJobDone();
     void RunPending();
     void ShowReadings();
-    void SetTimeRange(std::int64_t from, std::int64_t to);
+    // whole: widened to whole steps of the time axis' marks.
+    void SetTimeRange(std::int64_t from, std::int64_t to, bool whole);
     void OnTimeRangeChanged();
     int Columns() const;
     int Range() const;
@@ -79,6 +80,7 @@ private:
     std::shared_ptr<CReadingHistory> m_pHistory;
     std::vector<QString> m_labels;
     std::vector<QString> m_units;
+    std::vector<int> m_intervals; // minutes
     QChart* m_pChart = nullptr;
     QChartView* m_pChartView = nullptr;
     QDateTimeAxis* m_pTimeAxis = nullptr;
