@@ -105,9 +105,9 @@ struct PopupItem
 
 // Menu 174, for a selection of rows.
 const PopupItem kDeviceMenu[] = {
-    {ID_SHOW_HISTORY, "V&erlauf anzeigen"},
     {ID_EXPORT_SERIES, "Datenreihe e&xportieren..."},
     {ID_EXPORT_SUMMARY, "&Zusammenfassung exportieren..."},
+    {ID_SHOW_HISTORY, "V&erlauf anzeigen"},
     {0, nullptr},
     {ID_OPEN_IN_BROWSER, "Per B&rowser verbinden"},
     {0, nullptr},
