@@ -1,9 +1,9 @@
 #include "ui/MainFrame.h"
 
-#include "settings/Settings.h"
 #include "ui/AboutDlg.h"
 #include "ui/IconPainter.h"
 #include "ui/OrbelView.h"
+#include "settings/Settings.h"
 #include "ui/StringTable.h"
 #include "ui/WrappedMessageBox.h"
 

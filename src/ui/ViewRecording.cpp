@@ -1,8 +1,8 @@
 #include "ui/ViewRecording.h"
 
+#include "ui/OrbelView.h"
 #include "net/SensorChannel.h"
 #include "sensors/TextEncoding.h"
-#include "ui/OrbelView.h"
 
 #include <QColor>
 #include <QPalette>

@@ -1,6 +1,6 @@
-#include "app/cli/CliCommands.h"
 #include "net/AsyncConnection.h"
 #include "net/ChannelStatusSink.h"
+#include "app/cli/CliCommands.h"
 #include "net/DeviceChannel.h"
 
 #include <QCoreApplication>

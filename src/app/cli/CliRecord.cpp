@@ -1,12 +1,12 @@
 #include "app/cli/CliCommands.h"
 #include "app/cli/CliDbUserInterface.h"
-#include "db/SensorDatabase.h"
-#include "db/SqlText.h"
-#include "net/SensorChannel.h"
+#include "sensors/OrbelDoc.h"
 #include "recording/Recorder.h"
 #include "recording/RecordingView.h"
-#include "sensors/OrbelDoc.h"
+#include "net/SensorChannel.h"
+#include "db/SensorDatabase.h"
 #include "settings/Settings.h"
+#include "db/SqlText.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
