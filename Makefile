@@ -8,7 +8,7 @@ JOBS         ?= $(shell nproc)
 
 CMAKE_CONFIGURE = cmake -S . -G Ninja -Wno-dev
 
-.PHONY: all deps configure build run demo test sanitize bench fuzz format clean
+.PHONY: all deps configure build run demo test sanitize bench fuzz format clean install package
 
 all: build
 
@@ -34,6 +34,15 @@ demo: build
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# Programs, desktop entry, icons, manual pages and the recorder service under
+# PREFIX (default /usr/local); DESTDIR=... stages them elsewhere.
+install: build
+	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
+
+# The Debian package, into $(BUILD).
+package: build
+	cmake --build $(BUILD) --target package
 
 # The whole test suite under AddressSanitizer and UBSan.
 sanitize: deps

@@ -55,6 +55,7 @@ const Command kCommands[] = {
     {ID_DATABASE_STATISTICS, "Daten&bank-Statistik", {}, false},
     {ID_EXPORT_SERIES, "Datenreihe e&xportieren...", {}, false},
     {ID_EXPORT_SUMMARY, "&Zusammenfassung exportieren...", {}, false},
+    {ID_SHOW_HISTORY, "&Verlauf anzeigen", {}, false},
     {ID_START_STOP, "&Start/Stop\tStrg+R", {kCtrl | Qt::Key_R}, true},
     {ID_EDIT_DATA_SOURCE, "Datenquelle &bearbeiten", {}, false},
     {ID_OTHER_DRIVER, "Anderen &Treiber wählen", {}, false},

@@ -9,6 +9,9 @@ class QObject;
 // Command numbers; each is the identity of its action.
 enum CommandId : int
 {
+    // Commands the program has gained since take their number from the
+    // range of their texts.
+    ID_SHOW_HISTORY = 750,
     ID_SCAN_NETWORK = 32772,
     ID_NEW_SENSOR = 32773,
     ID_PROPERTIES = 32774,

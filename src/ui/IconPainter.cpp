@@ -270,6 +270,18 @@ void SummaryChart(QPainter& p)
     p.drawPolyline(QPolygonF({{3, 12}, {6, 11}, {9, 12.5}, {13, 11.5}}));
 }
 
+// Two curves over a time axis.
+void History(QPainter& p)
+{
+    p.setPen(Pen(kInk));
+    p.setBrush(Qt::NoBrush);
+    p.drawPolyline(QPolygonF({{1.5, 1.5}, {1.5, 14.5}, {14.5, 14.5}}));
+    p.setPen(QPen(kGreen, 1.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.drawPolyline(QPolygonF({{3.5, 8}, {5.5, 5}, {7.5, 7}, {10, 3}, {12, 5}, {14.5, 2.5}}));
+    p.setPen(QPen(kRed, 1.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.drawPolyline(QPolygonF({{3.5, 12}, {6, 10.5}, {8.5, 12}, {11, 9.5}, {14.5, 10.5}}));
+}
+
 void StartStop(QPainter& p)
 {
     p.setPen(Pen(QColor(0x80, 0x10, 0x10)));
@@ -318,6 +330,8 @@ Drawing DrawingOf(int command)
         return SeriesChart;
     case ID_EXPORT_SUMMARY:
         return SummaryChart;
+    case ID_SHOW_HISTORY:
+        return History;
     case ID_START_STOP:
         return StartStop;
     default:
@@ -342,11 +356,12 @@ QPixmap CIconPainter::SensorImage(int image)
 
 QIcon CIconPainter::AppIcon()
 {
-    return MakeIcon(
-        [](QPainter& p)
-        {
-            Device(p, false);
-            p.setPen(QPen(kRed, 1.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-            p.drawPolyline(QPolygonF({{3.8, 7.8}, {5.3, 6.2}, {6.8, 7.2}, {9.2, 5}}));
-        });
+    return MakeIcon(&CIconPainter::DrawAppIcon);
+}
+
+void CIconPainter::DrawAppIcon(QPainter& p)
+{
+    Device(p, false);
+    p.setPen(QPen(kRed, 1.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.drawPolyline(QPolygonF({{3.8, 7.8}, {5.3, 6.2}, {6.8, 7.2}, {9.2, 5}}));
 }

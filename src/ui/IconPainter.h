@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QIcon>
+#include <QPainter>
 #include <QPixmap>
 
 // The program's pictures, drawn here rather than loaded, on a grid of 16
@@ -14,4 +15,6 @@ public:
     // grey (disabled).
     static QPixmap SensorImage(int image);
     static QIcon AppIcon();
+    // The program's picture on the 16-unit grid, for any size and format.
+    static void DrawAppIcon(QPainter& painter);
 };

@@ -3,6 +3,7 @@
 #include "sensors/ClipboardText.h"
 #include "ui/CommandTable.h"
 #include "db/DataSource.h"
+#include "ui/HistoryWnd.h"
 #include "ui/IconPainter.h"
 #include "ui/MainFrame.h"
 #include "net/NetworkScan.h"
@@ -106,6 +107,7 @@ struct PopupItem
 const PopupItem kDeviceMenu[] = {
     {ID_EXPORT_SERIES, "Datenreihe e&xportieren..."},
     {ID_EXPORT_SUMMARY, "&Zusammenfassung exportieren..."},
+    {ID_SHOW_HISTORY, "V&erlauf anzeigen"},
     {0, nullptr},
     {ID_OPEN_IN_BROWSER, "Per B&rowser verbinden"},
     {0, nullptr},
@@ -403,6 +405,9 @@ bool COrbelView::OnCommand(int id)
     case ID_EXPORT_SUMMARY:
         OnExportSummary();
         return true;
+    case ID_SHOW_HISTORY:
+        OnShowHistory();
+        return true;
     case ID_IMPORT_SENSORS:
         OnImportSensors();
         return true;
@@ -435,6 +440,9 @@ bool COrbelView::OnUpdateCommand(int id, CCmdUI& state) const
     case ID_EXPORT_SERIES:
     case ID_EXPORT_SUMMARY:
         state.Enable(m_nSelected == 1);
+        return true;
+    case ID_SHOW_HISTORY:
+        state.Enable(m_nSelected >= 1 && m_nSelected <= CHistoryWnd::kMaxSensors);
         return true;
     case ID_EDIT_PASTE:
     {
@@ -663,6 +671,19 @@ void COrbelView::OnExportSeries()
 void COrbelView::OnExportSummary()
 {
     CViewDatabaseCommands(*this).OnExportSummary();
+}
+
+void COrbelView::OnShowHistory()
+{
+    if (CHistoryWnd* window = CHistoryWnd::Open(*this))
+        m_historyWindows.emplace_back(window);
+}
+
+void COrbelView::OnRowsStored()
+{
+    std::erase_if(m_historyWindows, [](const QPointer<CHistoryWnd>& window) { return !window; });
+    for (const QPointer<CHistoryWnd>& window : m_historyWindows)
+        window->OnRowsStored();
 }
 
 void COrbelView::OnImportSensors()

@@ -1,17 +1,19 @@
 #pragma once
 
+#include "db/SensorDatabase.h"
+#include "recording/Recorder.h"
 #include "ui/CommandTable.h"
 #include "ui/DialogDbUserInterface.h"
-#include "recording/Recorder.h"
-#include "db/SensorDatabase.h"
 #include "ui/SensorSelection.h"
 #include "ui/ViewRecording.h"
 
+#include <QPointer>
 #include <QTreeWidget>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+class CHistoryWnd;
 class CMainFrame;
 class COrbelDoc;
 class CSensor;
@@ -47,6 +49,9 @@ public:
     // False for a command the view does not carry out.
     bool OnCommand(int id);
     bool OnUpdateCommand(int id, CCmdUI& state) const;
+
+    // Rows went into the reading table: the chart windows read the new ones.
+    void OnRowsStored();
 
     void LoadSettings();
     void SaveSettings();
@@ -98,6 +103,7 @@ private:
     void OnEditUndo();
     void OnExportSeries();
     void OnExportSummary();
+    void OnShowHistory();
     void OnImportSensors();
     void OnDatabaseStatistics();
     void OnStartStop();
@@ -106,5 +112,7 @@ private:
     QComboBox* DataSourceCombo() const;
 
     CMainFrame* m_pFrame; // not owned
+    // The open chart windows; each goes with its window.
+    std::vector<QPointer<CHistoryWnd>> m_historyWindows;
     COrbelDoc& m_document;
 };

@@ -33,6 +33,31 @@ constexpr Entry kStrings[] = {
     {701, "%1 ist bereits vorhanden.\nSoll die Datei ersetzt werden?"},
     {702, "Die Daten stehen in %1 und in der Arbeitsmappe %2.\nKein Programm dieses Rechners "
           "kann diese Dateien öffnen."},
+    {750, "Zeigt die Messwerte der gewählten Sensoren im zeitlichen Verlauf als Diagramm an.\n"
+          "Verlauf anzeigen"},
+    {751, "Verlauf - %1"},
+    {752, "nur Daten der &letzten"},
+    {753, "Tage"},
+    {754, "&Zoom zurücksetzen"},
+    {755, "Messwerte werden gelesen..."},
+    {756, "%1 Messwerte, davon %2 ohne Wert"},
+    {757, "Keine Messwerte in diesem Zeitraum."},
+    {758, "Die Messwerte konnten nicht gelesen werden:\n%1"},
+    {759, "Mausrad oder Rahmen ziehen: Ausschnitt vergrößern; rechte Maustaste: verkleinern"},
+    {770, "Aufruf: tessaro [DATEI]\n"
+          "       tessaro --help | --version\n"
+          "\n"
+          "Tessaro zeichnet die Messwerte von Sensorgeräten im Netzwerk in einer\n"
+          "ODBC-Datenquelle auf.\n"
+          "\n"
+          "  DATEI        die Konfigurationsdatei (*.ini), die geöffnet wird;\n"
+          "               danach wird die zuletzt verwendete geöffnet\n"
+          "  --help       diesen Text zeigen\n"
+          "  --version    die Versionsnummer zeigen\n"
+          "\n"
+          "Optionen von Qt wie -platform oder -style werden ebenfalls angenommen.\n"
+          "Ohne Fenster zeichnet tessaro-cli auf (tessaro-cli --help).\n"},
+    {771, "tessaro: unbekannte Option '%1' (tessaro --help zeigt die Optionen)\n"},
     {32772, "Netzwerk nach Arveda-Sensorgeräten durchsuchen und automatisch zur Konfiguration "
             "hinzufügen.\nNetzwerk durchsuchen"},
     {32773, "Sensor im Netzwerk zur Konfigurationsliste hinzufügen.\nNeuer Sensor"},

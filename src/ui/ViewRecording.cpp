@@ -64,6 +64,12 @@ void CViewRecording::SetListColour(std::uint32_t colour)
     m_view.viewport()->update();
 }
 
+void CViewRecording::OnRowStored(int, std::optional<float>)
+{
+    // The charts read what was stored themselves, rows that came late too.
+    m_view.OnRowsStored();
+}
+
 bool CViewRecording::IsMinimized() const
 {
     return m_view.m_bMinimized;

@@ -21,7 +21,7 @@ public:
     void UpdateStatusCell(CSensor& record) override;
     void SetListColour(std::uint32_t colour) override;
     bool IsMinimized() const override;
-    void OnRowStored(int, std::optional<float>) override {}
+    void OnRowStored(int sensorId, std::optional<float> value) override;
 
 private:
     COrbelView& m_view;

@@ -298,8 +298,8 @@ TEST_F(ListViewTest, ContextMenusDependOnTheSelectionAndOpenAtTheCentreByKey)
     open(QContextMenuEvent::Mouse, view.viewport()->mapToGlobal(QPoint(30, 30)));
     EXPECT_EQ(name, "Device");
     EXPECT_EQ(items, QStringList({"Datenreihe e&xportieren...", "&Zusammenfassung exportieren...",
-                                  "-", "Per B&rowser verbinden", "-", "&Löschen",
-                                  "Akti&vieren/deaktivieren", "E&igenschaften"}));
+                                  "V&erlauf anzeigen", "-", "Per B&rowser verbinden", "-",
+                                  "&Löschen", "Akti&vieren/deaktivieren", "E&igenschaften"}));
     EXPECT_EQ(defaultItem, "E&igenschaften");
     EXPECT_EQ(shownAt, view.viewport()->mapToGlobal(QPoint(30, 30)));
 

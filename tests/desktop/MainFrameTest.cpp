@@ -54,7 +54,7 @@ TEST_F(MainFrameTest, MenusShowTheirItemsAndCheckMarks)
                            "Speichern &unter...", "-", "Letzte Datei", "-", "&Beenden"}));
     EXPECT_FALSE(Act(ID_FILE_MRU_FILE1)->isEnabled());
     QMenu* sensors = frame.menuBar()->actions()[3]->menu();
-    EXPECT_EQ(MenuTexts(sensors).size(), 11);
+    EXPECT_EQ(MenuTexts(sensors).size(), 12);
     EXPECT_EQ(MenuTexts(sensors).last(), "&Start/Stop\tStrg+R");
 
     // Check marks follow the state they show, whoever changed it.
@@ -176,11 +176,12 @@ TEST_F(MainFrameTest, ToolbarStatusBarAndPrompts)
 {
     CMainFrame& frame = NewFrame();
     const QList<QAction*> buttons = frame.m_wndToolBar->actions();
-    ASSERT_EQ(buttons.size(), 22);
+    // The 22 slots, and "Verlauf anzeigen" after the exports.
+    ASSERT_EQ(buttons.size(), 23);
     std::vector<QImage> pictures;
-    for (int slot = 0; slot < 22; ++slot)
+    for (int slot = 0; slot < 23; ++slot)
     {
-        const bool gap = slot == 3 || slot == 6 || slot == 11 || slot == 13 || slot == 20;
+        const bool gap = slot == 3 || slot == 6 || slot == 11 || slot == 13 || slot == 21;
         EXPECT_EQ(buttons[slot]->isSeparator(), gap) << slot + 1;
         if (gap || slot == 14)
             continue;
@@ -190,7 +191,8 @@ TEST_F(MainFrameTest, ToolbarStatusBarAndPrompts)
             EXPECT_NE(picture, other) << "slot " << slot + 1 << " looks like another";
         pictures.push_back(picture);
     }
-    EXPECT_EQ(CCommandTable::CommandOf(buttons[21]), ID_START_STOP);
+    EXPECT_EQ(CCommandTable::CommandOf(buttons[20]), ID_SHOW_HISTORY);
+    EXPECT_EQ(CCommandTable::CommandOf(buttons[22]), ID_START_STOP);
     EXPECT_EQ(buttons[4]->toolTip(), "Löschen");
 
     // Slot 15 holds the data-source box.

@@ -18,6 +18,7 @@ usage: varion-sim [OPTIONS] [SCRIPT...]
   --discovery-extra HEX    one more raw datagram (hex bytes, may be empty) sent after
                            the device answers of every discovery (repeatable)
   --help                   this text
+  --version                the version number
 
 DEVICE is 'ADDRESS:PORT MODE[,announce=N] [REPLY]', fields separated by blanks.
 ADDRESS must lie in 127.0.0.0/8; PORT 0 picks a free port. Devices may share a
@@ -168,8 +169,13 @@ bool ParseSimOptions(int argc, const char* const* argv, CSimOptions& options, st
             scripts.emplace_back(arg);
         else if (arg == "--")
             optionsEnded = true;
-        else if (arg == "--help" || arg == "-h")
-            options.help = true;
+        // Answered whatever else the command line holds.
+        else if (arg == "--help" || arg == "-h" || arg == "--version")
+        {
+            options.help = arg != "--version";
+            options.version = arg == "--version";
+            return true;
+        }
         else if (arg == "--device")
         {
             if (!needs(1) || !AddDevice(argv[i + 1], "--device '" + std::string(argv[i + 1]) + "'",

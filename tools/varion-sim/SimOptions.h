@@ -15,6 +15,7 @@ struct CSimOptions
     // Raw datagrams sent after the device answers of every discovery.
     std::vector<std::string> discoveryExtras;
     bool help = false;
+    bool version = false;
 };
 
 extern const char* const kSimUsage;

@@ -15,10 +15,13 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "varion-sim: %s\n(see varion-sim --help)\n", error.c_str());
         return 2;
     }
-    if (options.help)
+    if (options.help || options.version)
     {
-        std::fputs(kSimUsage, stdout);
-        return 0;
+        if (options.help)
+            std::fputs(kSimUsage, stdout);
+        else
+            std::printf("varion-sim %s\n", TESSARO_VERSION);
+        return std::fflush(stdout) == 0 ? 0 : 1;
     }
 
     // Thousands of devices, each with a listener and its clients.

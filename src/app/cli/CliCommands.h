@@ -22,6 +22,10 @@ int RunRecord(CliArgs args);
 int RunQuery(CliArgs args);
 int RunScan(CliArgs args);
 
+// Prints the usage of a command (its name as on the command line) to stderr
+// and returns the exit status of bad usage.
+int UsageError(std::string_view command);
+
 // The whole of text as a decimal number within [low, high]; nothing for
 // anything else, so "8O" or "80x" is a usage error rather than a silent 80.
 std::optional<long> ReadWholeNumber(std::string_view text, long low, long high);

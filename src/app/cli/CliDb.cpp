@@ -14,9 +14,6 @@
 namespace
 {
 
-constexpr const char* kUsage = "usage: tessaro-cli db init [--dsn NAME] [--file PATH]\n"
-                               "       tessaro-cli db check [--dsn NAME] [--user NAME]\n";
-
 struct DbOptions
 {
     std::optional<std::string> dsn;
@@ -116,6 +113,5 @@ int RunDb(CliArgs args)
     if (!args.empty() && args[0] == "check" &&
         ParseOptions(args.subspan(1), {"--dsn", "--user"}, options))
         return Check(options);
-    std::fputs(kUsage, stderr);
-    return 2;
+    return UsageError("db");
 }

@@ -67,9 +67,6 @@ std::optional<int> ParseInt(const std::string& text)
 
 int Export(CliArgs args, bool summary)
 {
-    const char* usage = summary ? "usage: tessaro-cli export-summary FILE INDEX OUT [--dsn NAME]\n"
-                                : "usage: tessaro-cli export-series FILE INDEX OUT [--days N] "
-                                  "[--dsn NAME]\n";
     std::vector<std::string> positional;
     std::optional<std::string> dsn;
     std::optional<int> days;
@@ -88,8 +85,7 @@ int Export(CliArgs args, bool summary)
         positional.size() == 3 ? ParseInt(positional[1]) : std::nullopt;
     if (badOption || !index || *index < 0)
     {
-        std::fputs(usage, stderr);
-        return 2;
+        return UsageError(summary ? "export-summary" : "export-series");
     }
 
     CCliSession session(dsn);

@@ -7,8 +7,7 @@ int RunList(CliArgs args)
 {
     if (args.size() != 1)
     {
-        std::fprintf(stderr, "usage: tessaro-cli list FILE\n");
-        return 2;
+        return UsageError("list");
     }
     COrbelDoc doc;
     std::string errorText;

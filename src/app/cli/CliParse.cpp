@@ -76,8 +76,7 @@ int RunParse(CliArgs args)
 {
     if (!args.empty())
     {
-        std::fprintf(stderr, "usage: tessaro-cli parse < REPLIES\n");
-        return 2;
+        return UsageError("parse");
     }
     std::string line;
     while (std::getline(std::cin, line))

@@ -71,18 +71,12 @@ private:
     int m_nSeenReplies = 0;
 };
 
-int Usage()
-{
-    std::fprintf(stderr, "usage: tessaro-cli poll HOST PORT [--count N] [--timeout S]\n");
-    return 2;
-}
-
 } // namespace
 
 int RunPoll(CliArgs args)
 {
     if (args.size() < 2)
-        return Usage();
+        return UsageError("poll");
     const std::optional<long> port = ReadWholeNumber(args[1], 1, 65535);
     if (!port)
     {
@@ -94,7 +88,7 @@ int RunPoll(CliArgs args)
     for (size_t i = 2; i < args.size(); i += 2)
     {
         if (i + 1 >= args.size())
-            return Usage();
+            return UsageError("poll");
         if (args[i] == "--count")
         {
             const std::optional<long> count = ReadWholeNumber(args[i + 1], 1, 1000000);
@@ -116,7 +110,7 @@ int RunPoll(CliArgs args)
             seconds = *timeout;
         }
         else
-            return Usage();
+            return UsageError("poll");
     }
 
     static int argc = 1;

@@ -9,18 +9,12 @@ namespace
 
 constexpr std::uint16_t kDefaultPort = 80;
 
-int Usage()
-{
-    std::fprintf(stderr, "usage: tessaro-cli query HOST[:PORT]\n");
-    return 2;
-}
-
 } // namespace
 
 int RunQuery(CliArgs args)
 {
     if (args.size() != 1 || args[0].empty())
-        return Usage();
+        return UsageError("query");
     std::string host = args[0];
     std::uint16_t port = kDefaultPort;
     if (const size_t colon = host.rfind(':'); colon != std::string::npos)

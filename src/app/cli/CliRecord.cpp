@@ -85,12 +85,6 @@ private:
     CSensorDatabase& m_database;
 };
 
-int Usage()
-{
-    std::fprintf(stderr, "usage: tessaro-cli record FILE [--dsn NAME]\n");
-    return 2;
-}
-
 // SIGINT and SIGTERM end the event loop through a pipe, so that recording
 // stops between two handlers and never inside a statement.
 bool CatchStopSignals()
@@ -111,7 +105,7 @@ int RunRecord(CliArgs args)
 {
     if (args.empty() || (args.size() != 1 && args.size() != 3) ||
         (args.size() == 3 && args[1] != "--dsn"))
-        return Usage();
+        return UsageError("record");
 
     COrbelDoc document;
     std::string errorText;

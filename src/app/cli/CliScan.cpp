@@ -16,13 +16,6 @@ constexpr const char* kDefaultBroadcast = "255.255.255.255";
 constexpr std::uint16_t kDefaultDiscoveryPort = 8512;
 constexpr std::uint16_t kDefaultQueryPort = 80;
 
-int Usage()
-{
-    std::fprintf(stderr, "usage: tessaro-cli scan [--broadcast ADDR] [--discovery-port N] "
-                         "[--port N] [FILE]\n");
-    return 2;
-}
-
 std::optional<std::uint32_t> ReadAddress(const std::string& text)
 {
     in_addr address{};
@@ -78,7 +71,7 @@ int RunScan(CliArgs args)
 {
     ScanOptions options;
     if (!ReadOptions(args, options))
-        return Usage();
+        return UsageError("scan");
 
     // The configuration is read before the scan, so that a file that cannot
     // take the sensors fails at once and is never overwritten.

@@ -68,8 +68,7 @@ int RunStats(CliArgs args)
     std::optional<std::string> dsn;
     if (!ParseArgs(args, file, dsn))
     {
-        std::fputs("usage: tessaro-cli stats FILE [--dsn NAME]\n", stderr);
-        return 2;
+        return UsageError("stats");
     }
     CCliSession session(dsn);
     if (const int status = session.LoadDocument(file))
@@ -93,8 +92,7 @@ int RunImport(CliArgs args)
     std::optional<std::string> dsn;
     if (!ParseArgs(args, file, dsn))
     {
-        std::fputs("usage: tessaro-cli import FILE [--dsn NAME]\n", stderr);
-        return 2;
+        return UsageError("import");
     }
     CCliSession session(dsn);
     if (const int status = session.LoadDocument(file))

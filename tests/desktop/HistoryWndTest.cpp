@@ -1,0 +1,242 @@
+#include "ui/HistoryWnd.h"
+
+#include "common/PgServer.h"
+#include "db/DbTestSupport.h"
+#include "desktop/DesktopTestSupport.h"
+#include "settings/Settings.h"
+#include "ui/CommandTable.h"
+#include "ui/UiTestSupport.h"
+
+#include <QChart>
+#include <QChartView>
+#include <QCheckBox>
+#include <QDateTimeAxis>
+#include <QLabel>
+#include <QLegendMarker>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QToolBar>
+#include <QValueAxis>
+#include <QWheelEvent>
+#include <QXYSeries>
+#include <optional>
+
+namespace
+{
+
+double At(int month, int day, int hour, int minute)
+{
+    return static_cast<double>(
+        QDateTime(QDate(2024, month, day), QTime(hour, minute)).toMSecsSinceEpoch());
+}
+
+// A line's readings as drawn: one list per series, in the chart's order.
+std::vector<std::vector<QPointF>> Drawn(CHistoryWnd& window, int line)
+{
+    std::vector<std::vector<QPointF>> drawn;
+    for (QXYSeries* series : window.SeriesOf(line))
+    {
+        const QList<QPointF> points = series->points();
+        drawn.emplace_back(points.begin(), points.end());
+    }
+    return drawn;
+}
+
+size_t PointCount(CHistoryWnd& window, int line)
+{
+    size_t count = 0;
+    for (QXYSeries* series : window.SeriesOf(line))
+        count += static_cast<size_t>(series->count());
+    return count;
+}
+
+// Each mark of the time axis at a whole hour of local time.
+bool MarksOnWholeHours(CHistoryWnd& window)
+{
+    const QDateTimeAxis& axis = *window.TimeAxis();
+    const qint64 from = axis.min().toMSecsSinceEpoch();
+    const qint64 span = axis.max().toMSecsSinceEpoch() - from;
+    for (int mark = 0; mark < axis.tickCount(); ++mark)
+    {
+        const QTime time =
+            QDateTime::fromMSecsSinceEpoch(from + span * mark / (axis.tickCount() - 1)).time();
+        if (time.minute() != 0 || time.second() != 0 || time.msec() != 0)
+            return false;
+    }
+    return axis.tickCount() >= 3 && axis.tickCount() <= 13;
+}
+
+qint64 Span(CHistoryWnd& window)
+{
+    return window.TimeAxis()->max().toMSecsSinceEpoch() -
+           window.TimeAxis()->min().toMSecsSinceEpoch();
+}
+
+class HistoryWndTest : public DesktopTest, public ::testing::WithParamInterface<Backend>
+{
+protected:
+    void SetUp() override
+    {
+        DesktopTest::SetUp();
+        const std::string dsn = "Verlauf " + BackendName(GetParam());
+        if (GetParam() == Backend::Sqlite)
+            SharedOdbcEnv().AddSqliteDataSource(dsn, m_files / "verlauf.sqlite");
+        else
+            SharedOdbcEnv().AddPostgresDataSource(dsn, PgServer::Shared().Port(),
+                                                  PgServer::Shared().CreateDatabase(),
+                                                  PgServer::User());
+        m_raw.emplace("DSN=" + dsn);
+        m_raw->Exec("CREATE TABLE Sensors (SensorID INT, Host VARCHAR(64), Port INT, Slot INT, "
+                    "Unit VARCHAR(32), Location VARCHAR(80))");
+        m_raw->Exec("CREATE TABLE Recording (Reading FLOAT, Calendar DATE, Clock TIME, "
+                    "SensorID INT)");
+        m_raw->Exec("INSERT INTO Sensors VALUES (1, '127.0.0.1', 80, 0, '', '')");
+        m_raw->Exec("INSERT INTO Sensors VALUES (2, '127.0.0.1', 80, 1, '', '')");
+        m_raw->Exec("INSERT INTO Sensors VALUES (4, '127.0.0.1', 80, 3, '', '')");
+        Insert(1, {"1, {d '2024-02-27'}, {t '23:00:00'}", "1.5, {d '2024-02-28'}, {t '06:00:00'}",
+                   "2, {d '2024-03-01'}, {t '11:56:00'}", "2.5, {d '2024-03-01'}, {t '11:57:00'}",
+                   "NULL, {d '2024-03-01'}, {t '11:58:00'}", "3, {d '2024-03-01'}, {t '11:59:00'}",
+                   "3.5, {d '2024-03-01'}, {t '12:00:00'}"});
+        Insert(2, {"-5, {d '2024-03-01'}, {t '11:59:00'}"});
+        // Twenty minutes with a row every ten seconds, more than the
+        // columns of the whole range show.
+        std::string dense;
+        for (int row = 0; row < 120; ++row)
+            dense += QStringLiteral("%1(%2, {d '2024-02-29'}, {t '10:%3:%4'}, 4)")
+                         .arg(row ? ", " : "")
+                         .arg(row)
+                         .arg(row / 6, 2, 10, QLatin1Char('0'))
+                         .arg(row % 6 * 10, 2, 10, QLatin1Char('0'))
+                         .toStdString();
+        m_raw->Exec("INSERT INTO Recording VALUES " + dense);
+
+        CSettings settings;
+        settings.SetDataSource(QString::fromStdString(dsn));
+        settings.SetExportRange(3);
+        std::string config = "ZELD1\r\n127.0.0.1\t80\t0\t1\t°C\tLager\t0x00\r\n"
+                             "127.0.0.1\t80\t1\t1\t%\tFeuchte\t0x00\r\n"
+                             "127.0.0.1\t80\t2\t1\t°C\tKeller\t0x00\r\n";
+        for (int slot = 3; slot < 9; ++slot)
+            config += "127.0.0.1\t80\t" + std::to_string(slot) + "\t1\tV\t\t0x00\r\n";
+        NewFrame().OpenDocumentFile(WriteConfig("verlauf.ini", config));
+    }
+
+    void Insert(int sensorId, const std::vector<std::string>& rows)
+    {
+        for (const std::string& row : rows)
+            m_raw->Exec("INSERT INTO Recording VALUES (" + row + ", " + std::to_string(sensorId) +
+                        ")");
+    }
+
+    // The chart window of the frame once it has read what it was asked.
+    CHistoryWnd* ReadWindow()
+    {
+        auto* window = Frame().findChild<CHistoryWnd*>(QStringLiteral("historyWindow"));
+        return window && QTest::qWaitFor([window] { return window->IsIdle(); }, 20000) ? window
+                                                                                       : nullptr;
+    }
+
+    std::optional<FakeClock> m_clock{CivilTime{2024, 3, 1, 12, 0, 0}};
+    std::optional<RawOdbc> m_raw;
+};
+
+TEST_P(HistoryWndTest, LinesPerSensorWithGapsAxesPerUnitAndTheNewRowsOfEachMinute)
+{
+    // One to eight rows: in the menu, the toolbar and the list's menu.
+    EXPECT_TRUE(Frame().m_wndToolBar->actions().contains(Act(ID_SHOW_HISTORY)));
+    EXPECT_FALSE(Act(ID_SHOW_HISTORY)->icon().isNull());
+    View().selectAll();
+    Frame().UpdateCommandUI();
+    EXPECT_FALSE(Act(ID_SHOW_HISTORY)->isEnabled());
+    Select({0, 1, 2, 3, 4, 5, 6, 7});
+    Frame().UpdateCommandUI();
+    EXPECT_TRUE(Act(ID_SHOW_HISTORY)->isEnabled());
+    Select({0, 1, 2, 3});
+    Frame().OnCommand(ID_SHOW_HISTORY);
+    ASSERT_NE(ReadWindow(), nullptr);
+    CHistoryWnd& window = *ReadWindow();
+    EXPECT_EQ(window.windowTitle(), "Verlauf - Lager, Feuchte, Keller, 127.0.0.1:80/3");
+
+    // The last three days from midnight to now, marked at whole hours;
+    // before them nothing.
+    EXPECT_EQ(window.TimeAxis()->min().toMSecsSinceEpoch(), At(2, 28, 0, 0));
+    EXPECT_EQ(window.TimeAxis()->max().toMSecsSinceEpoch(), At(3, 1, 12, 0));
+    EXPECT_TRUE(MarksOnWholeHours(window));
+    // The missing reading cuts the line, and so do the hours without any
+    // row; a reading standing alone is a point.
+    const std::vector<std::vector<QPointF>> before = {
+        {{At(2, 28, 6, 0), 1.5}},
+        {{At(3, 1, 11, 56), 2}, {At(3, 1, 11, 57), 2.5}},
+        {{At(3, 1, 11, 59), 3}, {At(3, 1, 12, 0), 3.5}}};
+    EXPECT_EQ(Drawn(window, 0), before);
+    // A point never recorded has a legend entry and nothing more.
+    EXPECT_EQ(Drawn(window, 1), (std::vector<std::vector<QPointF>>{{{At(3, 1, 11, 59), -5}}, {}}));
+    EXPECT_EQ(Drawn(window, 2), std::vector<std::vector<QPointF>>{{}});
+    QStringList legend;
+
+    for (QLegendMarker* marker : window.Chart()->legend()->markers())
+        if (marker->isVisible())
+            legend.append(marker->label());
+    EXPECT_EQ(legend,
+              QStringList({"Lager [°C]", "Feuchte [%]", "Keller [°C]", "127.0.0.1:80/3 [V]"}));
+    QStringList units;
+    for (QAbstractAxis* axis : window.Chart()->axes(Qt::Vertical))
+        units.append(axis->titleText());
+    EXPECT_EQ(units, QStringList({"°C", "%", "V"}));
+    const auto* celsius =
+        qobject_cast<QValueAxis*>(window.SeriesOf(0).front()->attachedAxes().value(1, nullptr));
+    ASSERT_NE(celsius, nullptr);
+    EXPECT_EQ(celsius->titleText(), "°C");
+    EXPECT_TRUE(celsius->min() <= 1.5 && celsius->max() >= 3.5);
+    EXPECT_EQ(window.findChild<QLabel*>(QStringLiteral("historyStatus"))->text(),
+              "127 Messwerte, davon 1 ohne Wert");
+
+    // A minute later a new row and one stored late arrive; only they are
+    // added.
+    Insert(1, {"4, {d '2024-03-01'}, {t '12:01:00'}", "1, {d '2024-03-01'}, {t '11:05:00'}"});
+    m_clock.emplace(CivilTime{2024, 3, 1, 12, 1, 0});
+    View().m_recordingView.OnRowStored(1, 4.0f);
+    EXPECT_FALSE(window.IsIdle());
+    ASSERT_NE(ReadWindow(), nullptr);
+    EXPECT_EQ(Drawn(window, 0),
+              (std::vector<std::vector<QPointF>>{
+                  {{At(2, 28, 6, 0), 1.5}, {At(3, 1, 11, 5), 1}},
+                  {{At(3, 1, 11, 56), 2}, {At(3, 1, 11, 57), 2.5}},
+                  {{At(3, 1, 11, 59), 3}, {At(3, 1, 12, 0), 3.5}, {At(3, 1, 12, 1), 4}}}));
+    EXPECT_GE(window.TimeAxis()->max().toMSecsSinceEpoch(), At(3, 1, 12, 1));
+    EXPECT_TRUE(MarksOnWholeHours(window));
+
+    // Zoomed in as by a dragged frame, the rows of the span are read in
+    // detail; the wheel zooms further around the pointer; the reset brings
+    // back the whole range.
+    EXPECT_LT(PointCount(window, 3), 40u);
+    window.TimeAxis()->setRange(QDateTime(QDate(2024, 2, 29), QTime(10, 0)),
+                                QDateTime(QDate(2024, 2, 29), QTime(10, 20)));
+    ASSERT_NE(ReadWindow(), nullptr);
+    EXPECT_EQ(PointCount(window, 3), 120u);
+    EXPECT_EQ(Span(window), 20 * 60 * 1000);
+    auto* view = window.findChild<QChartView*>();
+    ASSERT_NE(view, nullptr);
+    const QPointF centre = view->mapFromScene(window.Chart()->plotArea().center());
+    QWheelEvent wheel(centre, view->viewport()->mapToGlobal(centre), QPoint(), QPoint(0, 120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view->viewport(), &wheel);
+    EXPECT_EQ(Span(window), 16 * 60 * 1000);
+    ASSERT_NE(ReadWindow(), nullptr);
+    window.findChild<QPushButton*>(QStringLiteral("historyResetZoom"))->click();
+    EXPECT_EQ(window.TimeAxis()->min().toMSecsSinceEpoch(), At(2, 28, 0, 0));
+    EXPECT_LT(PointCount(window, 3), 40u);
+
+    // Every reading: the axis starts with the oldest.
+    window.findChild<QCheckBox*>(QStringLiteral("historyRangeCheck"))->setChecked(false);
+    ASSERT_NE(ReadWindow(), nullptr);
+    EXPECT_LE(window.TimeAxis()->min().toMSecsSinceEpoch(), At(2, 27, 23, 0));
+    EXPECT_TRUE(MarksOnWholeHours(window));
+    EXPECT_EQ(Drawn(window, 0).front().front(), QPointF(At(2, 27, 23, 0), 1));
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, HistoryWndTest,
+                         ::testing::Values(Backend::Sqlite, Backend::Postgres),
+                         [](const auto& info) { return BackendName(info.param); });
+
+} // namespace
