@@ -1,19 +1,20 @@
 #include "ui/OrbelView.h"
 
-#include "sensors/ClipboardText.h"
-#include "ui/CommandTable.h"
 #include "db/DataSource.h"
+#include "net/NetworkScan.h"
+#include "net/SensorChannel.h"
+#include "sensors/ClipboardText.h"
+#include "sensors/OrbelDoc.h"
+#include "sensors/TextEncoding.h"
+#include "settings/Settings.h"
+#include "ui/CommandTable.h"
 #include "ui/IconPainter.h"
 #include "ui/MainFrame.h"
-#include "net/NetworkScan.h"
-#include "sensors/OrbelDoc.h"
-#include "net/SensorChannel.h"
 #include "ui/SensorPropertiesDlg.h"
-#include "settings/Settings.h"
 #include "ui/StringTable.h"
-#include "sensors/TextEncoding.h"
 #include "ui/ViewDatabaseCommands.h"
 #include "ui/WaitCursor.h"
+#include "ui/WrappedMessageBox.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -635,24 +636,33 @@ void COrbelView::SetStatusText(int stringId, int argument)
 
 void COrbelView::OnScanNetwork()
 {
-    const CWaitCursor wait;
-    SetStatusText(kStrScanning);
     CNetworkScan scan(m_nScanBroadcast, m_nScanDiscoveryPort, m_nScanQueryPort);
-    scan.Run(
-        [this](std::unique_ptr<CSensor> sensor)
-        {
-            CSensor* record = sensor.get();
-            // A point the configuration holds already is dropped with its record.
-            if (!m_document.AddSensor(sensor, false))
-                return;
-            m_document.SetModifiedFlag();
-            AddRow(record, 0);
-            // The scan blocks the event loop; the new row is drawn now, so
-            // that the list grows while the scan goes on.
-            executeDelayedItemsLayout();
-            viewport()->repaint();
-        });
-    SetStatusText(StringId::kReady);
+    {
+        const CWaitCursor wait;
+        SetStatusText(kStrScanning);
+        scan.Run(
+            [this](std::unique_ptr<CSensor> sensor)
+            {
+                CSensor* record = sensor.get();
+                // A point the configuration holds already is dropped with its record.
+                if (!m_document.AddSensor(sensor, false))
+                    return;
+                m_document.SetModifiedFlag();
+                AddRow(record, 0);
+                // The scan blocks the event loop; the new row is drawn now, so
+                // that the list grows while the scan goes on.
+                executeDelayedItemsLayout();
+                viewport()->repaint();
+            });
+        SetStatusText(StringId::kReady);
+    }
+    // Finding nothing because nothing could be asked must not look like an
+    // empty network.
+    if (scan.DiscoveryError() != 0)
+        WrappedMessageBox(QMessageBox::Warning, QMessageBox::Ok,
+                          LoadString(StringId::kScanNotSent)
+                              .arg(QString::fromStdString(scan.DiscoveryErrorText())),
+                          window());
 }
 
 void COrbelView::OnExportSeries()
