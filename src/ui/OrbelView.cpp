@@ -580,9 +580,16 @@ void COrbelView::RemoveSelectedRows(bool keep)
     // The rows go before their records, bottom up so that the indexes hold.
     for (auto it = selected.rbegin(); it != selected.rend(); ++it)
         delete takeTopLevelItem(it->first);
-    if (m_document.RemoveSensors(records, keep) > 0)
-        if (QTreeWidgetItem* focused = currentItem())
-            focused->setSelected(true);
+    // The row that took the first deleted row's place gets the focus and the
+    // selection, the new last row when the last went: repeated Entf goes on
+    // downwards, as in other lists.
+    if (m_document.RemoveSensors(records, keep) > 0 && topLevelItemCount() > 0)
+    {
+        QTreeWidgetItem* next =
+            topLevelItem(std::min(selected.front().first, topLevelItemCount() - 1));
+        setCurrentItem(next, 0, QItemSelectionModel::NoUpdate);
+        next->setSelected(true);
+    }
     setUpdatesEnabled(true);
 }
 
