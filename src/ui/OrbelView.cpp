@@ -20,6 +20,8 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QCursor>
+#include <QKeyEvent>
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -724,6 +726,20 @@ void COrbelView::contextMenuEvent(QContextMenuEvent* event)
     event->accept();
     if (QAction* chosen = menu.exec(position))
         m_pFrame->OnCommand(CCommandTable::CommandOf(chosen));
+}
+
+void COrbelView::keyPressEvent(QKeyEvent* event)
+{
+    // Shift+F10 is the context menu's other key; the window system makes the
+    // event only for the Menu key.
+    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier)
+    {
+        QContextMenuEvent menu(QContextMenuEvent::Keyboard, QPoint(), QCursor::pos());
+        contextMenuEvent(&menu);
+        event->accept();
+        return;
+    }
+    QTreeWidget::keyPressEvent(event);
 }
 
 void COrbelView::mouseDoubleClickEvent(QMouseEvent* event)
