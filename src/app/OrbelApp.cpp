@@ -1,10 +1,11 @@
 #include "app/OrbelApp.h"
 
+#include "app/SessionSignals.h"
+#include "db/DataSource.h"
+#include "net/SensorChannel.h"
 #include "sensors/ChannelList.h"
 #include "ui/CommandTable.h"
-#include "db/DataSource.h"
 #include "ui/MainFrame.h"
-#include "net/SensorChannel.h"
 #include "ui/StringTable.h"
 
 #include <QGuiApplication>
@@ -22,24 +23,32 @@ bool COrbelApp::InitInstance(const QStringList& arguments)
     SetDefaultDatabaseFolder(DefaultDatabaseFolder().toStdString());
 
     m_pMainWnd = std::make_unique<CMainFrame>(m_bRecording);
-    // A file on the command line is opened; a file that cannot be opened ends
-    // the program after the document's own message.
-    const bool processed = arguments.isEmpty() ? m_pMainWnd->OnFileNew()
-                                               : m_pMainWnd->OpenDocumentFile(arguments.first());
-    if (!processed)
-        return false;
+    m_pSessionSignals =
+        std::make_unique<CSessionSignals>([frame = m_pMainWnd.get()] { frame->EndSession(); });
+    // What the last run kept of an unsaved configuration comes first; taken
+    // back, it stands instead of the files of this start.
+    if (!m_pMainWnd->OfferRecoveryCopy())
+    {
+        // A file on the command line is opened; a file that cannot be opened
+        // ends the program after the document's own message.
+        const bool processed = arguments.isEmpty()
+                                   ? m_pMainWnd->OnFileNew()
+                                   : m_pMainWnd->OpenDocumentFile(arguments.first());
+        if (!processed)
+            return false;
+        // Posted: the most recent configuration opens once the event loop
+        // runs, on every start.
+        QMetaObject::invokeMethod(
+            m_pMainWnd.get(), [frame = m_pMainWnd.get()] { frame->OnCommand(ID_FILE_MRU_FILE1); },
+            Qt::QueuedConnection);
+    }
     m_pMainWnd->show();
-
-    // Posted: the most recent configuration opens once the event loop runs,
-    // on every start.
-    QMetaObject::invokeMethod(
-        m_pMainWnd.get(), [frame = m_pMainWnd.get()] { frame->OnCommand(ID_FILE_MRU_FILE1); },
-        Qt::QueuedConnection);
     return true;
 }
 
 int COrbelApp::ExitInstance(int exitCode)
 {
+    m_pSessionSignals.reset();
     m_pMainWnd.reset();
     // Each channel leaves the list as it goes, so the head is read anew each time.
     while (!CChannelList::Entries().empty())

@@ -6,6 +6,7 @@
 #include <memory>
 
 class CMainFrame;
+class CSessionSignals;
 
 // The one object that lives for the whole run of the desktop program: start-up
 // with the optional configuration file, the flag that recording runs, and the
@@ -31,4 +32,5 @@ public:
 
 private:
     std::unique_ptr<CMainFrame> m_pMainWnd;
+    std::unique_ptr<CSessionSignals> m_pSessionSignals;
 };

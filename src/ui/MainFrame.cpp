@@ -1,9 +1,10 @@
 #include "ui/MainFrame.h"
 
+#include "settings/Settings.h"
 #include "ui/AboutDlg.h"
 #include "ui/IconPainter.h"
 #include "ui/OrbelView.h"
-#include "settings/Settings.h"
+#include "ui/RecoveryCopy.h"
 #include "ui/StringTable.h"
 #include "ui/WrappedMessageBox.h"
 
@@ -599,7 +600,7 @@ void CMainFrame::changeEvent(QEvent* event)
         OnSize(isMinimized());
 }
 
-void CMainFrame::closeEvent(QCloseEvent* event)
+void CMainFrame::SaveWindowSettings()
 {
     // A minimised window, or one hidden in the notification area, keeps the
     // size of the last normal run.
@@ -607,12 +608,72 @@ void CMainFrame::closeEvent(QCloseEvent* event)
         CSettings().SetSize(width(), height());
     if (m_pView)
         m_pView->SaveSettings();
+}
+
+void CMainFrame::OnEnd()
+{
+    if (m_pView)
+        m_pView->m_recorder.Stop();
+    CSettings().SetRecentFiles(m_recentFiles);
+}
+
+void CMainFrame::EndSession()
+{
+    SaveWindowSettings();
+    if (m_document.IsModified())
+    {
+        if (!CRecoveryCopy::Write(m_document))
+            qWarning("tessaro: the unsaved configuration could not be kept for the next start");
+        // Nothing left to ask about, whatever dialog is still open.
+        m_document.SetModifiedFlag(false);
+    }
+    OnEnd();
+    QCoreApplication::exit(0);
+}
+
+bool CMainFrame::OfferRecoveryCopy()
+{
+    if (!CRecoveryCopy::Exists())
+        return false;
+    const QString original = CRecoveryCopy::OriginalPath();
+    if (WrappedMessageBox(QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
+                          LoadString(StringId::kOfferRecovery)
+                              .arg(original.isEmpty() ? QString::fromLatin1(kUntitled)
+                                                      : QDir::toNativeSeparators(original)),
+                          this) != QMessageBox::Yes)
+    {
+        CRecoveryCopy::Remove();
+        return false;
+    }
+    std::string errorText;
+    if (!CRecoveryCopy::Restore(m_document, errorText))
+    {
+        // Kept: the next start offers it again, and "Nein" lets it go.
+        WrappedMessageBox(QMessageBox::Warning, QMessageBox::Ok,
+                          QStringLiteral("%1 kann nicht geöffnet werden.\n%2")
+                              .arg(QDir::toNativeSeparators(CRecoveryCopy::Path()),
+                                   QString::fromLocal8Bit(errorText.c_str())),
+                          this);
+        return false;
+    }
+    CRecoveryCopy::Remove();
+    SetPathName(original);
+    if (!original.isEmpty())
+        AddToRecentFileList(original);
+    m_pView->OnInitialUpdate();
+    UpdateCommandUI();
+    return true;
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event)
+{
+    SaveWindowSettings();
     if (!SaveModified())
     {
         event->ignore();
         return;
     }
-    CSettings().SetRecentFiles(m_recentFiles);
+    OnEnd();
     event->accept();
     // The program ends with its window, also with one hidden in the
     // notification area, which would not count as the last window closed.

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ui/CommandTable.h"
 #include "sensors/OrbelDoc.h"
+#include "ui/CommandTable.h"
 #include "ui/TrayIcon.h"
 
 #include <QMainWindow>
@@ -51,6 +51,14 @@ public:
     void OnSwitchFocus();
     void OnRestoreWindow();
 
+    // Ends the program as Datei > Beenden does, for a signal: nobody may be
+    // there to answer, so a modified configuration goes to the recovery copy
+    // instead of the save question. Leaves every event loop.
+    void EndSession();
+    // At start, before anything else: offers the configuration that the last
+    // EndSession kept. True when it was restored.
+    bool OfferRecoveryCopy();
+
     bool& m_bRecording;
     QStatusBar* m_wndStatusBar = nullptr;
     QComboBox* m_wndDataSourceCombo = nullptr;
@@ -87,6 +95,11 @@ private:
     void AddToRecentFileList(const QString& path);
     void UpdateRecentFileMenu();
     void UpdateIndicators(const QKeyEvent* event);
+    // Window size (unless minimised) and the view's settings.
+    void SaveWindowSettings();
+    // What every end does once it is decided: recording stopped with its
+    // database closed, the recent files written.
+    void OnEnd();
 
     COrbelDoc m_document;
     CCommandTable m_commands;

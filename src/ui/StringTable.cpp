@@ -30,6 +30,8 @@ constexpr Entry kStrings[] = {
     {331, "Datenbankzugriff..."},
     {332, "%d Werte, %d gültig, %d von heute"},
     {650, "Die Suchanfrage nach Sensorgeräten konnte in kein Netzwerk gesendet werden:\n%1"},
+    {651, "Beim letzten Beenden des Programms blieben Änderungen an %1 ungespeichert; sie "
+          "wurden aufbewahrt.\nWiederherstellen?"},
     {32772, "Netzwerk nach Arveda-Sensorgeräten durchsuchen und automatisch zur Konfiguration "
             "hinzufügen.\nNetzwerk durchsuchen"},
     {32773, "Sensor im Netzwerk zur Konfigurationsliste hinzufügen.\nNeuer Sensor"},

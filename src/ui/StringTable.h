@@ -12,6 +12,7 @@ inline constexpr unsigned kStartupFailed = 224;
 inline constexpr unsigned kBadFormat = 226;
 inline constexpr unsigned kNoDataSource = 227;
 inline constexpr unsigned kScanNotSent = 650;
+inline constexpr unsigned kOfferRecovery = 651;
 inline constexpr unsigned kAppName = 57344;
 inline constexpr unsigned kReady = 57345;
 inline constexpr unsigned kCapsLock = 59137;

@@ -1,15 +1,18 @@
-#include "ui/AboutDlg.h"
-#include "sensors/ChannelList.h"
-#include "ui/CommandTable.h"
-#include "desktop/DesktopTestSupport.h"
 #include "app/OrbelApp.h"
-#include "sensors/OrbelDoc.h"
+#include "app/SessionSignals.h"
+#include "desktop/DesktopTestSupport.h"
 #include "net/SensorChannel.h"
+#include "sensors/ChannelList.h"
+#include "sensors/OrbelDoc.h"
 #include "settings/Settings.h"
+#include "ui/AboutDlg.h"
+#include "ui/CommandTable.h"
 #include "ui/WrappedMessageBox.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
+#include <csignal>
 
 namespace
 {
@@ -66,6 +69,67 @@ TEST_F(AppTest, StartUpOpensTheFileAndThenTheMostRecentOne)
     EXPECT_EQ(watcher.Texts(),
               QStringList({"Die ausgewählte Datei entspricht nicht dem erwarteten Format."}));
     EXPECT_EQ(app.ExitInstance(1), 1);
+}
+
+TEST_F(AppTest, EndSignalsEndAsBeendenAndKeepUnsavedChangesForTheNextStart)
+{
+    const QString file = WriteConfig("lager.ini", kThreeSensors);
+    for (const int signal : CSessionSignals::kSignals)
+    {
+        SCOPED_TRACE(signal);
+        {
+            COrbelApp app;
+            ASSERT_TRUE(app.InitInstance({file}));
+            CMainFrame* frame = app.GetMainWnd();
+            frame->resize(620, 410);
+            frame->GetActiveView()->topLevelItem(0)->setSelected(true);
+            frame->OnCommand(ID_ENABLE_DISABLE);
+            ASSERT_TRUE(frame->GetDocument().IsModified());
+            struct sigaction current = {};
+            sigaction(signal, nullptr, &current);
+            ASSERT_NE(current.sa_handler, SIG_DFL) << "the signal would end the test program";
+            QTimer send;
+            send.setSingleShot(true);
+            QObject::connect(&send, &QTimer::timeout, [signal] { raise(signal); });
+            send.start(0);
+            QTimer stuck;
+            stuck.setSingleShot(true);
+            QObject::connect(&stuck, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+            stuck.start(std::chrono::seconds(20));
+            EXPECT_EQ(QApplication::exec(), 0);
+            app.ExitInstance(0);
+        }
+        // As after Datei > Beenden: settings written, the file left as it was.
+        EXPECT_EQ(CSettings().RecentFiles().value(0), file);
+        EXPECT_EQ(CSettings().SizeX(0), 620);
+        EXPECT_EQ(ReadConfig(file), kThreeSensors);
+
+        // The next start offers the changes before anything else.
+        const bool restore = signal != SIGHUP;
+        COrbelApp next;
+        CModalWatcher watcher;
+        watcher.Then([&](QWidget* box)
+                     { Answer(box, restore ? QMessageBox::Yes : QMessageBox::No); });
+        ASSERT_TRUE(next.InitInstance({}));
+        QCoreApplication::processEvents();
+        ASSERT_EQ(watcher.Count(), 1);
+        EXPECT_TRUE(watcher.Texts()[0].contains(QDir::toNativeSeparators(file)));
+        EXPECT_TRUE(watcher.Texts()[0].endsWith("\nWiederherstellen?"));
+        COrbelDoc& doc = next.GetMainWnd()->GetDocument();
+        EXPECT_EQ(doc.GetPathName(), file.toStdString());
+        EXPECT_EQ(doc.IsModified(), restore);
+        EXPECT_EQ(doc.m_sensors.front()->m_bDisabled, restore);
+        EXPECT_EQ(doc.m_sensors.size(), 3u);
+        doc.SetModifiedFlag(false);
+        next.ExitInstance(0);
+    }
+    // Taken or refused, the copy is offered once.
+    COrbelApp last;
+    CModalWatcher watcher;
+    ASSERT_TRUE(last.InitInstance({}));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(watcher.Count(), 0);
+    last.ExitInstance(0);
 }
 
 TEST_F(AppTest, ExitDestroysEveryChannelLeftOver)
