@@ -9,18 +9,29 @@
 #include "ui/StringTable.h"
 
 #include <QGuiApplication>
+#include <QLibraryInfo>
 #include <QMetaObject>
+#include <QTranslator>
 
 COrbelApp::COrbelApp() = default;
 
 COrbelApp::~COrbelApp() = default;
 
+void COrbelApp::LoadQtTranslations()
+{
+    m_pQtTranslator = std::make_unique<QTranslator>();
+    if (m_pQtTranslator->load(QStringLiteral("qtbase_de"),
+                              QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(m_pQtTranslator.get());
+}
+
 bool COrbelApp::InitInstance(const QStringList& arguments)
 {
+    // No display name: the window system would append it to every dialog's title.
     QCoreApplication::setOrganizationName(QStringLiteral("Arveda"));
     QCoreApplication::setApplicationName(LoadString(StringId::kAppName));
-    QGuiApplication::setApplicationDisplayName(LoadString(StringId::kAppName));
     SetDefaultDatabaseFolder(DefaultDatabaseFolder().toStdString());
+    LoadQtTranslations();
 
     m_pMainWnd = std::make_unique<CMainFrame>(m_bRecording);
     m_pSessionSignals =

@@ -2,6 +2,7 @@
 
 #include "settings/Settings.h"
 #include "ui/AboutDlg.h"
+#include "ui/FileDialogColumns.h"
 #include "ui/IconPainter.h"
 #include "ui/OrbelView.h"
 #include "ui/RecoveryCopy.h"
@@ -365,6 +366,7 @@ QString CMainFrame::AskFileName(bool save)
     dialog.setLabelText(QFileDialog::Accept,
                         save ? QStringLiteral("&Speichern") : QStringLiteral("Ö&ffnen"));
     dialog.setLabelText(QFileDialog::Reject, QStringLiteral("Abbrechen"));
+    FitFileDialogColumns(dialog);
     const QString current = QString::fromStdString(m_document.GetPathName());
     if (!current.isEmpty())
     {

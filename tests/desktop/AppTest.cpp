@@ -33,6 +33,15 @@ TEST_F(AppTest, StartUpOpensTheFileAndThenTheMostRecentOne)
         EXPECT_TRUE(frame->isVisible());
         EXPECT_EQ(frame->windowTitle(), "Unbenannt - Tessaro");
         EXPECT_EQ(watcher.Count(), 0);
+        // Qt's own dialogs speak German as well.
+        EXPECT_EQ(QCoreApplication::translate("QFileSystemModel", "Date Modified"),
+                  "Änderungsdatum");
+        EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Abbrechen");
+        // No display name that the window system would append to every
+        // dialog's title: without one, the name follows the application's.
+        QCoreApplication::setApplicationName(QStringLiteral("Probe"));
+        EXPECT_EQ(QGuiApplication::applicationDisplayName(), "Probe");
+        QCoreApplication::setApplicationName(QStringLiteral("Tessaro"));
         // The box starts locked, showing the default name.
         EXPECT_FALSE(frame->m_wndDataSourceCombo->isEnabled());
         EXPECT_EQ(frame->m_wndDataSourceCombo->currentText(), "Arveda Sensor Database");

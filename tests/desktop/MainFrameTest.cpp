@@ -1,10 +1,12 @@
-#include "ui/CommandTable.h"
 #include "desktop/DesktopTestSupport.h"
 #include "sensors/OrbelDoc.h"
 #include "settings/Settings.h"
+#include "ui/CommandTable.h"
 
 #include <QClipboard>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -13,6 +15,7 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTreeView>
 
 namespace
 {
@@ -212,6 +215,37 @@ TEST_F(MainFrameTest, ToolbarStatusBarAndPrompts)
               "Schließt einzelne Sensoren von der Verwendung aus, ohne sie aus der Liste zu "
               "entfernen.");
     EXPECT_EQ(Act(ID_ENABLE_DISABLE)->toolTip(), "Sensor (de-)aktivieren");
+}
+
+TEST_F(MainFrameTest, TheFileDialogShowsItsColumnsWhole)
+{
+    CMainFrame& frame = NewFrame();
+    ASSERT_TRUE(frame.OpenDocumentFile(WriteConfig("drei.ini", kThreeSensors)));
+    WriteConfig("groesser.ini", std::string(408, 'x'));
+    CModalWatcher watcher;
+    watcher.Then(
+        [](QWidget* modal)
+        {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            ASSERT_NE(dialog, nullptr);
+            auto* list = dialog->findChild<QTreeView*>("treeView");
+            ASSERT_NE(list, nullptr);
+            // Once the folder is read, every column but the names fits its texts.
+            const auto whole = [list]
+            {
+                if (list->model()->rowCount(list->rootIndex()) < 2)
+                    return false;
+                for (int column = 1; column < list->header()->count(); ++column)
+                    if (list->columnWidth(column) <
+                        static_cast<QAbstractItemView*>(list)->sizeHintForColumn(column))
+                        return false;
+                return true;
+            };
+            EXPECT_TRUE(QTest::qWaitFor(whole));
+            dialog->reject();
+        });
+    frame.OnCommand(ID_FILE_OPEN);
+    EXPECT_EQ(watcher.Count(), 1);
 }
 
 TEST_F(MainFrameTest, TabMovesTheFocusAndTheBoxKeepsItsKeys)
