@@ -9,9 +9,11 @@
 #include "ui/CommandTable.h"
 #include "ui/WrappedMessageBox.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
+#include <QProxyStyle>
 #include <csignal>
 
 namespace
@@ -218,6 +220,48 @@ TEST(WrappedMessageBox, StringBoxesJoinTheirTwoStrings)
               QStringList({"Die angegebene Datenquelle existiert nicht.",
                            "Die angegebene Datenquelle existiert nicht.Die ausgewählte Datei "
                            "entspricht\nnicht dem erwarteten Format."}));
+}
+
+// A desktop style that puts pictures on dialog buttons.
+class CButtonIconStyle : public QProxyStyle
+{
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* data) const override
+    {
+        return hint == SH_DialogButtonBox_ButtonsHaveIcons
+                   ? 1
+                   : QProxyStyle::styleHint(hint, option, widget, data);
+    }
+};
+
+TEST(WrappedMessageBox, OnlyOurBreaksAndNoPicturesOnTheButtons)
+{
+    const QString style = QApplication::style()->name();
+    QApplication::setStyle(new CButtonIconStyle);
+    const QString text = QStringLiteral("Der Name der Datenquelle darf weder Steuerzeichen noch "
+                                        "eines der Zeichen # [ ] { } ( ) , ; ? * = ! @ \\ "
+                                        "enthalten. Bitte wählen Sie einen anderen Namen.");
+    CModalWatcher watcher;
+    watcher.Then(
+        [](QWidget* modal)
+        {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            ASSERT_NE(box, nullptr);
+            const auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+            ASSERT_NE(label, nullptr);
+            for (const QString& line : box->text().split('\n'))
+                EXPECT_LE(label->fontMetrics().horizontalAdvance(line),
+                          label->contentsRect().width())
+                    << line.toStdString();
+            for (QAbstractButton* button : box->buttons())
+                EXPECT_TRUE(button->icon().isNull()) << button->text().toStdString();
+            Answer(box, QMessageBox::No);
+        });
+    WrappedMessageBox(QMessageBox::Warning, QMessageBox::Ok | QMessageBox::Yes | QMessageBox::No,
+                      text);
+    QApplication::setStyle(style);
+    EXPECT_EQ(watcher.Count(), 1);
 }
 
 TEST(AboutDlg, ShowsVersionAndYear)
