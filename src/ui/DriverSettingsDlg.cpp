@@ -1,11 +1,11 @@
 #include "ui/DriverSettingsDlg.h"
 
 #include "sensors/TextEncoding.h"
+#include "ui/WrappedMessageBox.h"
 
 #include <QDir>
 #include <QFileDialog>
 #include <QFormLayout>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -129,7 +129,7 @@ CDriverSettingsDlg::CDriverSettingsDlg(const std::string& driver, const std::str
 
 void CDriverSettingsDlg::Refuse(const QString& message)
 {
-    QMessageBox::warning(this, QGuiApplication::applicationDisplayName(), message);
+    WrappedMessageBox(QMessageBox::Warning, QMessageBox::Ok, message, this);
 }
 
 void CDriverSettingsDlg::OnBrowse()

@@ -1,15 +1,18 @@
 #include "ui/DataSourceDlg.h"
 
+#include "db/DataSource.h"
 #include "ui/DriverSettingsDlg.h"
 #include "ui/UiTestSupport.h"
 #include "ui/WidgetTestSupport.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QTest>
+#include <algorithm>
 
 namespace
 {
@@ -36,6 +39,25 @@ TEST(DataSourceDlg, ListsTheDriversSortedWithNothingChosen)
                                   "SQLite3"}));
     EXPECT_EQ(combo->currentIndex(), -1);
     EXPECT_TRUE(RadioOf(&dialog, "den aktuellen Be&nutzer")->isChecked());
+}
+
+TEST(DataSourceDlg, RecommendsOnlyDriversThatAreInstalled)
+{
+    SharedOdbcEnv();
+    const std::vector<std::string> installed = ListInstalledDrivers();
+    CDataSourceDlg dialog(installed, "");
+    QString advice;
+    for (const QLabel* label : dialog.findChildren<QLabel*>())
+        if (label->text().startsWith("Der Treiber bestimmt das Format"))
+            advice = label->text();
+    // Every name in quotes starts the name of an installed driver.
+    const QStringList parts = advice.split('"');
+    ASSERT_GE(parts.size(), 5) << advice.toStdString();
+    for (qsizetype i = 1; i < parts.size(); i += 2)
+        EXPECT_TRUE(std::any_of(installed.begin(), installed.end(),
+                                [&](const std::string& driver)
+                                { return QString::fromStdString(driver).startsWith(parts[i]); }))
+            << parts[i].toStdString();
 }
 
 TEST(DataSourceDlg, OkTakesTheChoiceOrKeepsThePresetAndCancelEmptiesIt)
