@@ -21,10 +21,10 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QCursor>
-#include <QKeyEvent>
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>

@@ -7,6 +7,7 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -136,6 +137,13 @@ TEST_F(DriverSettingsDlgTest, KnownDriversGetTheirFieldsAndOthersFreeLines)
     lines->setPlainText("Host = y\n\nPfad=/a=b\n");
     EXPECT_EQ(PressOk(other), "");
     EXPECT_EQ(other.Attributes(), DataSourceAttributes({{"Host", "y"}, {"Pfad", "/a=b"}}));
+
+    // The buttons follow the last field, with no empty band between them.
+    CDriverSettingsDlg file("SQLite3", "Lager", {});
+    file.show();
+    const int gap = ButtonOf(&file, "OK")->geometry().top() -
+                    file.findChild<QLineEdit*>("Database")->geometry().bottom();
+    EXPECT_LE(gap, 2 * file.layout()->spacing() + 2) << gap;
 }
 
 TEST_F(DriverSettingsDlgTest, OkRefusesABadNameOrLineAndStaysOpen)
