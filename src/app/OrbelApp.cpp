@@ -1,11 +1,11 @@
 #include "app/OrbelApp.h"
-
 #include "app/SessionSignals.h"
-#include "db/DataSource.h"
-#include "net/SensorChannel.h"
+
 #include "sensors/ChannelList.h"
 #include "ui/CommandTable.h"
+#include "db/DataSource.h"
 #include "ui/MainFrame.h"
+#include "net/SensorChannel.h"
 #include "ui/StringTable.h"
 
 #include <QGuiApplication>

@@ -1,10 +1,10 @@
 #include "ui/MainFrame.h"
 
-#include "settings/Settings.h"
 #include "ui/AboutDlg.h"
-#include "ui/FileDialogColumns.h"
 #include "ui/IconPainter.h"
 #include "ui/OrbelView.h"
+#include "settings/Settings.h"
+#include "ui/FileDialogColumns.h"
 #include "ui/RecoveryCopy.h"
 #include "ui/StringTable.h"
 #include "ui/WrappedMessageBox.h"

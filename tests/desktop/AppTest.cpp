@@ -1,12 +1,12 @@
+#include "ui/AboutDlg.h"
+#include "sensors/ChannelList.h"
+#include "ui/CommandTable.h"
+#include "desktop/DesktopTestSupport.h"
 #include "app/OrbelApp.h"
 #include "app/SessionSignals.h"
-#include "desktop/DesktopTestSupport.h"
-#include "net/SensorChannel.h"
-#include "sensors/ChannelList.h"
 #include "sensors/OrbelDoc.h"
+#include "net/SensorChannel.h"
 #include "settings/Settings.h"
-#include "ui/AboutDlg.h"
-#include "ui/CommandTable.h"
 #include "ui/WrappedMessageBox.h"
 
 #include <QAbstractButton>

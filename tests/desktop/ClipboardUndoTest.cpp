@@ -1,6 +1,6 @@
+#include "ui/CommandTable.h"
 #include "desktop/DesktopTestSupport.h"
 #include "sensors/OrbelDoc.h"
-#include "ui/CommandTable.h"
 
 #include <QClipboard>
 

@@ -1,7 +1,7 @@
+#include "ui/CommandTable.h"
 #include "desktop/DesktopTestSupport.h"
 #include "sensors/OrbelDoc.h"
 #include "settings/Settings.h"
-#include "ui/CommandTable.h"
 
 #include <QClipboard>
 #include <QComboBox>

@@ -1,6 +1,6 @@
-#include "common/ScanSimulator.h"
 #include "desktop/DesktopTestSupport.h"
 #include "sensors/OrbelDoc.h"
+#include "common/ScanSimulator.h"
 
 #include <QLabel>
 
