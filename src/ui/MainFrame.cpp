@@ -196,7 +196,9 @@ void CMainFrame::CreateToolBar()
             m_wndDataSourceCombo = new QComboBox(m_wndToolBar);
             m_wndDataSourceCombo->setObjectName(QStringLiteral("dataSourceCombo"));
             m_wndDataSourceCombo->setEditable(true);
-            m_wndDataSourceCombo->setInsertPolicy(QComboBox::InsertAlphabetically);
+            // The list holds the defined data sources only, sorted when it is
+            // filled; a typed name is used, never added.
+            m_wndDataSourceCombo->setInsertPolicy(QComboBox::NoInsert);
             m_wndDataSourceCombo->setFixedWidth(kComboWidth);
             m_wndDataSourceCombo->setMaxVisibleItems(std::max(
                 1, kComboListHeight / std::max(1, m_wndDataSourceCombo->sizeHint().height())));

@@ -29,6 +29,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
@@ -787,6 +788,10 @@ void COrbelView::FillDataSourceList()
     names.sort(Qt::CaseInsensitive);
     combo->clear();
     combo->addItems(names);
+    // The open list shows whole names, however narrow the box.
+    QAbstractItemView* list = combo->view();
+    list->setMinimumWidth(list->sizeHintForColumn(0) + 2 * list->frameWidth() +
+                          list->verticalScrollBar()->sizeHint().width());
     // Also a name that is not defined (yet) is shown.
     combo->setEditText(QString::fromStdString(m_db.m_strDataSource));
     // A long name shows its beginning.
