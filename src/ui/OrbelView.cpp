@@ -384,7 +384,7 @@ bool COrbelView::OnCommand(int id)
     case ID_OTHER_DRIVER:
         ReadDataSourceName();
         if (SetupDataSource(m_db.m_strDataSource, id == ID_OTHER_DRIVER, m_dbUserInterface))
-            FillDataSourceList();
+            OnDataSourceSetUp();
         return true;
     case ID_EDIT_COPY:
         OnEditCopy();
@@ -775,6 +775,22 @@ void COrbelView::ReadDataSourceName()
 {
     if (QComboBox* combo = DataSourceCombo())
         m_db.m_strDataSource = combo->currentText().toStdString();
+}
+
+bool COrbelView::OpenDatabaseOrSetUp()
+{
+    ReadDataSourceName();
+    const bool existed = FindDataSource(m_db.m_strDataSource).has_value();
+    const bool opened = m_db.OpenDatabase(true);
+    if (!existed && FindDataSource(m_db.m_strDataSource))
+        OnDataSourceSetUp();
+    return opened;
+}
+
+void COrbelView::OnDataSourceSetUp()
+{
+    FillDataSourceList();
+    CSettings().SetDataSource(QString::fromStdString(m_db.m_strDataSource));
 }
 
 void COrbelView::FillDataSourceList()
