@@ -41,21 +41,21 @@ constexpr Command kCommands[] = {
      "                       add the new ones to that configuration and save it",
      RunScan},
     {"export-series",
-     "export-series FILE INDEX OUT [--days N] [--dsn NAME]\n"
+     "export-series FILE INDEX OUT [--days N] [--dsn NAME] [--user NAME]\n"
      "                       write the readings of sensor INDEX (from 0) of a configuration\n"
      "                       file to OUT, only the last N days with --days, and a workbook\n"
      "                       with a chart beside it",
      RunExportSeries},
     {"export-summary",
-     "export-summary FILE INDEX OUT [--dsn NAME]\n"
+     "export-summary FILE INDEX OUT [--dsn NAME] [--user NAME]\n"
      "                       write the daily maximum, average and minimum of sensor INDEX\n"
      "                       to OUT, and a workbook with a chart beside it",
      RunExportSummary},
-    {"stats", "stats FILE [--dsn NAME]\n"
+    {"stats", "stats FILE [--dsn NAME] [--user NAME]\n"
               "                       print each sensor of a configuration file with its counts of\n"
               "                       readings in the database",
      RunStats},
-    {"import", "import FILE [--dsn NAME]\n"
+    {"import", "import FILE [--dsn NAME] [--user NAME]\n"
                "                       add the sensors registered in the database to a configuration\n"
                "                       file and print them",
      RunImport},
