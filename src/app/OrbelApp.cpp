@@ -5,6 +5,7 @@
 #include "ui/CommandTable.h"
 #include "db/DataSource.h"
 #include "ui/MainFrame.h"
+#include "ui/OrbelView.h"
 #include "net/SensorChannel.h"
 #include "ui/StringTable.h"
 
@@ -60,6 +61,10 @@ bool COrbelApp::InitInstance(const QStringList& arguments)
 int COrbelApp::ExitInstance(int exitCode)
 {
     m_pSessionSignals.reset();
+    // However the program ends, recording stops with its database closed,
+    // now that no handler runs any more.
+    if (m_pMainWnd && m_pMainWnd->GetActiveView())
+        m_pMainWnd->GetActiveView()->m_recorder.Stop();
     m_pMainWnd.reset();
     // Each channel leaves the list as it goes, so the head is read anew each time.
     while (!CChannelList::Entries().empty())

@@ -614,13 +614,6 @@ void CMainFrame::SaveWindowSettings()
         m_pView->SaveSettings();
 }
 
-void CMainFrame::OnEnd()
-{
-    if (m_pView)
-        m_pView->m_recorder.Stop();
-    CSettings().SetRecentFiles(m_recentFiles);
-}
-
 void CMainFrame::EndSession()
 {
     SaveWindowSettings();
@@ -631,7 +624,9 @@ void CMainFrame::EndSession()
         // Nothing left to ask about, whatever dialog is still open.
         m_document.SetModifiedFlag(false);
     }
-    OnEnd();
+    CSettings().SetRecentFiles(m_recentFiles);
+    // Recording stops at the exit, once the handler that may be running
+    // under an open dialog has returned.
     QCoreApplication::exit(0);
 }
 
@@ -677,7 +672,7 @@ void CMainFrame::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
-    OnEnd();
+    CSettings().SetRecentFiles(m_recentFiles);
     event->accept();
     // The program ends with its window, also with one hidden in the
     // notification area, which would not count as the last window closed.

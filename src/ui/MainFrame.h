@@ -53,7 +53,8 @@ public:
 
     // Ends the program as Datei > Beenden does, for a signal: nobody may be
     // there to answer, so a modified configuration goes to the recovery copy
-    // instead of the save question. Leaves every event loop.
+    // instead of the save question. Leaves every event loop; recording stops
+    // at the exit.
     void EndSession();
     // At start, before anything else: offers the configuration that the last
     // EndSession kept. True when it was restored.
@@ -97,9 +98,6 @@ private:
     void UpdateIndicators(const QKeyEvent* event);
     // Window size (unless minimised) and the view's settings.
     void SaveWindowSettings();
-    // What every end does once it is decided: recording stopped with its
-    // database closed, the recent files written.
-    void OnEnd();
 
     COrbelDoc m_document;
     CCommandTable m_commands;

@@ -7,6 +7,7 @@
 #include "sensors/OrbelDoc.h"
 #include "net/SensorChannel.h"
 #include "settings/Settings.h"
+#include "ui/UiTestSupport.h"
 #include "ui/WrappedMessageBox.h"
 
 #include <QAbstractButton>
@@ -85,6 +86,8 @@ TEST_F(AppTest, StartUpOpensTheFileAndThenTheMostRecentOne)
 TEST_F(AppTest, EndSignalsEndAsBeendenAndKeepUnsavedChangesForTheNextStart)
 {
     const QString file = WriteConfig("lager.ini", kThreeSensors);
+    SharedOdbcEnv().AddSqliteDataSource("Beenden", m_files / "beenden.sqlite");
+    CSettings().SetDataSource(QStringLiteral("Beenden"));
     for (const int signal : CSessionSignals::kSignals)
     {
         SCOPED_TRACE(signal);
@@ -93,6 +96,8 @@ TEST_F(AppTest, EndSignalsEndAsBeendenAndKeepUnsavedChangesForTheNextStart)
             ASSERT_TRUE(app.InitInstance({file}));
             CMainFrame* frame = app.GetMainWnd();
             frame->resize(620, 410);
+            frame->OnCommand(ID_START_STOP);
+            ASSERT_TRUE(app.m_bRecording);
             frame->GetActiveView()->topLevelItem(0)->setSelected(true);
             frame->OnCommand(ID_ENABLE_DISABLE);
             ASSERT_TRUE(frame->GetDocument().IsModified());
@@ -103,12 +108,23 @@ TEST_F(AppTest, EndSignalsEndAsBeendenAndKeepUnsavedChangesForTheNextStart)
             send.setSingleShot(true);
             QObject::connect(&send, &QTimer::timeout, [signal] { raise(signal); });
             send.start(0);
+            // A closed terminal finds a dialog open; it ends all the same.
+            QTimer dialog;
+            dialog.setSingleShot(true);
+            QObject::connect(&dialog, &QTimer::timeout,
+                             [frame] { frame->OnCommand(ID_APP_ABOUT); });
+            if (signal == SIGHUP)
+            {
+                dialog.start(0);
+                send.start(50);
+            }
             QTimer stuck;
             stuck.setSingleShot(true);
             QObject::connect(&stuck, &QTimer::timeout, [] { QCoreApplication::exit(99); });
             stuck.start(std::chrono::seconds(20));
             EXPECT_EQ(QApplication::exec(), 0);
             app.ExitInstance(0);
+            EXPECT_FALSE(app.m_bRecording);
         }
         // As after Datei > Beenden: settings written, the file left as it was.
         EXPECT_EQ(CSettings().RecentFiles().value(0), file);
