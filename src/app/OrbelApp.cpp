@@ -1,6 +1,6 @@
 #include "app/OrbelApp.h"
-#include "app/SessionSignals.h"
 
+#include "app/SessionSignals.h"
 #include "sensors/ChannelList.h"
 #include "ui/CommandTable.h"
 #include "db/DataSource.h"
@@ -39,7 +39,16 @@ bool COrbelApp::InitInstance(const QStringList& arguments)
         std::make_unique<CSessionSignals>([frame = m_pMainWnd.get()] { frame->EndSession(); });
     // What the last run kept of an unsaved configuration comes first; taken
     // back, it stands instead of the files of this start.
-    if (!m_pMainWnd->OfferRecoveryCopy())
+    const bool restored = m_pMainWnd->OfferRecoveryCopy();
+    if (m_pMainWnd->HasEnded())
+    {
+        // A signal came during the question: the program ends as soon as
+        // its event loop runs.
+        QMetaObject::invokeMethod(
+            qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+        return true;
+    }
+    if (!restored)
     {
         // A file on the command line is opened; a file that cannot be opened
         // ends the program after the document's own message.

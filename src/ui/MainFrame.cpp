@@ -625,8 +625,10 @@ void CMainFrame::EndSession()
         m_document.SetModifiedFlag(false);
     }
     CSettings().SetRecentFiles(m_recentFiles);
-    // Recording stops at the exit, once the handler that may be running
-    // under an open dialog has returned.
+    // Every running event loop ends, open dialogs' included, as if they were
+    // cancelled. Recording stops at the exit, once the handler that may be
+    // running under a dialog has returned.
+    m_bEnded = true;
     QCoreApplication::exit(0);
 }
 
@@ -635,13 +637,17 @@ bool CMainFrame::OfferRecoveryCopy()
     if (!CRecoveryCopy::Exists())
         return false;
     const QString original = CRecoveryCopy::OriginalPath();
-    if (WrappedMessageBox(QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
+    const QMessageBox::StandardButton answer =
+        WrappedMessageBox(QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
                           LoadString(StringId::kOfferRecovery)
                               .arg(original.isEmpty() ? QString::fromLatin1(kUntitled)
                                                       : QDir::toNativeSeparators(original)),
-                          this) != QMessageBox::Yes)
+                          this);
+    if (answer != QMessageBox::Yes)
     {
-        CRecoveryCopy::Remove();
+        // Only a "Nein" lets it go; a question ended by a signal keeps it.
+        if (answer == QMessageBox::No)
+            CRecoveryCopy::Remove();
         return false;
     }
     std::string errorText;

@@ -56,6 +56,7 @@ public:
     // instead of the save question. Leaves every event loop; recording stops
     // at the exit.
     void EndSession();
+    bool HasEnded() const { return m_bEnded; }
     // At start, before anything else: offers the configuration that the last
     // EndSession kept. True when it was restored.
     bool OfferRecoveryCopy();
@@ -105,5 +106,6 @@ private:
     QLabel* m_pMessagePane = nullptr;
     QLabel* m_pIndicators[3] = {};
     bool m_bScrollLock = false;
+    bool m_bEnded = false;
     QStringList m_recentFiles;
 };

@@ -773,6 +773,9 @@ QComboBox* COrbelView::DataSourceCombo() const
 
 void COrbelView::ReadDataSourceName()
 {
+    // Before the first update the box is still empty; the name loaded stays.
+    if (m_bFirstUpdate)
+        return;
     if (QComboBox* combo = DataSourceCombo())
         m_db.m_strDataSource = combo->currentText().toStdString();
 }

@@ -88,6 +88,15 @@ TEST_F(AppTest, EndSignalsEndAsBeendenAndKeepUnsavedChangesForTheNextStart)
     const QString file = WriteConfig("lager.ini", kThreeSensors);
     SharedOdbcEnv().AddSqliteDataSource("Beenden", m_files / "beenden.sqlite");
     CSettings().SetDataSource(QStringLiteral("Beenden"));
+    // The program's event loop, ended by the program; a stuck one fails.
+    const auto run = []
+    {
+        QTimer stuck;
+        stuck.setSingleShot(true);
+        QObject::connect(&stuck, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+        stuck.start(std::chrono::seconds(20));
+        return QApplication::exec();
+    };
     for (const int signal : CSessionSignals::kSignals)
     {
         SCOPED_TRACE(signal);
@@ -118,11 +127,7 @@ TEST_F(AppTest, EndSignalsEndAsBeendenAndKeepUnsavedChangesForTheNextStart)
                 dialog.start(0);
                 send.start(50);
             }
-            QTimer stuck;
-            stuck.setSingleShot(true);
-            QObject::connect(&stuck, &QTimer::timeout, [] { QCoreApplication::exit(99); });
-            stuck.start(std::chrono::seconds(20));
-            EXPECT_EQ(QApplication::exec(), 0);
+            EXPECT_EQ(run(), 0);
             app.ExitInstance(0);
             EXPECT_FALSE(app.m_bRecording);
         }
@@ -130,6 +135,21 @@ TEST_F(AppTest, EndSignalsEndAsBeendenAndKeepUnsavedChangesForTheNextStart)
         EXPECT_EQ(CSettings().RecentFiles().value(0), file);
         EXPECT_EQ(CSettings().SizeX(0), 620);
         EXPECT_EQ(ReadConfig(file), kThreeSensors);
+
+        if (signal == SIGINT)
+        {
+            // A signal while the question is open ends that start; the
+            // changes stay kept.
+            COrbelApp interrupted;
+            CModalWatcher watcher;
+            watcher.Then([](QWidget*) { raise(SIGINT); });
+            ASSERT_TRUE(interrupted.InitInstance({}));
+            EXPECT_EQ(run(), 0);
+            EXPECT_EQ(watcher.Count(), 1);
+            interrupted.ExitInstance(0);
+            // The box was not filled yet: the name it would have shown is kept.
+            ASSERT_EQ(CSettings().DataSource(), "Beenden");
+        }
 
         // The next start offers the changes before anything else.
         const bool restore = signal != SIGHUP;
