@@ -6,6 +6,8 @@
 #include <memory>
 
 class CMainFrame;
+class CSessionSignals;
+class QTranslator;
 
 // The one object that lives for the whole run of the desktop program: start-up
 // with the optional configuration file, the flag that recording runs, and the
@@ -30,5 +32,10 @@ public:
     static constexpr const auto& m_pszSections = CSettings::m_pszSections;
 
 private:
+    // Qt's own dialogs and buttons speak German too.
+    void LoadQtTranslations();
+
+    std::unique_ptr<QTranslator> m_pQtTranslator;
     std::unique_ptr<CMainFrame> m_pMainWnd;
+    std::unique_ptr<CSessionSignals> m_pSessionSignals;
 };

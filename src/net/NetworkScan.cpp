@@ -4,11 +4,14 @@
 #include "net/ReplyParser.h"
 #include "net/ReplyText.h"
 #include "net/ScanClient.h"
+#include "net/SocketError.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <string>
@@ -46,6 +49,42 @@ public:
 private:
     int m_nFd;
 };
+
+// Where the discovery goes. The limited broadcast leaves the host only by
+// its default route; the directed broadcast of each interface reaches that
+// interface's network whatever the routes are. Only the production
+// destination looks at the interfaces, so that a scan aimed at loopback
+// never sends anywhere else.
+std::vector<std::uint32_t> DiscoveryDestinations(std::uint32_t broadcast)
+{
+    std::vector<std::uint32_t> destinations{broadcast};
+    ifaddrs* interfaces = nullptr;
+    if (broadcast != htonl(INADDR_BROADCAST) || getifaddrs(&interfaces) != 0)
+        return destinations;
+    for (const ifaddrs* entry = interfaces; entry != nullptr; entry = entry->ifa_next)
+    {
+        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET ||
+            entry->ifa_netmask == nullptr || (entry->ifa_flags & IFF_UP) == 0 ||
+            (entry->ifa_flags & IFF_BROADCAST) == 0)
+            continue;
+        const auto inet = [](const sockaddr* address)
+        { return reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr; };
+        const std::uint32_t own = inet(entry->ifa_addr);
+        const std::uint32_t mask = inet(entry->ifa_netmask);
+        std::uint32_t directed = entry->ifa_broadaddr != nullptr ? inet(entry->ifa_broadaddr) : 0;
+        // An address set up without a broadcast address (reported as zero or
+        // as the address itself) has the one its network implies.
+        if (directed == 0 || directed == own)
+            directed = own | ~mask;
+        // A point-to-point network (/31, /32) has no broadcast address.
+        if (ntohl(mask) >= 0xFFFFFFFEu ||
+            std::find(destinations.begin(), destinations.end(), directed) != destinations.end())
+            continue;
+        destinations.push_back(directed);
+    }
+    freeifaddrs(interfaces);
+    return destinations;
+}
 
 // The device address of an announcement: bytes 6 to 9, last octet first.
 std::uint32_t AnnouncedAddress(const unsigned char* datagram)
@@ -99,22 +138,37 @@ std::vector<std::uint32_t> CNetworkScan::Discover()
     const CUdpSocket udp;
     const int fd = udp.Fd();
     const int on = 1;
-    sockaddr_in target{};
-    target.sin_family = AF_INET;
-    target.sin_port = htons(m_nDiscoveryPort);
-    target.sin_addr.s_addr = m_nBroadcastAddress;
-    if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0 ||
-        sendto(fd, &kDiscoveryRequest, 1, MSG_DONTROUTE, reinterpret_cast<const sockaddr*>(&target),
-               sizeof target) != 1)
+    if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0)
     {
         m_nDiscoveryError = errno;
         return addresses;
     }
+    // One network without a route must not keep the others from being asked.
+    int firstError = 0;
+    bool sent = false;
+    for (const std::uint32_t destination : DiscoveryDestinations(m_nBroadcastAddress))
+    {
+        sockaddr_in target{};
+        target.sin_family = AF_INET;
+        target.sin_port = htons(m_nDiscoveryPort);
+        target.sin_addr.s_addr = destination;
+        if (sendto(fd, &kDiscoveryRequest, 1, 0, reinterpret_cast<const sockaddr*>(&target),
+                   sizeof target) == 1)
+            sent = true;
+        else if (firstError == 0)
+            firstError = errno;
+    }
+    if (!sent)
+    {
+        m_nDiscoveryError = firstError;
+        return addresses;
+    }
 
-    const Clock::time_point sent = Clock::now();
+    const Clock::time_point sentAt = Clock::now();
     for (;;)
     {
-        const auto left = std::chrono::ceil<milliseconds>(kDiscoveryWindow - (Clock::now() - sent));
+        const auto left =
+            std::chrono::ceil<milliseconds>(kDiscoveryWindow - (Clock::now() - sentAt));
         if (left <= milliseconds::zero())
             break;
         pollfd watched{fd, POLLIN, 0};
@@ -151,16 +205,61 @@ void CNetworkScan::Run(const SensorFound& found)
             lastActivity = Clock::now();
         // From the top down, so that the client moved into a freed place has
         // been looked at already.
+        const Clock::time_point now = Clock::now();
         for (size_t i = clients.size(); i-- > 0;)
         {
+            // A device that trickles its reply would otherwise hold its place,
+            // and the scan, for minutes.
+            if (clients[i].m_nState != CScanClient::NotStarted &&
+                clients[i].m_nState != CScanClient::Finished &&
+                now - clients[i].m_tConnectStart >= m_nQueryDeadline)
+            {
+                clients[i].CloseSocket();
+                clients[i].m_nState = CScanClient::Finished;
+            }
             if (clients[i].m_nState != CScanClient::Finished)
                 continue;
             if (clients[i].m_bGotData)
                 Evaluate(clients[i], m_nQueryPort, found);
             RemoveScanClient(clients, i);
         }
-        if ((clients.empty() && addresses.empty()) ||
-            Clock::now() - lastActivity >= kInactivityLimit)
+        if ((clients.empty() && addresses.empty()) || now - lastActivity >= kInactivityLimit)
             break;
     }
+}
+
+std::string CNetworkScan::DiscoveryErrorText() const
+{
+    const int code = MapSocketErrno(m_nDiscoveryError);
+    std::string text = FormatSocketError(code);
+    if (!text.ends_with("???"))
+        return text;
+    const char* reason = "unbekannter Fehler";
+    switch (m_nDiscoveryError)
+    {
+    case ENETUNREACH:
+        reason = "Netzwerk nicht erreichbar";
+        break;
+    case ENETDOWN:
+        reason = "Netzwerk ausgefallen";
+        break;
+    case EHOSTUNREACH:
+        reason = "Host nicht erreichbar";
+        break;
+    case EACCES:
+    case EPERM:
+        reason = "Zugriff verweigert";
+        break;
+    case ENOBUFS:
+    case ENOMEM:
+        reason = "kein Pufferspeicher frei";
+        break;
+    case EMFILE:
+    case ENFILE:
+        reason = "zu viele offene Dateien";
+        break;
+    default:
+        break;
+    }
+    return "[" + std::to_string(code) + "] " + reason;
 }

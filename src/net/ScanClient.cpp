@@ -38,7 +38,8 @@ CScanClient::~CScanClient()
 CScanClient::CScanClient(CScanClient&& other) noexcept
     : m_bGotData(other.m_bGotData), m_nState(other.m_nState),
       m_nSocket(std::exchange(other.m_nSocket, -1)), m_nAddress(other.m_nAddress),
-      m_nPort(other.m_nPort), m_nReceived(other.m_nReceived), m_szReply(other.m_szReply)
+      m_nPort(other.m_nPort), m_nReceived(other.m_nReceived), m_szReply(other.m_szReply),
+      m_tConnectStart(other.m_tConnectStart)
 {
 }
 
@@ -54,6 +55,7 @@ CScanClient& CScanClient::operator=(CScanClient&& other) noexcept
         m_nPort = other.m_nPort;
         m_nReceived = other.m_nReceived;
         m_szReply = other.m_szReply;
+        m_tConnectStart = other.m_tConnectStart;
     }
     return *this;
 }
@@ -68,6 +70,7 @@ void CScanClient::Start()
     peer.sin_port = htons(m_nPort);
     peer.sin_addr.s_addr = m_nAddress;
     m_nState = Connecting;
+    m_tConnectStart = std::chrono::steady_clock::now();
     if (connect(m_nSocket, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0 &&
         errno != EINPROGRESS)
     {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -42,6 +43,8 @@ public:
     std::uint16_t m_nPort;
     int m_nReceived = 0;
     std::array<char, kMaxReply + 1> m_szReply{};
+    // When Start() began connecting: the device's query deadline counts from here.
+    std::chrono::steady_clock::time_point m_tConnectStart;
 };
 
 // One cycle over the active clients: waits at most 100 ms for any of them,

@@ -38,8 +38,8 @@ CDataSourceDlg::CDataSourceDlg(const std::vector<std::string>& drivers, const st
     driverLabel->setBuddy(m_pDrivers);
     auto* formatText = new QLabel(
         QStringLiteral("Der Treiber bestimmt das Format, in dem Ihre Daten gespeichert werden. Am "
-                       "unproblematischsten ist \"Access\". Für erste Tests sind auch \"Text\" und "
-                       "\"Excel\" geeignet."),
+                       "unproblematischsten ist \"SQLite3\" für eine Datei auf diesem Rechner. "
+                       "Für eine Datenbank auf einem Server ist \"PostgreSQL\" geeignet."),
         this);
     formatText->setWordWrap(true);
 

@@ -1,11 +1,11 @@
 #include "ui/DriverSettingsDlg.h"
 
 #include "sensors/TextEncoding.h"
+#include "ui/WrappedMessageBox.h"
 
 #include <QDir>
 #include <QFileDialog>
 #include <QFormLayout>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,6 +16,8 @@
 
 namespace
 {
+
+constexpr int kWidth = 480;
 
 QString FromBytes(const std::string& text)
 {
@@ -121,15 +123,17 @@ CDriverSettingsDlg::CDriverSettingsDlg(const std::string& driver, const std::str
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(intro);
-    layout->addLayout(form);
-    layout->addStretch(1);
+    layout->addLayout(form, 1);
     layout->addLayout(buttons);
-    resize(480, m_pLines ? 320 : 200);
+    // Only the free lines grow; the fields get the height they need, with no
+    // empty band above the buttons.
+    const int fitting = heightForWidth(kWidth);
+    resize(kWidth, m_pLines ? 320 : fitting > 0 ? fitting : sizeHint().height());
 }
 
 void CDriverSettingsDlg::Refuse(const QString& message)
 {
-    QMessageBox::warning(this, QGuiApplication::applicationDisplayName(), message);
+    WrappedMessageBox(QMessageBox::Warning, QMessageBox::Ok, message, this);
 }
 
 void CDriverSettingsDlg::OnBrowse()

@@ -1,6 +1,7 @@
 #include "ui/ExportDialog.h"
 
 #include "settings/Settings.h"
+#include "ui/FileDialogColumns.h"
 #include "ui/StringTable.h"
 #include "ui/WrappedMessageBox.h"
 
@@ -76,6 +77,7 @@ CExportDialog::CExportDialog(QWidget* parent, const int* range)
     setLabelText(QFileDialog::FileType, QStringLiteral("Dateityp:"));
     setLabelText(QFileDialog::Accept, QStringLiteral("&Speichern"));
     setLabelText(QFileDialog::Reject, QStringLiteral("Abbrechen"));
+    FitFileDialogColumns(*this);
     if (!range)
         return;
 

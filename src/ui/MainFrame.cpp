@@ -4,6 +4,8 @@
 #include "ui/AboutDlg.h"
 #include "ui/IconPainter.h"
 #include "ui/OrbelView.h"
+#include "ui/FileDialogColumns.h"
+#include "ui/RecoveryCopy.h"
 #include "ui/StringTable.h"
 #include "ui/WrappedMessageBox.h"
 
@@ -196,7 +198,9 @@ void CMainFrame::CreateToolBar()
             m_wndDataSourceCombo = new QComboBox(m_wndToolBar);
             m_wndDataSourceCombo->setObjectName(QStringLiteral("dataSourceCombo"));
             m_wndDataSourceCombo->setEditable(true);
-            m_wndDataSourceCombo->setInsertPolicy(QComboBox::InsertAlphabetically);
+            // The list holds the defined data sources only, sorted when it is
+            // filled; a typed name is used, never added.
+            m_wndDataSourceCombo->setInsertPolicy(QComboBox::NoInsert);
             m_wndDataSourceCombo->setFixedWidth(kComboWidth);
             m_wndDataSourceCombo->setMaxVisibleItems(std::max(
                 1, kComboListHeight / std::max(1, m_wndDataSourceCombo->sizeHint().height())));
@@ -366,6 +370,7 @@ QString CMainFrame::AskFileName(bool save)
     dialog.setLabelText(QFileDialog::Accept,
                         save ? QStringLiteral("&Speichern") : QStringLiteral("Ö&ffnen"));
     dialog.setLabelText(QFileDialog::Reject, QStringLiteral("Abbrechen"));
+    FitFileDialogColumns(dialog);
     const QString current = QString::fromStdString(m_document.GetPathName());
     if (!current.isEmpty())
     {
@@ -609,7 +614,7 @@ void CMainFrame::changeEvent(QEvent* event)
         OnSize(isMinimized());
 }
 
-void CMainFrame::closeEvent(QCloseEvent* event)
+void CMainFrame::SaveWindowSettings()
 {
     // A minimised window, or one hidden in the notification area, keeps the
     // size of the last normal run.
@@ -617,6 +622,67 @@ void CMainFrame::closeEvent(QCloseEvent* event)
         CSettings().SetSize(width(), height());
     if (m_pView)
         m_pView->SaveSettings();
+}
+
+void CMainFrame::EndSession()
+{
+    SaveWindowSettings();
+    if (m_document.IsModified())
+    {
+        if (!CRecoveryCopy::Write(m_document))
+            qWarning("tessaro: the unsaved configuration could not be kept for the next start");
+        // Nothing left to ask about, whatever dialog is still open.
+        m_document.SetModifiedFlag(false);
+    }
+    CSettings().SetRecentFiles(m_recentFiles);
+    // Every running event loop ends, open dialogs' included, as if they were
+    // cancelled. Recording stops at the exit, once the handler that may be
+    // running under a dialog has returned.
+    m_bEnded = true;
+    QCoreApplication::exit(0);
+}
+
+bool CMainFrame::OfferRecoveryCopy()
+{
+    if (!CRecoveryCopy::Exists())
+        return false;
+    const QString original = CRecoveryCopy::OriginalPath();
+    const QMessageBox::StandardButton answer =
+        WrappedMessageBox(QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
+                          LoadString(StringId::kOfferRecovery)
+                              .arg(original.isEmpty() ? QString::fromLatin1(kUntitled)
+                                                      : QDir::toNativeSeparators(original)),
+                          this);
+    if (answer != QMessageBox::Yes)
+    {
+        // Only a "Nein" lets it go; a question ended by a signal keeps it.
+        if (answer == QMessageBox::No)
+            CRecoveryCopy::Remove();
+        return false;
+    }
+    std::string errorText;
+    if (!CRecoveryCopy::Restore(m_document, errorText))
+    {
+        // Kept: the next start offers it again, and "Nein" lets it go.
+        WrappedMessageBox(QMessageBox::Warning, QMessageBox::Ok,
+                          QStringLiteral("%1 kann nicht geöffnet werden.\n%2")
+                              .arg(QDir::toNativeSeparators(CRecoveryCopy::Path()),
+                                   QString::fromLocal8Bit(errorText.c_str())),
+                          this);
+        return false;
+    }
+    CRecoveryCopy::Remove();
+    SetPathName(original);
+    if (!original.isEmpty())
+        AddToRecentFileList(original);
+    m_pView->OnInitialUpdate();
+    UpdateCommandUI();
+    return true;
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event)
+{
+    SaveWindowSettings();
     if (!SaveModified())
     {
         event->ignore();

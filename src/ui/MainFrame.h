@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ui/CommandTable.h"
 #include "sensors/OrbelDoc.h"
+#include "ui/CommandTable.h"
 #include "ui/TrayIcon.h"
 
 #include <QMainWindow>
@@ -51,6 +51,16 @@ public:
     void OnSwitchFocus();
     void OnRestoreWindow();
 
+    // Ends the program as Datei > Beenden does, for a signal: nobody may be
+    // there to answer, so a modified configuration goes to the recovery copy
+    // instead of the save question. Leaves every event loop; recording stops
+    // at the exit.
+    void EndSession();
+    bool HasEnded() const { return m_bEnded; }
+    // At start, before anything else: offers the configuration that the last
+    // EndSession kept. True when it was restored.
+    bool OfferRecoveryCopy();
+
     bool& m_bRecording;
     QStatusBar* m_wndStatusBar = nullptr;
     QComboBox* m_wndDataSourceCombo = nullptr;
@@ -87,6 +97,8 @@ private:
     void AddToRecentFileList(const QString& path);
     void UpdateRecentFileMenu();
     void UpdateIndicators(const QKeyEvent* event);
+    // Window size (unless minimised) and the view's settings.
+    void SaveWindowSettings();
 
     COrbelDoc m_document;
     CCommandTable m_commands;
@@ -94,5 +106,6 @@ private:
     QLabel* m_pMessagePane = nullptr;
     QLabel* m_pIndicators[3] = {};
     bool m_bScrollLock = false;
+    bool m_bEnded = false;
     QStringList m_recentFiles;
 };

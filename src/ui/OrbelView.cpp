@@ -15,18 +15,22 @@
 #include "sensors/TextEncoding.h"
 #include "ui/ViewDatabaseCommands.h"
 #include "ui/WaitCursor.h"
+#include "ui/WrappedMessageBox.h"
 
 #include <QAction>
 #include <QClipboard>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QCursor>
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
@@ -382,7 +386,7 @@ bool COrbelView::OnCommand(int id)
     case ID_OTHER_DRIVER:
         ReadDataSourceName();
         if (SetupDataSource(m_db.m_strDataSource, id == ID_OTHER_DRIVER, m_dbUserInterface))
-            FillDataSourceList();
+            OnDataSourceSetUp();
         return true;
     case ID_EDIT_COPY:
         OnEditCopy();
@@ -587,9 +591,16 @@ void COrbelView::RemoveSelectedRows(bool keep)
     // The rows go before their records, bottom up so that the indexes hold.
     for (auto it = selected.rbegin(); it != selected.rend(); ++it)
         delete takeTopLevelItem(it->first);
-    if (m_document.RemoveSensors(records, keep) > 0)
-        if (QTreeWidgetItem* focused = currentItem())
-            focused->setSelected(true);
+    // The row that took the first deleted row's place gets the focus and the
+    // selection, the new last row when the last went: repeated Entf goes on
+    // downwards, as in other lists.
+    if (m_document.RemoveSensors(records, keep) > 0 && topLevelItemCount() > 0)
+    {
+        QTreeWidgetItem* next =
+            topLevelItem(std::min(selected.front().first, topLevelItemCount() - 1));
+        setCurrentItem(next, 0, QItemSelectionModel::NoUpdate);
+        next->setSelected(true);
+    }
     setUpdatesEnabled(true);
 }
 
@@ -643,24 +654,33 @@ void COrbelView::SetStatusText(int stringId, int argument)
 
 void COrbelView::OnScanNetwork()
 {
-    const CWaitCursor wait;
-    SetStatusText(kStrScanning);
     CNetworkScan scan(m_nScanBroadcast, m_nScanDiscoveryPort, m_nScanQueryPort);
-    scan.Run(
-        [this](std::unique_ptr<CSensor> sensor)
-        {
-            CSensor* record = sensor.get();
-            // A point the configuration holds already is dropped with its record.
-            if (!m_document.AddSensor(sensor, false))
-                return;
-            m_document.SetModifiedFlag();
-            AddRow(record, 0);
-            // The scan blocks the event loop; the new row is drawn now, so
-            // that the list grows while the scan goes on.
-            executeDelayedItemsLayout();
-            viewport()->repaint();
-        });
-    SetStatusText(StringId::kReady);
+    {
+        const CWaitCursor wait;
+        SetStatusText(kStrScanning);
+        scan.Run(
+            [this](std::unique_ptr<CSensor> sensor)
+            {
+                CSensor* record = sensor.get();
+                // A point the configuration holds already is dropped with its record.
+                if (!m_document.AddSensor(sensor, false))
+                    return;
+                m_document.SetModifiedFlag();
+                AddRow(record, 0);
+                // The scan blocks the event loop; the new row is drawn now, so
+                // that the list grows while the scan goes on.
+                executeDelayedItemsLayout();
+                viewport()->repaint();
+            });
+        SetStatusText(StringId::kReady);
+    }
+    // Finding nothing because nothing could be asked must not look like an
+    // empty network.
+    if (scan.DiscoveryError() != 0)
+        WrappedMessageBox(QMessageBox::Warning, QMessageBox::Ok,
+                          LoadString(StringId::kScanNotSent)
+                              .arg(QString::fromStdString(scan.DiscoveryErrorText())),
+                          window());
 }
 
 void COrbelView::OnExportSeries()
@@ -730,6 +750,20 @@ void COrbelView::contextMenuEvent(QContextMenuEvent* event)
         m_pFrame->OnCommand(CCommandTable::CommandOf(chosen));
 }
 
+void COrbelView::keyPressEvent(QKeyEvent* event)
+{
+    // Shift+F10 is the context menu's other key; the window system makes the
+    // event only for the Menu key.
+    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier)
+    {
+        QContextMenuEvent menu(QContextMenuEvent::Keyboard, QPoint(), QCursor::pos());
+        contextMenuEvent(&menu);
+        event->accept();
+        return;
+    }
+    QTreeWidget::keyPressEvent(event);
+}
+
 void COrbelView::mouseDoubleClickEvent(QMouseEvent* event)
 {
     QTreeWidget::mouseDoubleClickEvent(event);
@@ -760,8 +794,27 @@ QComboBox* COrbelView::DataSourceCombo() const
 
 void COrbelView::ReadDataSourceName()
 {
+    // Before the first update the box is still empty; the name loaded stays.
+    if (m_bFirstUpdate)
+        return;
     if (QComboBox* combo = DataSourceCombo())
         m_db.m_strDataSource = combo->currentText().toStdString();
+}
+
+bool COrbelView::OpenDatabaseOrSetUp()
+{
+    ReadDataSourceName();
+    const bool existed = FindDataSource(m_db.m_strDataSource).has_value();
+    const bool opened = m_db.OpenDatabase(true);
+    if (!existed && FindDataSource(m_db.m_strDataSource))
+        OnDataSourceSetUp();
+    return opened;
+}
+
+void COrbelView::OnDataSourceSetUp()
+{
+    FillDataSourceList();
+    CSettings().SetDataSource(QString::fromStdString(m_db.m_strDataSource));
 }
 
 void COrbelView::FillDataSourceList()
@@ -775,6 +828,10 @@ void COrbelView::FillDataSourceList()
     names.sort(Qt::CaseInsensitive);
     combo->clear();
     combo->addItems(names);
+    // The open list shows whole names, however narrow the box.
+    QAbstractItemView* list = combo->view();
+    list->setMinimumWidth(list->sizeHintForColumn(0) + 2 * list->frameWidth() +
+                          list->verticalScrollBar()->sizeHint().width());
     // Also a name that is not defined (yet) is shown.
     combo->setEditText(QString::fromStdString(m_db.m_strDataSource));
     // A long name shows its beginning.

@@ -57,6 +57,9 @@ public:
     void SaveSettings();
     void ReadDataSourceName();
     void FillDataSourceList();
+    // Opens the data source of the box for recording, offering to set it up
+    // when it does not exist.
+    bool OpenDatabaseOrSetUp();
 
     // Sort keys: column + 1, negative for the inverse order.
     static int CompareRows(const CSensor& a, const CSensor& b, int sortKey);
@@ -85,6 +88,7 @@ public:
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
@@ -109,6 +113,9 @@ private:
     void OnStartStop();
     void OnScanNetwork();
     void RemoveSelectedRows(bool keep);
+    // A data source set up just now, perhaps under another name, is the one
+    // the box shows and the settings keep, so that the next start finds it.
+    void OnDataSourceSetUp();
     QComboBox* DataSourceCombo() const;
 
     CMainFrame* m_pFrame; // not owned

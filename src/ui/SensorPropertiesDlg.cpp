@@ -96,6 +96,9 @@ CSensorPropertiesDlg::CSensorPropertiesDlg(ISensorSelection* view, QWidget* pare
     setWindowTitle(QStringLiteral("Sensor-Eigenschaften"));
     m_pQueryButton->setObjectName(QStringLiteral("queryInstalledSensors"));
     m_pQueryButton->setAutoDefault(false);
+    // Styles that size a button tight to its text make this long one touch its border.
+    m_pQueryButton->setMinimumWidth(m_pQueryButton->sizeHint().width() +
+                                    2 * m_pQueryButton->fontMetrics().averageCharWidth());
     connect(m_pQueryButton, &QPushButton::clicked, this,
             &CSensorPropertiesDlg::OnQueryInstalledSensors);
     m_pPort->addItem(QStringLiteral("80"));

@@ -29,6 +29,9 @@ constexpr Entry kStrings[] = {
     {330, "deaktiviert"},
     {331, "Datenbankzugriff..."},
     {332, "%d Werte, %d gültig, %d von heute"},
+    {650, "Die Suchanfrage nach Sensorgeräten konnte in kein Netzwerk gesendet werden:\n%1"},
+    {651, "Beim letzten Beenden des Programms blieben Änderungen an %1 ungespeichert; sie "
+          "wurden aufbewahrt.\nWiederherstellen?"},
     {700, "%1 wurde seit dem Öffnen geändert.\nTrotzdem speichern?"},
     {701, "%1 ist bereits vorhanden.\nSoll die Datei ersetzt werden?"},
     {702, "Die Daten stehen in %1 und in der Arbeitsmappe %2.\nKein Programm dieses Rechners "

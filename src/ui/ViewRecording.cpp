@@ -21,8 +21,7 @@ SensorList& CViewRecording::Sensors()
 
 bool CViewRecording::OpenDatabase()
 {
-    m_view.ReadDataSourceName();
-    return m_view.m_db.OpenDatabase(true);
+    return m_view.OpenDatabaseOrSetUp();
 }
 
 void CViewRecording::SetStatusText(int stringId, int argument)

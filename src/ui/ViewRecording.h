@@ -13,7 +13,7 @@ public:
 
     SensorList& Sensors() override;
     // Refreshes the data source's name from the toolbar first, and offers to
-    // create a data source that does not exist.
+    // create a data source that does not exist; the view then shows it.
     bool OpenDatabase() override;
     void SetStatusText(int stringId, int argument) override;
     void RefreshStatusColumn() override;

@@ -3,14 +3,20 @@
 #include "ui/StringTable.h"
 
 #include <QAbstractButton>
+#include <QLabel>
+#include <algorithm>
 
 namespace
 {
 
 constexpr int kMaxColumns = 75;
 
-void GermanButtonTexts(QMessageBox& box)
+// German texts, and no pictures: some desktop styles give the OK button one
+// and the others none.
+void GermanButtons(QMessageBox& box)
 {
+    for (QAbstractButton* button : box.buttons())
+        button->setIcon(QIcon());
     const std::pair<QMessageBox::StandardButton, const char*> texts[] = {
         {QMessageBox::Ok, "OK"},
         {QMessageBox::Yes, "&Ja"},
@@ -20,6 +26,20 @@ void GermanButtonTexts(QMessageBox& box)
     for (const auto& [button, text] : texts)
         if (QAbstractButton* shown = box.button(button))
             shown->setText(QString::fromUtf8(text));
+}
+
+// The box wraps lines wider than its own limit once more; a text already
+// broken at 75 columns is given the room for its widest line instead.
+void KeepOurLineBreaks(QMessageBox& box)
+{
+    auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    if (!label)
+        return;
+    int widest = 0;
+    for (const QString& line : box.text().split(QLatin1Char('\n')))
+        widest = std::max(widest, label->fontMetrics().horizontalAdvance(line));
+    const QMargins margins = label->contentsMargins();
+    label->setMinimumWidth(widest + margins.left() + margins.right() + 2 * label->margin());
 }
 
 } // namespace
@@ -57,7 +77,8 @@ QMessageBox::StandardButton WrappedMessageBox(QMessageBox::Icon icon,
 {
     QMessageBox box(icon, LoadString(StringId::kAppName), WrapMessageText(text), buttons, parent);
     box.setTextFormat(Qt::PlainText);
-    GermanButtonTexts(box);
+    GermanButtons(box);
+    KeepOurLineBreaks(box);
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 

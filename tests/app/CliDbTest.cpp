@@ -102,6 +102,25 @@ TEST_F(CliDbTest, TheSettingsNameTheDataSourceUnlessGiven)
     EXPECT_EQ(login.out, "");
     EXPECT_NE(login.err, "");
     EXPECT_EQ(Db({"check", "--user", "messwart"}).exitCode, 0);
+    // So does every command that uses the database.
+    const std::string config = (m_home / "lager.ini").string();
+    WriteFileBytes(config, "ZELD1\r\n10.0.0.5\t80\t0\t1\tV\tx\t0x00\r\n");
+    const std::string out = (m_home / "reihe.txt").string();
+    const std::vector<std::vector<std::string>> commands = {{"stats", config},
+                                                            {"import", config},
+                                                            {"export-series", config, "0", out},
+                                                            {"export-summary", config, "0", out}};
+    for (const std::vector<std::string>& command : commands)
+    {
+        std::vector<std::string> argv{TESSARO_CLI};
+        argv.insert(argv.end(), command.begin(), command.end());
+        const ProcessResult asked = RunProcess(argv);
+        EXPECT_EQ(asked.exitCode, 1) << command[0];
+        EXPECT_NE(asked.err.find("--user"), std::string::npos) << command[0] << asked.err;
+        argv.insert(argv.end(), {"--user", "messwart"});
+        const ProcessResult given = RunProcess(argv);
+        EXPECT_EQ(given.exitCode, 0) << command[0] << given.err;
+    }
 }
 
 TEST_F(CliDbTest, FailuresAndBadUsage)

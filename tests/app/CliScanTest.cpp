@@ -1,6 +1,7 @@
 #include "common/Process.h"
 #include "common/ScanSimulator.h"
 #include "common/TempDir.h"
+#include "common/TestNetwork.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -94,6 +95,51 @@ TEST(CliScan, CreatesAMissingFileAndLeavesAForeignOneAlone)
     EXPECT_EQ(foreign.exitCode, 2);
     EXPECT_NE(foreign.err, "");
     EXPECT_EQ(ReadFileBytes(dir / "foreign.txt"), "not a configuration\r\n");
+}
+
+TEST(CliScan, FindsDevicesOnARealNetworkWithTheProductionBroadcast)
+{
+    // Nothing here may run outside the namespaces the test made: the scan
+    // below uses the production destination and ports.
+    const CTestNetwork network;
+    if (!network.Unavailable().empty())
+        GTEST_SKIP() << "no private network for the test: " << network.Unavailable();
+    const std::string far = CTestNetwork::kFarAddress;
+    ChildProcess sim(
+        network.Far({VARION_SIM, "--discovery", "0.0.0.0:8512", "--device",
+                     far + ":80 reply 10.0.0.5;Lager;21.5\302\260C;-\302\260C;45,0%;"}));
+    std::string line;
+    ASSERT_TRUE(sim.WaitForLine("ready", line));
+    TempDir dir;
+    const std::string file = (dir / "lager.cfg").string();
+    const std::vector<std::string> scan = network.Near({TESSARO_CLI, "scan", file});
+    const std::string lager0 = far + "\t80\t0\t1\t\302\260C\tLager\t0x00";
+    const std::string lager2 = far + "\t80\t2\t1\t%\tLager\t0x00";
+
+    // With a default route the limited broadcast leaves, and the directed
+    // broadcast of the interface as well: the device answers both and is
+    // asked twice; its sensors are added once.
+    const ProcessResult routed = RunProcess(scan);
+    ASSERT_EQ(routed.exitCode, 0) << routed.err;
+    EXPECT_EQ(SortedLines(routed.out), (std::vector<std::string>{lager0, lager0, lager2, lager2}));
+    EXPECT_EQ(ReadFileBytes(file), "ZELD1\r\n" + lager0 + "\r\n" + lager2 + "\r\n");
+    EXPECT_EQ(ConnectionCounts(sim), std::vector<long>{2});
+
+    // Without one the limited broadcast cannot be sent; the interface's own
+    // broadcast still finds the device.
+    ASSERT_TRUE(network.NearIp({"route", "del", "default"}));
+    const ProcessResult local = RunProcess(scan);
+    ASSERT_EQ(local.exitCode, 0) << local.err;
+    EXPECT_EQ(SortedLines(local.out), (std::vector<std::string>{lager0, lager2}));
+    EXPECT_EQ(ConnectionCounts(sim), std::vector<long>{3});
+
+    // With no network at all nothing can be sent: a failure, with the reason.
+    ASSERT_TRUE(network.NearIp({"link", "set", CTestNetwork::kNearInterface, "down"}));
+    const ProcessResult none = RunProcess(scan);
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_NE(none.err.find("cannot send the discovery"), std::string::npos) << none.err;
+    EXPECT_EQ(none.out, "");
+    EXPECT_EQ(ConnectionCounts(sim), std::vector<long>{3});
 }
 
 TEST(CliScan, RejectsBadArguments)

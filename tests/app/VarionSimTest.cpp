@@ -302,12 +302,18 @@ TEST(VarionSim, ReplyDeviceAnswersTheRequestOncePerConnectionAndCloses)
 
 TEST(VarionSim, MisbehavingDevicesMisbehaveAsAsked)
 {
-    Sim sim({"--device", "127.0.0.1:0 refuse 1.0", "--device", "127.0.0.1:0 stall=4 21.5;22.5",
-             "--device", "127.0.0.1:0 oversize=300 1;2", "--device", "127.0.0.1:0 oversize=3 12345",
-             "--device", "127.0.0.1:0 reset 1.0", "--device", "127.0.0.1:0 close 1.0", "--device",
-             "127.0.0.1:0 silent 1.0", "--device", "127.0.0.1:0 delay=50 late;1"});
+    Sim sim({"--device", "127.0.0.1:0 refuse 1.0",
+             "--device", "127.0.0.1:0 stall=4 21.5;22.5",
+             "--device", "127.0.0.1:0 oversize=300 1;2",
+             "--device", "127.0.0.1:0 oversize=3 12345",
+             "--device", "127.0.0.1:0 reset 1.0",
+             "--device", "127.0.0.1:0 close 1.0",
+             "--device", "127.0.0.1:0 silent 1.0",
+             "--device", "127.0.0.1:0 delay=50 late;1",
+             "--device", "127.0.0.1:0 trickle=1000 slow;1",
+             "--device", "127.0.0.1:0 trickle=5 drip;1"});
     ASSERT_TRUE(sim.ready);
-    ASSERT_EQ(sim.devices.size(), 8u);
+    ASSERT_EQ(sim.devices.size(), 10u);
 
     EXPECT_EQ(Poll(sim.devices[0]).connectError, ECONNREFUSED);
 
@@ -340,6 +346,14 @@ TEST(VarionSim, MisbehavingDevicesMisbehaveAsAsked)
     const Exchange late = Poll(sim.devices[7]);
     EXPECT_TRUE(late.closed);
     EXPECT_EQ(late.data, "late;1");
+
+    // A trickling device sends its first byte at once and the next ones apart.
+    const Exchange slow = Poll(sim.devices[8], kRequest, 300ms);
+    EXPECT_TRUE(slow.quiet);
+    EXPECT_EQ(slow.data, "s");
+    const Exchange drip = Poll(sim.devices[9]);
+    EXPECT_TRUE(drip.closed);
+    EXPECT_EQ(drip.data, "drip;1");
 }
 
 TEST(VarionSim, StuckClientsDoNotHoldUpOtherDevicesOrClients)
@@ -499,6 +513,10 @@ TEST(VarionSim, RefusesWhatItCannotServe)
     const std::vector<std::vector<std::string>> bad = {
         {"--device", "10.0.0.1:80 reply x"},
         {"--device", "0.0.0.0:80 reply x"},
+        // Just beside the networks reserved for documentation.
+        {"--device", "192.0.3.1:80 reply x"},
+        {"--device", "198.51.99.255:80 reply x"},
+        {"--device", "203.0.114.1:80 reply x"},
         {"--discovery", "192.168.1.1:8512"},
         {"--device", "127.0.0.1:0 bogus x"},
         {"--device", "127.0.0.1:0 stall x"},
@@ -535,6 +553,15 @@ TEST(VarionSim, RefusesWhatItCannotServe)
     const ProcessResult script = RunProcess({VARION_SIM, (dir / "bad.txt").string()}, {}, 10s);
     EXPECT_EQ(script.exitCode, 2);
     EXPECT_NE(script.err.find("bad.txt:2"), std::string::npos) << script.err;
+
+    // A documentation address is taken; where the machine has no such
+    // address, binding it fails, which is no bad argument.
+    for (const char* address : {"198.51.100.7:0", "203.0.113.7:0"})
+    {
+        const ProcessResult unbound =
+            RunProcess({VARION_SIM, "--device", std::string(address) + " reply x"}, {}, 10s);
+        EXPECT_EQ(unbound.exitCode, 1) << address << unbound.err;
+    }
 
     // A port that is taken is no bad argument but a failure to start.
     Sim holder({"--device", "127.0.0.1:0 reply x"});

@@ -75,15 +75,18 @@ bool ScanSimulator::Start(const std::vector<std::string>& devices,
     return line == "ready" && m_nDiscoveryPort != 0;
 }
 
-std::vector<long> ScanSimulator::Connections()
+std::vector<long> ConnectionCounts(ChildProcess& sim)
 {
     std::vector<long> counts;
-    if (!m_process)
-        return counts;
-    m_process->Signal(SIGUSR1);
+    sim.Signal(SIGUSR1);
     std::string line;
-    while (m_process->ReadLine(line) && line != "end")
+    while (sim.ReadLine(line) && line != "end")
         if (line.starts_with("connections\t"))
             counts.push_back(std::stol(line.substr(line.rfind('\t') + 1)));
     return counts;
+}
+
+std::vector<long> ScanSimulator::Connections()
+{
+    return m_process ? ConnectionCounts(*m_process) : std::vector<long>{};
 }

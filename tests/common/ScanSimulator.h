@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+// Accepted connections per device of a running varion-sim, in device order;
+// empty on failure.
+std::vector<long> ConnectionCounts(ChildProcess& sim);
+
 // varion-sim set up for the network scan on loopback: device k listens on
 // 127.0.0.(k+1), all devices on one query port, and the discovery responder
 // hears the loopback broadcast address.

@@ -3,13 +3,19 @@
 #include "ui/CommandTable.h"
 #include "desktop/DesktopTestSupport.h"
 #include "app/OrbelApp.h"
+#include "app/SessionSignals.h"
 #include "sensors/OrbelDoc.h"
 #include "net/SensorChannel.h"
 #include "settings/Settings.h"
+#include "ui/UiTestSupport.h"
 #include "ui/WrappedMessageBox.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
+#include <QProxyStyle>
+#include <csignal>
 
 namespace
 {
@@ -30,6 +36,15 @@ TEST_F(AppTest, StartUpOpensTheFileAndThenTheMostRecentOne)
         EXPECT_TRUE(frame->isVisible());
         EXPECT_EQ(frame->windowTitle(), "Unbenannt - Tessaro");
         EXPECT_EQ(watcher.Count(), 0);
+        // Qt's own dialogs speak German as well.
+        EXPECT_EQ(QCoreApplication::translate("QFileSystemModel", "Date Modified"),
+                  "Änderungsdatum");
+        EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Abbrechen");
+        // No display name that the window system would append to every
+        // dialog's title: without one, the name follows the application's.
+        QCoreApplication::setApplicationName(QStringLiteral("Probe"));
+        EXPECT_EQ(QGuiApplication::applicationDisplayName(), "Probe");
+        QCoreApplication::setApplicationName(QStringLiteral("Tessaro"));
         // The box starts locked, showing the default name.
         EXPECT_FALSE(frame->m_wndDataSourceCombo->isEnabled());
         EXPECT_EQ(frame->m_wndDataSourceCombo->currentText(), "Arveda Sensor Database");
@@ -66,6 +81,102 @@ TEST_F(AppTest, StartUpOpensTheFileAndThenTheMostRecentOne)
     EXPECT_EQ(watcher.Texts(),
               QStringList({"Die ausgewählte Datei entspricht nicht dem erwarteten Format."}));
     EXPECT_EQ(app.ExitInstance(1), 1);
+}
+
+TEST_F(AppTest, EndSignalsEndAsBeendenAndKeepUnsavedChangesForTheNextStart)
+{
+    const QString file = WriteConfig("lager.ini", kThreeSensors);
+    SharedOdbcEnv().AddSqliteDataSource("Beenden", m_files / "beenden.sqlite");
+    CSettings().SetDataSource(QStringLiteral("Beenden"));
+    // The program's event loop, ended by the program; a stuck one fails.
+    const auto run = []
+    {
+        QTimer stuck;
+        stuck.setSingleShot(true);
+        QObject::connect(&stuck, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+        stuck.start(std::chrono::seconds(20));
+        return QApplication::exec();
+    };
+    for (const int signal : CSessionSignals::kSignals)
+    {
+        SCOPED_TRACE(signal);
+        {
+            COrbelApp app;
+            ASSERT_TRUE(app.InitInstance({file}));
+            CMainFrame* frame = app.GetMainWnd();
+            frame->resize(620, 410);
+            frame->OnCommand(ID_START_STOP);
+            ASSERT_TRUE(app.m_bRecording);
+            frame->GetActiveView()->topLevelItem(0)->setSelected(true);
+            frame->OnCommand(ID_ENABLE_DISABLE);
+            ASSERT_TRUE(frame->GetDocument().IsModified());
+            struct sigaction current = {};
+            sigaction(signal, nullptr, &current);
+            ASSERT_NE(current.sa_handler, SIG_DFL) << "the signal would end the test program";
+            QTimer send;
+            send.setSingleShot(true);
+            QObject::connect(&send, &QTimer::timeout, [signal] { raise(signal); });
+            send.start(0);
+            // A closed terminal finds a dialog open; it ends all the same.
+            QTimer dialog;
+            dialog.setSingleShot(true);
+            QObject::connect(&dialog, &QTimer::timeout,
+                             [frame] { frame->OnCommand(ID_APP_ABOUT); });
+            if (signal == SIGHUP)
+            {
+                dialog.start(0);
+                send.start(50);
+            }
+            EXPECT_EQ(run(), 0);
+            app.ExitInstance(0);
+            EXPECT_FALSE(app.m_bRecording);
+        }
+        // As after Datei > Beenden: settings written, the file left as it was.
+        EXPECT_EQ(CSettings().RecentFiles().value(0), file);
+        EXPECT_EQ(CSettings().SizeX(0), 620);
+        EXPECT_EQ(ReadConfig(file), kThreeSensors);
+
+        if (signal == SIGINT)
+        {
+            // A signal while the question is open ends that start; the
+            // changes stay kept.
+            COrbelApp interrupted;
+            CModalWatcher watcher;
+            watcher.Then([](QWidget*) { raise(SIGINT); });
+            ASSERT_TRUE(interrupted.InitInstance({}));
+            EXPECT_EQ(run(), 0);
+            EXPECT_EQ(watcher.Count(), 1);
+            interrupted.ExitInstance(0);
+            // The box was not filled yet: the name it would have shown is kept.
+            ASSERT_EQ(CSettings().DataSource(), "Beenden");
+        }
+
+        // The next start offers the changes before anything else.
+        const bool restore = signal != SIGHUP;
+        COrbelApp next;
+        CModalWatcher watcher;
+        watcher.Then([&](QWidget* box)
+                     { Answer(box, restore ? QMessageBox::Yes : QMessageBox::No); });
+        ASSERT_TRUE(next.InitInstance({}));
+        QCoreApplication::processEvents();
+        ASSERT_EQ(watcher.Count(), 1);
+        EXPECT_TRUE(watcher.Texts()[0].contains(QDir::toNativeSeparators(file)));
+        EXPECT_TRUE(watcher.Texts()[0].endsWith("\nWiederherstellen?"));
+        COrbelDoc& doc = next.GetMainWnd()->GetDocument();
+        EXPECT_EQ(doc.GetPathName(), file.toStdString());
+        EXPECT_EQ(doc.IsModified(), restore);
+        EXPECT_EQ(doc.m_sensors.front()->m_bDisabled, restore);
+        EXPECT_EQ(doc.m_sensors.size(), 3u);
+        doc.SetModifiedFlag(false);
+        next.ExitInstance(0);
+    }
+    // Taken or refused, the copy is offered once.
+    COrbelApp last;
+    CModalWatcher watcher;
+    ASSERT_TRUE(last.InitInstance({}));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(watcher.Count(), 0);
+    last.ExitInstance(0);
 }
 
 TEST_F(AppTest, ExitDestroysEveryChannelLeftOver)
@@ -145,6 +256,48 @@ TEST(WrappedMessageBox, StringBoxesJoinTheirTwoStrings)
               QStringList({"Die angegebene Datenquelle existiert nicht.",
                            "Die angegebene Datenquelle existiert nicht.Die ausgewählte Datei "
                            "entspricht\nnicht dem erwarteten Format."}));
+}
+
+// A desktop style that puts pictures on dialog buttons.
+class CButtonIconStyle : public QProxyStyle
+{
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* data) const override
+    {
+        return hint == SH_DialogButtonBox_ButtonsHaveIcons
+                   ? 1
+                   : QProxyStyle::styleHint(hint, option, widget, data);
+    }
+};
+
+TEST(WrappedMessageBox, OnlyOurBreaksAndNoPicturesOnTheButtons)
+{
+    const QString style = QApplication::style()->name();
+    QApplication::setStyle(new CButtonIconStyle);
+    const QString text = QStringLiteral("Der Name der Datenquelle darf weder Steuerzeichen noch "
+                                        "eines der Zeichen # [ ] { } ( ) , ; ? * = ! @ \\ "
+                                        "enthalten. Bitte wählen Sie einen anderen Namen.");
+    CModalWatcher watcher;
+    watcher.Then(
+        [](QWidget* modal)
+        {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            ASSERT_NE(box, nullptr);
+            const auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+            ASSERT_NE(label, nullptr);
+            for (const QString& line : box->text().split('\n'))
+                EXPECT_LE(label->fontMetrics().horizontalAdvance(line),
+                          label->contentsRect().width())
+                    << line.toStdString();
+            for (QAbstractButton* button : box->buttons())
+                EXPECT_TRUE(button->icon().isNull()) << button->text().toStdString();
+            Answer(box, QMessageBox::No);
+        });
+    WrappedMessageBox(QMessageBox::Warning, QMessageBox::Ok | QMessageBox::Yes | QMessageBox::No,
+                      text);
+    QApplication::setStyle(style);
+    EXPECT_EQ(watcher.Count(), 1);
 }
 
 TEST(AboutDlg, ShowsVersionAndYear)

@@ -55,12 +55,25 @@ TEST_F(ClipboardUndoTest, DeletionsComeBackBatchByBatchAndCutsDoNot)
     frame.OpenDocumentFile(WriteConfig("drei.ini", kThreeSensors));
     COrbelDoc& doc = frame.GetDocument();
 
+    // The row that takes the deleted row's place is selected, the new last
+    // one after the last, so that repeated Entf goes on downwards.
+    const QString path = QString::fromStdString((m_files / "drei.ini").string());
+    const std::pair<int, std::string> deletions[] = {
+        {0, "Geraet-B"}, {1, "alpha.local"}, {2, "Geraet-B"}};
+    View().setFocus();
+    for (const auto& [row, next] : deletions)
+    {
+        View().setCurrentItem(View().topLevelItem(row));
+        Key(Qt::Key_Delete);
+        EXPECT_EQ(View().m_nSelected, 1) << row;
+        EXPECT_EQ(SelectedAddress(), next) << row;
+        EXPECT_TRUE(View().currentItem() && View().currentItem()->isSelected()) << row;
+        doc.SetModifiedFlag(false);
+        frame.OnFileNew();
+        frame.OpenDocumentFile(path);
+    }
     Select({0});
-    View().setCurrentItem(View().topLevelItem(0), 0, QItemSelectionModel::NoUpdate);
     frame.OnCommand(ID_EDIT_CLEAR);
-    // The row that takes the focus is selected.
-    EXPECT_EQ(View().m_nSelected, 1);
-    EXPECT_EQ(SelectedAddress(), "Geraet-B");
     Select({1});
     frame.OnCommand(ID_EDIT_CLEAR);
     EXPECT_EQ(DocumentAddresses(), std::vector<std::string>({"Geraet-B"}));

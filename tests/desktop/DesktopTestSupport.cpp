@@ -10,6 +10,8 @@ void DesktopTest::SetUp()
     const QString folder = QString::fromStdString(m_settings.Path().string());
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder);
+    // The data folder (recovery copy, proposed databases) too.
+    qputenv("XDG_DATA_HOME", (folder + QStringLiteral("/data")).toLocal8Bit());
     QGuiApplication::clipboard()->clear();
 }
 

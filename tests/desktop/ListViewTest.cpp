@@ -324,6 +324,8 @@ TEST_F(ListViewTest, DataSourceBoxListsTheDefinedNamesAtTheFirstUpdate)
 {
     SharedOdbcEnv().AddSqliteDataSource("Zeta Lager", m_files / "zeta.db");
     SharedOdbcEnv().AddSqliteDataSource("alpha Büro", m_files / "alpha.db", true);
+    const QString longest = QStringLiteral("Lager Nord Sensordatenbank 2024");
+    SharedOdbcEnv().AddSqliteDataSource(longest.toStdString(), m_files / "nord.db");
     CSettings().SetDataSource(QStringLiteral("Noch nicht angelegt"));
     CMainFrame& frame = NewFrame();
     QComboBox* combo = frame.m_wndDataSourceCombo;
@@ -334,6 +336,15 @@ TEST_F(ListViewTest, DataSourceBoxListsTheDefinedNamesAtTheFirstUpdate)
     EXPECT_LT(names.indexOf("alpha Büro"), names.indexOf("Zeta Lager"));
     EXPECT_EQ(combo->currentText(), "Noch nicht angelegt");
     EXPECT_EQ(View().m_db.m_strDataSource, "Noch nicht angelegt");
+    // The open list shows whole names, however narrow the box.
+    EXPECT_EQ(combo->width(), 150);
+    combo->showPopup();
+    QCoreApplication::processEvents();
+    const QRect name =
+        combo->view()->visualRect(combo->model()->index(combo->findText(longest), 0));
+    EXPECT_GE(combo->view()->viewport()->width(),
+              name.left() + combo->view()->fontMetrics().horizontalAdvance(longest));
+    combo->hidePopup();
 
     // Only the first update fills the list.
     SharedOdbcEnv().AddSqliteDataSource("Später", m_files / "spaeter.db");

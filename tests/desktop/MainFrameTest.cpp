@@ -5,6 +5,8 @@
 
 #include <QClipboard>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -13,6 +15,7 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTreeView>
 
 namespace
 {
@@ -200,7 +203,6 @@ TEST_F(MainFrameTest, ToolbarStatusBarAndPrompts)
     EXPECT_EQ(frame.m_wndToolBar->widgetForAction(buttons[14]), combo);
     EXPECT_EQ(combo->width(), 150);
     EXPECT_TRUE(combo->isEditable());
-    EXPECT_EQ(combo->insertPolicy(), QComboBox::InsertAlphabetically);
     EXPECT_FALSE(combo->isEnabled());
     EXPECT_EQ(combo->toolTip(), "ODBC-Datenquelle");
 
@@ -214,6 +216,37 @@ TEST_F(MainFrameTest, ToolbarStatusBarAndPrompts)
               "Schließt einzelne Sensoren von der Verwendung aus, ohne sie aus der Liste zu "
               "entfernen.");
     EXPECT_EQ(Act(ID_ENABLE_DISABLE)->toolTip(), "Sensor (de-)aktivieren");
+}
+
+TEST_F(MainFrameTest, TheFileDialogShowsItsColumnsWhole)
+{
+    CMainFrame& frame = NewFrame();
+    ASSERT_TRUE(frame.OpenDocumentFile(WriteConfig("drei.ini", kThreeSensors)));
+    WriteConfig("groesser.ini", std::string(408, 'x'));
+    CModalWatcher watcher;
+    watcher.Then(
+        [](QWidget* modal)
+        {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            ASSERT_NE(dialog, nullptr);
+            auto* list = dialog->findChild<QTreeView*>("treeView");
+            ASSERT_NE(list, nullptr);
+            // Once the folder is read, every column but the names fits its texts.
+            const auto whole = [list]
+            {
+                if (list->model()->rowCount(list->rootIndex()) < 2)
+                    return false;
+                for (int column = 1; column < list->header()->count(); ++column)
+                    if (list->columnWidth(column) <
+                        static_cast<QAbstractItemView*>(list)->sizeHintForColumn(column))
+                        return false;
+                return true;
+            };
+            EXPECT_TRUE(QTest::qWaitFor(whole));
+            dialog->reject();
+        });
+    frame.OnCommand(ID_FILE_OPEN);
+    EXPECT_EQ(watcher.Count(), 1);
 }
 
 TEST_F(MainFrameTest, TabMovesTheFocusAndTheBoxKeepsItsKeys)
@@ -232,6 +265,7 @@ TEST_F(MainFrameTest, TabMovesTheFocusAndTheBoxKeepsItsKeys)
     EXPECT_TRUE(combo->hasFocus());
 
     // Keys typed there edit the name, not the sensors.
+    const int listed = combo->count();
     combo->lineEdit()->selectAll();
     QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("Messdatenx"));
     Key(Qt::Key_Left);
@@ -243,6 +277,9 @@ TEST_F(MainFrameTest, TabMovesTheFocusAndTheBoxKeepsItsKeys)
     Key(Qt::Key_E, Qt::ControlModifier);
     QCoreApplication::processEvents();
     EXPECT_EQ(combo->currentText(), "Messdaten");
+    // The list holds defined data sources only: Enter adds no typed name.
+    EXPECT_EQ(combo->count(), listed);
+    EXPECT_EQ(combo->findText("Messdaten"), -1);
     EXPECT_EQ(View().topLevelItemCount(), 3);
     EXPECT_EQ(watcher.Count(), 0);
     EXPECT_FALSE(frame.GetDocument().IsModified());

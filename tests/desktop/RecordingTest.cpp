@@ -4,8 +4,11 @@
 #include "sensors/OrbelDoc.h"
 #include "settings/Settings.h"
 #include "ui/UiTestSupport.h"
+#include "ui/WidgetTestSupport.h"
 
+#include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPalette>
 #include <QStatusBar>
 
@@ -91,6 +94,40 @@ TEST_F(RecordingTest, AFailedOpenLeavesTheListWhiteAndRecordingOff)
     EXPECT_EQ(StatusBarText(), QStringLiteral("Bereit"));
     EXPECT_EQ(Column(7), QStringList{QString()});
     EXPECT_EQ(Frame().GetDocument().m_sensors.front()->m_pChannel, nullptr);
+}
+
+TEST_F(RecordingTest, ADataSourceSetUpAtTheStartIsTheOneShownAndKept)
+{
+    CSettings().SetDataSource(QStringLiteral("Noch anzulegen"));
+    NewFrame();
+    Frame().OpenDocumentFile(
+        WriteConfig("eins.ini", "ZELD1\r\n127.0.0.1\t9\t0\t1\tV\tx\t0x00\r\n"));
+    // Created on the embedded driver, renamed in its settings.
+    const QString file = QString::fromStdString((m_files / "sued.sqlite").string());
+    CModalWatcher watcher;
+    watcher.Then(
+        [](QWidget* dialog)
+        {
+            auto* drivers = dialog->findChild<QComboBox*>();
+            drivers->setCurrentIndex(drivers->findText("SQLite3"));
+            ButtonOf(dialog, "OK")->click();
+        });
+    watcher.Then(
+        [&](QWidget* dialog)
+        {
+            dialog->findChild<QLineEdit*>("name")->setText(QStringLiteral("Lager Süd"));
+            dialog->findChild<QLineEdit*>("Database")->setText(file);
+            ButtonOf(dialog, "OK")->click();
+        });
+    Act(ID_START_STOP)->trigger();
+    EXPECT_EQ(watcher.Texts(), QStringList({"Datenquelle anlegen", "Datenquelle einrichten"}));
+    ASSERT_TRUE(m_bRecording);
+    QComboBox* combo = Frame().m_wndDataSourceCombo;
+    EXPECT_EQ(combo->currentText(), "Lager Süd");
+    EXPECT_GE(combo->findText("Lager Süd"), 0);
+    EXPECT_EQ(CSettings().DataSource(), "Lager Süd");
+    Act(ID_START_STOP)->trigger();
+    EXPECT_FALSE(m_bRecording);
 }
 
 } // namespace

@@ -94,13 +94,22 @@ TEST_F(ScanNetworkTest, AddsRowsWhileItRunsAndNoPointTwice)
     EXPECT_EQ(sim.Connections(), (std::vector<long>{4, 2}));
 }
 
-TEST_F(ScanNetworkTest, EndsWithReadyWhenNoDeviceAnswers)
+TEST_F(ScanNetworkTest, EndsWithReadyAndSaysSoOnlyWhenNothingCouldBeSent)
 {
     ScanSimulator sim({"reply,announce=0 3.5V"}, {""});
     ASSERT_TRUE(sim.Ready());
     NewFrame();
     Aim(sim);
+    CModalWatcher watcher;
+    // No device answers: nothing to say.
     Frame().OnCommand(ID_SCAN_NETWORK);
+    EXPECT_EQ(watcher.Count(), 0);
+    // No datagram leaves for port 0: the box names the reason.
+    View().m_nScanDiscoveryPort = 0;
+    Frame().OnCommand(ID_SCAN_NETWORK);
+    EXPECT_EQ(watcher.Texts(), QStringList({"Die Suchanfrage nach Sensorgeräten konnte in kein "
+                                            "Netzwerk gesendet werden:\n[10022] ungültiger "
+                                            "Parameter"}));
     EXPECT_EQ(View().topLevelItemCount(), 0);
     EXPECT_FALSE(Frame().GetDocument().IsModified());
     EXPECT_EQ(Pane()->text(), "Bereit");

@@ -390,4 +390,60 @@ TEST_F(DeviceConnectionTest, StatusCallsAreQueuedAndSkipDeletedChannels)
     EXPECT_EQ(CountingSink::calls, 0);
 }
 
+TEST_F(DeviceConnectionTest, EachReplyChangesOnlyTheSlotsItReaches)
+{
+    // One device that answers differently at each poll: the simulator starts
+    // anew on the same port for each answer.
+    const auto firstPoll = std::chrono::system_clock::time_point(1700000000s);
+    FixedClock clock(firstPoll);
+    auto sim = std::make_unique<SimulatedDevices>(
+        std::vector<std::string>{"127.0.0.1:0 reply 1.5A;2.5B;3.5C;"});
+    const std::uint16_t port = sim->Port(0);
+    auto channel = StartChannel("127.0.0.1", port);
+    const CDeviceConnection& connection = channel->m_connection;
+    ASSERT_TRUE(PumpUntil([&] { return connection.Replies() == 1; }));
+
+    struct Poll
+    {
+        const char* device;
+        int replies;             // parsed so far
+        std::vector<float> values; // slots 0 to 2
+        bool readNow;            // the reply time is this poll's
+        int nextPoll;            // ticks until the poll after it
+    };
+    const Poll polls[] = {
+        // Fewer fields: the higher slots keep what they had.
+        {"reply 7.5A;", 2, {7.5f, 2.5f, 3.5f}, true, 600},
+        // No value field at all: a reply, at its time, with the slots as they were.
+        {"reply 10.0.0.5;Lager;", 3, {7.5f, 2.5f, 3.5f}, true, 600},
+        // Closed without a byte: nothing parsed, tried again after 50 ticks.
+        {"close", 3, {7.5f, 2.5f, 3.5f}, false, 50},
+        {"reply 9.5A;8.5B;", 4, {9.5f, 8.5f, 3.5f}, true, 600},
+    };
+    int wait = 600;
+    auto lastRead = firstPoll;
+    for (const Poll& poll : polls)
+    {
+        SCOPED_TRACE(poll.device);
+        sim.reset();
+        sim = std::make_unique<SimulatedDevices>(
+            std::vector<std::string>{"127.0.0.1:" + std::to_string(port) + " " + poll.device});
+        clock.Set(clock.UtcNow() + 60s);
+        Tick(wait - 1);
+        ASSERT_EQ(connection.State(), CAsyncConnection::Waiting);
+        Tick();
+        ASSERT_EQ(connection.State(), CAsyncConnection::Connecting);
+        ASSERT_TRUE(PumpUntil([&]
+                              { return connection.State() == CAsyncConnection::Waiting; }));
+        EXPECT_EQ(sim->Connections(0), 1);
+        EXPECT_EQ(connection.Replies(), poll.replies);
+        for (int slot = 0; slot < 3; ++slot)
+            EXPECT_FLOAT_EQ(connection.Value(slot), poll.values[slot]) << slot;
+        if (poll.readNow)
+            lastRead = clock.UtcNow();
+        EXPECT_EQ(connection.ReadAt(), lastRead);
+        wait = poll.nextPoll;
+    }
+}
+
 } // namespace

@@ -20,10 +20,12 @@ using Found = std::tuple<std::string, int, std::string, std::string>;
 class NetworkScanTest : public ::testing::Test
 {
 protected:
-    std::vector<Found> Scan(const ScanSimulator& sim)
+    std::vector<Found> Scan(const ScanSimulator& sim,
+                            std::chrono::milliseconds deadline = std::chrono::seconds(10))
     {
         std::vector<Found> found;
         CNetworkScan scan(ScanSimulator::BroadcastAddress(), sim.DiscoveryPort(), sim.QueryPort());
+        scan.m_nQueryDeadline = deadline;
         scan.Run(
             [&](std::unique_ptr<CSensor> sensor)
             {
@@ -108,7 +110,7 @@ TEST_F(NetworkScanTest, QueriesEveryAnnouncementAndPassesOverAnswersWithoutAnAdd
     EXPECT_EQ(sim.Connections(), (std::vector<long>{2, 1}));
 }
 
-TEST_F(NetworkScanTest, SkipsDevicesThatFailAndCutsRepliesAt255Bytes)
+TEST_F(NetworkScanTest, SkipsDevicesThatFailOrPassTheirDeadlineAndCutsRepliesAt255Bytes)
 {
     // 51 fields of 5 bytes fill the 255 bytes; the "C" field lies beyond.
     std::string longReply;
@@ -123,9 +125,11 @@ TEST_F(NetworkScanTest, SkipsDevicesThatFailAndCutsRepliesAt255Bytes)
         "close",
         "oversize=300 " + longReply,
         "delay=200 10.0.0.5;Halle;19.0\302\260C;",
+        // Complete only after 5 s, never quiet: the deadline drops it.
+        "trickle=250 10.0.0.5;Rinnsal;1.5V;",
     });
     ASSERT_TRUE(sim.Ready());
-    const std::vector<Found> found = Scan(sim);
+    const std::vector<Found> found = Scan(sim, std::chrono::seconds(2));
 
     EXPECT_EQ(OfDevice(found, 6),
               (std::vector<Found>{{ScanSimulator::Address(6), 0, "\302\260C", "Halle"}}));
@@ -136,7 +140,7 @@ TEST_F(NetworkScanTest, SkipsDevicesThatFailAndCutsRepliesAt255Bytes)
     EXPECT_EQ(cut[50], Found(ScanSimulator::Address(5), 50, "B", ""));
     // Nothing from the others, not even the stalled device's first field.
     EXPECT_EQ(found.size(), 52u);
-    EXPECT_EQ(sim.Connections(), (std::vector<long>{0, 1, 1, 1, 1, 1, 1}));
+    EXPECT_EQ(sim.Connections(), (std::vector<long>{0, 1, 1, 1, 1, 1, 1, 1}));
 }
 
 TEST_F(NetworkScanTest, AsksAtMost32DevicesAtOnce)

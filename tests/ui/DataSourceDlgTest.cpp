@@ -1,15 +1,19 @@
 #include "ui/DataSourceDlg.h"
 
+#include "db/DataSource.h"
 #include "ui/DriverSettingsDlg.h"
 #include "ui/UiTestSupport.h"
 #include "ui/WidgetTestSupport.h"
 
 #include <QComboBox>
+#include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QTest>
+#include <algorithm>
 
 namespace
 {
@@ -36,6 +40,25 @@ TEST(DataSourceDlg, ListsTheDriversSortedWithNothingChosen)
                                   "SQLite3"}));
     EXPECT_EQ(combo->currentIndex(), -1);
     EXPECT_TRUE(RadioOf(&dialog, "den aktuellen Be&nutzer")->isChecked());
+}
+
+TEST(DataSourceDlg, RecommendsOnlyDriversThatAreInstalled)
+{
+    SharedOdbcEnv();
+    const std::vector<std::string> installed = ListInstalledDrivers();
+    CDataSourceDlg dialog(installed, "");
+    QString advice;
+    for (const QLabel* label : dialog.findChildren<QLabel*>())
+        if (label->text().startsWith("Der Treiber bestimmt das Format"))
+            advice = label->text();
+    // Every name in quotes starts the name of an installed driver.
+    const QStringList parts = advice.split('"');
+    ASSERT_GE(parts.size(), 5) << advice.toStdString();
+    for (qsizetype i = 1; i < parts.size(); i += 2)
+        EXPECT_TRUE(std::any_of(installed.begin(), installed.end(),
+                                [&](const std::string& driver)
+                                { return QString::fromStdString(driver).startsWith(parts[i]); }))
+            << parts[i].toStdString();
 }
 
 TEST(DataSourceDlg, OkTakesTheChoiceOrKeepsThePresetAndCancelEmptiesIt)
@@ -114,6 +137,13 @@ TEST_F(DriverSettingsDlgTest, KnownDriversGetTheirFieldsAndOthersFreeLines)
     lines->setPlainText("Host = y\n\nPfad=/a=b\n");
     EXPECT_EQ(PressOk(other), "");
     EXPECT_EQ(other.Attributes(), DataSourceAttributes({{"Host", "y"}, {"Pfad", "/a=b"}}));
+
+    // The buttons follow the last field, with no empty band between them.
+    CDriverSettingsDlg file("SQLite3", "Lager", {});
+    file.show();
+    const int gap = ButtonOf(&file, "OK")->geometry().top() -
+                    file.findChild<QLineEdit*>("Database")->geometry().bottom();
+    EXPECT_LE(gap, 2 * file.layout()->spacing() + 2) << gap;
 }
 
 TEST_F(DriverSettingsDlgTest, OkRefusesABadNameOrLineAndStaysOpen)

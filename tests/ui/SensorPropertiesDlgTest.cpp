@@ -101,6 +101,11 @@ TEST(SensorPropertiesDlg, ControlsCarryTheirLabelsAndMnemonics)
 
     // Enter in a box ends the dialog with OK, and typing adds nothing to its list.
     dialog.show();
+    // The query button's text keeps a letter's room to the border on either side.
+    const QFontMetrics metrics = dialog.m_pQueryButton->fontMetrics();
+    EXPECT_GE(dialog.m_pQueryButton->contentsRect().width() -
+                  metrics.horizontalAdvance(QStringLiteral("installierte Sensoren ermitteln")),
+              2 * metrics.averageCharWidth());
     dialog.m_comboSensorNo->lineEdit()->selectAll();
     QTest::keyClicks(dialog.m_comboSensorNo, "4");
     QTest::keyClick(dialog.m_comboSensorNo, Qt::Key_Return);

@@ -30,6 +30,7 @@ constexpr ModeName kModes[] = {
     {"oversize", EDeviceMode::Oversize, true, kMaxBytes},
     {"reset", EDeviceMode::Reset, false, 0},
     {"delay", EDeviceMode::Delay, true, kMaxDelayMs},
+    {"trickle", EDeviceMode::Trickle, true, kMaxDelayMs},
     {"close", EDeviceMode::Close, false, 0},
 };
 
@@ -75,7 +76,8 @@ bool ParseMode(std::string_view item, CDeviceConfig& config, std::string& error)
         return true;
     }
     error = "unknown mode '" + std::string(name) +
-            "' (reply, refuse, silent, stall=N, oversize=N, reset, delay=MS, close)";
+            "' (reply, refuse, silent, stall=N, oversize=N, reset, delay=MS, trickle=MS, "
+            "close)";
     return false;
 }
 
@@ -127,9 +129,10 @@ bool ParseDeviceConfig(std::string_view text, CDeviceConfig& config, std::string
     }
     if (!ParseEndpoint(endpointField, config.endpoint, error))
         return false;
-    if (!config.endpoint.IsLoopback())
+    if (!config.endpoint.IsSimulated())
     {
-        error = "device address " + config.endpoint.AddressText() + " is outside 127.0.0.0/8";
+        error = "device address " + config.endpoint.AddressText() +
+                " is neither in 127.0.0.0/8 nor in a documentation network";
         return false;
     }
 

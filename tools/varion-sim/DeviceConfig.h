@@ -16,6 +16,7 @@ enum class EDeviceMode
     Oversize,
     Reset,
     Delay,
+    Trickle,
     Close
 };
 
@@ -25,7 +26,7 @@ struct CDeviceConfig
 {
     CEndpoint endpoint;
     EDeviceMode mode = EDeviceMode::Reply;
-    // Bytes for stall and oversize, milliseconds for delay.
+    // Bytes for stall and oversize, milliseconds for delay and trickle.
     std::int64_t modeValue = 0;
     // Discovery answers per "?"; 0 keeps the device out of discovery.
     int announce = 1;

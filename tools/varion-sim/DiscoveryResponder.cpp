@@ -83,8 +83,9 @@ void CDiscoveryResponder::ReadQuery()
                                reinterpret_cast<sockaddr*>(&from), &length);
     if (n != 1 || query[0] != '?' || from.sin_family != AF_INET)
         return;
-    // Bound to 0.0.0.0 the socket hears other networks too; answers stay on loopback.
-    if (!CEndpoint::FromSockaddr(from).IsLoopback())
+    // Bound to 0.0.0.0 the socket hears other networks too; answers go only
+    // where simulated devices may be.
+    if (!CEndpoint::FromSockaddr(from).IsSimulated())
         return;
     for (size_t i = 0; i < m_answers.size() && m_pending.size() < kMaxPending; ++i)
         m_pending.push_back({from, i});

@@ -9,6 +9,12 @@ std::string CEndpoint::AddressText() const
            std::to_string((address >> 8) & 0xFF) + '.' + std::to_string(address & 0xFF);
 }
 
+bool CEndpoint::IsSimulated() const
+{
+    const std::uint32_t network = address >> 8;
+    return IsLoopback() || network == 0xC00002 || network == 0xC63364 || network == 0xCB0071;
+}
+
 std::string CEndpoint::ToString() const
 {
     return AddressText() + ':' + std::to_string(port);

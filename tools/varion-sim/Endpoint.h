@@ -12,6 +12,10 @@ struct CEndpoint
     std::uint16_t port = 0;
 
     bool IsLoopback() const { return (address >> 24) == 127; }
+    // Loopback, or one of the networks reserved for documentation
+    // (192.0.2.0/24, 198.51.100.0/24, 203.0.113.0/24) that tests set up
+    // inside network namespaces of their own.
+    bool IsSimulated() const;
     bool IsAny() const { return address == 0; }
     // "A.B.C.D:PORT"
     std::string ToString() const;

@@ -129,6 +129,13 @@ void CSimConnection::Answer()
                                       Send(m_device.NextReply(), true);
                                   });
         break;
+    case EDeviceMode::Trickle:
+        m_strOutput = m_device.NextReply();
+        m_nSent = 0;
+        m_phase = EPhase::Waiting;
+        UpdateWatch();
+        Trickle();
+        break;
     case EDeviceMode::Reset:
         Finish(true);
         break;
@@ -177,6 +184,33 @@ void CSimConnection::Flush()
     }
     m_phase = EPhase::Holding;
     UpdateWatch();
+}
+
+void CSimConnection::Trickle()
+{
+    if (m_nSent < m_strOutput.size())
+    {
+        const ssize_t n = send(m_nFd, m_strOutput.data() + m_nSent, 1, MSG_NOSIGNAL);
+        if (n == 1)
+            ++m_nSent;
+        else if (n < 0 && !WouldBlock())
+        {
+            Finish();
+            return;
+        }
+    }
+    if (m_nSent == m_strOutput.size())
+    {
+        Finish();
+        return;
+    }
+    // A client that does not read gets the same byte offered again next time.
+    m_timer = m_loop.AddTimer(std::chrono::milliseconds(m_device.Config().modeValue),
+                              [this]
+                              {
+                                  m_timer.reset();
+                                  Trickle();
+                              });
 }
 
 bool CSimConnection::Discard()

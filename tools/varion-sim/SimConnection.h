@@ -35,6 +35,8 @@ private:
     void Answer();
     void Send(std::string bytes, bool closeAfter);
     void Flush();
+    // Sends the next byte of the output and schedules the one after it.
+    void Trickle();
     // Reads and drops whatever the client sends; false once it has closed.
     bool Discard();
     void Finish(bool abort = false);

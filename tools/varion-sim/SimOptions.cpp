@@ -14,15 +14,17 @@ usage: varion-sim [OPTIONS] [SCRIPT...]
   SCRIPT                   a file with one DEVICE per line; blank lines and lines
                            starting with '#' are skipped
   --discovery ADDR:PORT    answer UDP discovery datagrams "?" on ADDR:PORT
-                           (ADDR in 127.0.0.0/8 or 0.0.0.0; PORT 0 picks a free port)
+                           (ADDR a simulated address or 0.0.0.0; PORT 0 picks a free port)
   --discovery-extra HEX    one more raw datagram (hex bytes, may be empty) sent after
                            the device answers of every discovery (repeatable)
   --help                   this text
   --version                the version number
 
 DEVICE is 'ADDRESS:PORT MODE[,announce=N] [REPLY]', fields separated by blanks.
-ADDRESS must lie in 127.0.0.0/8; PORT 0 picks a free port. Devices may share a
-port on different addresses. REPLY is the rest of the line, sent as it is apart
+ADDRESS must be a simulated address: in 127.0.0.0/8, or in one of the networks
+reserved for documentation (192.0.2.0/24, 198.51.100.0/24, 203.0.113.0/24), which
+tests set up inside network namespaces of their own. PORT 0 picks a free port.
+Devices may share a port on different addresses. REPLY is the rest of the line, sent as it is apart
 from these escapes and placeholders:
   \r \n \t \\ \xHH         CR, LF, TAB, backslash, the byte HH
   {drift:START:STEP}       START + STEP*k as "%.1f", k = the device's served polls from 0
@@ -39,10 +41,12 @@ A request is complete at its first LF or at its 13th byte; anything but
   oversize=N               send exactly N bytes (REPLY cut or filled up with 'x'), close
   reset                    abort the connection with RST (SO_LINGER 0)
   delay=MS                 send REPLY MS milliseconds after the request, close
+  trickle=MS               send REPLY one byte at a time, the first at once and each next
+                           MS milliseconds later, then close
   close                    close without sending anything
 announce=N: the discovery answers N times for this device (default 1, 0 = never).
 
-Discovery answers every one-byte datagram "?" from a 127.0.0.0/8 sender with one
+Discovery answers every one-byte datagram "?" from a simulated address with one
 62-byte datagram per announcement, bytes 6 to 9 holding the device's IPv4
 address in reversed octet order, every other byte zero; anything else is ignored.
 
@@ -199,10 +203,10 @@ bool ParseSimOptions(int argc, const char* const* argv, CSimOptions& options, st
                 error = "--discovery: " + error;
                 return false;
             }
-            if (!endpoint.IsLoopback() && !endpoint.IsAny())
+            if (!endpoint.IsSimulated() && !endpoint.IsAny())
             {
                 error = "--discovery: address " + endpoint.AddressText() +
-                        " is neither in 127.0.0.0/8 nor 0.0.0.0";
+                        " is neither in 127.0.0.0/8, a documentation network nor 0.0.0.0";
                 return false;
             }
             options.discovery = endpoint;

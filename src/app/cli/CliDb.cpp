@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -78,14 +77,7 @@ int Init(const DbOptions& options)
 int Check(const DbOptions& options)
 {
     const CSettings settings;
-    std::optional<std::pair<std::string, std::string>> credentials;
-    if (options.user)
-    {
-        // Not on the command line, where every user of the machine can read it.
-        const char* password = std::getenv("TESSARO_DB_PASSWORD");
-        credentials.emplace(*options.user, password ? password : "");
-    }
-    CCliDbUserInterface ui(credentials);
+    CCliDbUserInterface ui(LoginOf(options.user));
     CSensorDatabase database(ui);
     database.m_strDataSource = options.dsn.value_or(settings.DataSource().toStdString());
     database.m_strUserName = settings.UserName().toStdString();

@@ -1,6 +1,15 @@
 #include "app/cli/CliDbUserInterface.h"
 
 #include <cstdio>
+#include <cstdlib>
+
+std::optional<std::pair<std::string, std::string>> LoginOf(const std::optional<std::string>& user)
+{
+    if (!user)
+        return std::nullopt;
+    const char* password = std::getenv("TESSARO_DB_PASSWORD");
+    return std::make_pair(*user, std::string(password ? password : ""));
+}
 
 CCliDbUserInterface::CCliDbUserInterface(
     std::optional<std::pair<std::string, std::string>> credentials)

@@ -27,3 +27,8 @@ public:
 private:
     std::optional<std::pair<std::string, std::string>> m_credentials;
 };
+
+// The login of "--user NAME": the password comes from TESSARO_DB_PASSWORD,
+// never from the command line, where every user of the machine can read it.
+// Nothing without a name.
+std::optional<std::pair<std::string, std::string>> LoginOf(const std::optional<std::string>& user);

@@ -68,7 +68,7 @@ std::optional<int> ParseInt(const std::string& text)
 int Export(CliArgs args, bool summary)
 {
     std::vector<std::string> positional;
-    std::optional<std::string> dsn;
+    std::optional<std::string> dsn, user;
     std::optional<int> days;
     bool badOption = false;
     for (size_t i = 0; i < args.size(); ++i)
@@ -76,6 +76,8 @@ int Export(CliArgs args, bool summary)
         const bool hasValue = i + 1 < args.size();
         if (args[i] == "--dsn" && hasValue && !dsn)
             dsn = args[++i];
+        else if (args[i] == "--user" && hasValue && !user)
+            user = args[++i];
         else if (args[i] == "--days" && hasValue && !summary && !days)
             badOption = !(days = ParseInt(args[++i]));
         else
@@ -88,7 +90,7 @@ int Export(CliArgs args, bool summary)
         return UsageError(summary ? "export-summary" : "export-series");
     }
 
-    CCliSession session(dsn);
+    CCliSession session(dsn, user);
     if (const int status = session.LoadDocument(positional[0]))
         return status;
     SensorList& sensors = session.m_document.m_sensors;

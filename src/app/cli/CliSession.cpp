@@ -4,12 +4,14 @@
 
 #include <cstdio>
 
-CCliSession::CCliSession(const std::optional<std::string>& dsn)
+CCliSession::CCliSession(const std::optional<std::string>& dsn,
+                         const std::optional<std::string>& user)
+    : m_ui(LoginOf(user))
 {
     const CSettings settings;
     m_database.m_strDataSource = dsn.value_or(settings.DataSource().toStdString());
     m_database.m_strUserName = settings.UserName().toStdString();
-    m_database.m_bQuickConnect = settings.QuickConnect();
+    m_database.m_bQuickConnect = settings.QuickConnect() && !user;
 }
 
 int CCliSession::LoadDocument(const std::string& path)

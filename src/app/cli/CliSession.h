@@ -12,8 +12,9 @@
 class CCliSession
 {
 public:
-    // dsn: the data source to use instead of the configured one.
-    explicit CCliSession(const std::optional<std::string>& dsn);
+    // dsn: the data source to use instead of the configured one; user: the
+    // login to use (see LoginOf), whatever the desktop does.
+    CCliSession(const std::optional<std::string>& dsn, const std::optional<std::string>& user);
 
     // Reads the configuration file; 0, or the exit status after saying why.
     int LoadDocument(const std::string& path);

@@ -41,17 +41,21 @@ private:
     CCliSession& m_session;
 };
 
-// "FILE [--dsn NAME]"; false on anything else.
-bool ParseArgs(CliArgs args, std::string& file, std::optional<std::string>& dsn)
+// "FILE [--dsn NAME] [--user NAME]"; false on anything else.
+bool ParseArgs(CliArgs args, std::string& file, std::optional<std::string>& dsn,
+               std::optional<std::string>& user)
 {
-    if (args.size() == 1 || (args.size() == 3 && args[1] == "--dsn"))
+    if (args.empty() || args.size() % 2 == 0)
+        return false;
+    file = args[0];
+    for (size_t i = 1; i < args.size(); i += 2)
     {
-        file = args[0];
-        if (args.size() == 3)
-            dsn = args[2];
-        return true;
+        std::optional<std::string>& value = args[i] == "--dsn" ? dsn : user;
+        if ((args[i] != "--dsn" && args[i] != "--user") || value)
+            return false;
+        value = args[i + 1];
     }
-    return false;
+    return true;
 }
 
 void PrintLine(const std::string& line)
@@ -65,12 +69,12 @@ void PrintLine(const std::string& line)
 int RunStats(CliArgs args)
 {
     std::string file;
-    std::optional<std::string> dsn;
-    if (!ParseArgs(args, file, dsn))
+    std::optional<std::string> dsn, user;
+    if (!ParseArgs(args, file, dsn, user))
     {
         return UsageError("stats");
     }
-    CCliSession session(dsn);
+    CCliSession session(dsn, user);
     if (const int status = session.LoadDocument(file))
         return status;
     CCliSensorList list(session);
@@ -89,12 +93,12 @@ int RunStats(CliArgs args)
 int RunImport(CliArgs args)
 {
     std::string file;
-    std::optional<std::string> dsn;
-    if (!ParseArgs(args, file, dsn))
+    std::optional<std::string> dsn, user;
+    if (!ParseArgs(args, file, dsn, user))
     {
         return UsageError("import");
     }
-    CCliSession session(dsn);
+    CCliSession session(dsn, user);
     if (const int status = session.LoadDocument(file))
         return status;
     CCliSensorList list(session);

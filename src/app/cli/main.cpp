@@ -43,19 +43,19 @@ constexpr Command kCommands[] = {
      "find devices by broadcast and print their sensors;\n"
      "with FILE, add the new ones to it and save it",
      RunScan},
-    {"export-series", "export-series FILE INDEX OUT [--days N] [--dsn NAME]",
+    {"export-series", "export-series FILE INDEX OUT [--days N] [--dsn NAME] [--user NAME]",
      "write the readings of sensor INDEX (from 0) of FILE\n"
      "to OUT, only the last N days with --days, and a\n"
      "workbook with a chart beside it",
      RunExportSeries},
-    {"export-summary", "export-summary FILE INDEX OUT [--dsn NAME]",
+    {"export-summary", "export-summary FILE INDEX OUT [--dsn NAME] [--user NAME]",
      "write the daily maximum, average and minimum of\n"
      "sensor INDEX to OUT, and a workbook with a chart\n"
      "beside it",
      RunExportSummary},
-    {"stats", "stats FILE [--dsn NAME]",
+    {"stats", "stats FILE [--dsn NAME] [--user NAME]",
      "print each sensor of FILE with its counts of\nreadings in the database", RunStats},
-    {"import", "import FILE [--dsn NAME]",
+    {"import", "import FILE [--dsn NAME] [--user NAME]",
      "add the sensors registered in the database to FILE\nand print them", RunImport},
 };
 
