@@ -32,7 +32,7 @@ TEST(ProgramOptions, HelpAndVersionGoToStdoutAndUnknownOptionsAreNamed)
         {{TESSARO_CLI, "--version"}, 0, "tessaro-cli " + version + "\n", ""},
         {{TESSARO_CLI, "export-series", "a.ini", "--help"},
          0,
-         "usage: tessaro-cli export-series FILE INDEX OUT [--days N] [--dsn NAME]\n",
+         "usage: tessaro-cli export-series FILE INDEX OUT [--days N] [--dsn NAME] [--user NAME]\n",
          ""},
         {{TESSARO_CLI, "db", "--help"}, 0, "       tessaro-cli db check [--dsn NAME]", ""},
         // A value is never taken for an option.

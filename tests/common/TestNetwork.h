@@ -9,14 +9,14 @@
 
 // A network that looks like a real one without touching the host's: two
 // network namespaces of the test's own, joined by a veth pair. The near side
-// (192.0.2.1/24, default route to the far side) runs the program under test,
-// the far side (192.0.2.2/24) the simulated devices. Both namespaces vanish
+// (198.51.100.1/24, default route to the far side) runs the program under test,
+// the far side (198.51.100.2/24) the simulated devices. Both namespaces vanish
 // with this object, also when a test fails.
 class CTestNetwork
 {
 public:
-    static constexpr const char* kNearAddress = "192.0.2.1";
-    static constexpr const char* kFarAddress = "192.0.2.2";
+    static constexpr const char* kNearAddress = "198.51.100.1";
+    static constexpr const char* kFarAddress = "198.51.100.2";
     static constexpr const char* kNearInterface = "tsr0";
 
     CTestNetwork();
