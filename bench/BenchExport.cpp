@@ -8,26 +8,22 @@
 // client's child process), since a busy machine stretches wall times. The
 // workbook made from the file afterwards is timed as well.
 
-#include "db/DbTestSupport.h"
-#include "export/ExportWorkbook.h"
 #include "common/OdbcTestEnv.h"
-#include "sensors/Sensor.h"
-#include "db/SensorDatabase.h"
-#include "export/SensorExport.h"
+#include "common/Process.h"
 #include "common/TempDir.h"
+#include "db/DbTestSupport.h"
+#include "db/SensorDatabase.h"
+#include "export/ExportWorkbook.h"
+#include "export/SensorExport.h"
+#include "sensors/Sensor.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fcntl.h>
 #include <filesystem>
-#include <spawn.h>
 #include <stdexcept>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <time.h>
-#include <unistd.h>
 #include <vector>
 
 namespace
@@ -46,11 +42,6 @@ struct Times
     double processor = 1e9;
 };
 
-double Seconds(const timeval& time)
-{
-    return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
-}
-
 double ProcessSeconds()
 {
     timespec now{};
@@ -62,26 +53,10 @@ double ProcessSeconds()
 // time it used; throws when it fails.
 double Run(const std::vector<std::string>& argv, const std::string& outFile = "/dev/null")
 {
-    const int fd = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0)
-        throw std::runtime_error("cannot create " + outFile);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fd, 1);
-    std::vector<char*> args;
-    for (const std::string& arg : argv)
-        args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(fd);
-    int status = 0;
-    rusage usage{};
-    if (rc != 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) ||
-        WEXITSTATUS(status) != 0)
-        throw std::runtime_error("failed: " + argv[0]);
-    return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+    const ProcessResult result = RunProcess(argv, {}, std::chrono::minutes(10), outFile);
+    if (result.exitCode != 0)
+        throw std::runtime_error("failed: " + argv[0] + ": " + result.err);
+    return result.usage.ProcessorSeconds();
 }
 
 // The best of kRuns. work returns the processor time of a child it ran, or
