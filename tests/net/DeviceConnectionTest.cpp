@@ -339,9 +339,12 @@ public:
     {
         ++ticks;
         victim.reset();
+        if (visits != nullptr)
+            visits->push_back(this);
     }
     int ticks = 0;
     std::unique_ptr<TickCounter> victim;
+    std::vector<const TickCounter*>* visits = nullptr;
 };
 
 TEST_F(DeviceConnectionTest, DispatchSurvivesConnectionsRemovedDuringTheWalk)
@@ -357,6 +360,18 @@ TEST_F(DeviceConnectionTest, DispatchSurvivesConnectionsRemovedDuringTheWalk)
     Tick();
     EXPECT_EQ(head.ticks, 2);
     EXPECT_EQ(last.ticks, 2);
+}
+
+TEST_F(DeviceConnectionTest, ConnectionsDueInTheSameTickActNewestFirst)
+{
+    std::vector<const TickCounter*> visits;
+    TickCounter oldest;
+    TickCounter middle;
+    TickCounter newest;
+    for (TickCounter* counter : {&oldest, &middle, &newest})
+        counter->visits = &visits;
+    Tick();
+    EXPECT_EQ(visits, (std::vector<const TickCounter*>{&newest, &middle, &oldest}));
 }
 
 class CountingSink : public IChannelStatusSink
