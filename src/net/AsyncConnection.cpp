@@ -1,6 +1,7 @@
 #include "net/AsyncConnection.h"
 
 #include "net/ChannelStatusSink.h"
+#include "net/DescriptorLimit.h"
 #include "net/SocketError.h"
 #include "sensors/ChannelList.h"
 
@@ -22,6 +23,14 @@ namespace
 {
 
 constexpr int kOpensPerPass = 25;
+// Descriptors left to the database, files and the event loop when the
+// connections take what the limit allows.
+constexpr long kReservedDescriptors = 64;
+
+bool OutOfDescriptors(int error)
+{
+    return error == EMFILE || error == ENFILE;
+}
 
 bool HasLetter(const std::string& text)
 {
@@ -84,6 +93,31 @@ struct CAsyncConnection::Registry
     std::unordered_map<int, CAsyncConnection*> byLookup;
     std::list<CAsyncConnection*> pendingOpens;
     QTimer* pacer = nullptr;
+    // How many sockets the connections may hold at once, counted afresh at
+    // most once a tick, and only when they have reached it.
+    long socketBudget = 0;
+    std::int64_t budgetTick = -1;
+    // The pacer waits for a socket to close or the next tick.
+    bool waitingForDescriptor = false;
+
+    bool HasDescriptorForSocket()
+    {
+        const long held = static_cast<long>(bySocket.size());
+        if (budgetTick < 0 || (held >= socketBudget && budgetTick != ticks))
+        {
+            const long free = FreeDescriptors();
+            socketBudget = free < 0 ? held + 1 : held + free - kReservedDescriptors;
+            budgetTick = ticks;
+        }
+        return held < socketBudget;
+    }
+    void ResumeOpening()
+    {
+        if (!waitingForDescriptor || pendingOpens.empty())
+            return;
+        waitingForDescriptor = false;
+        pacer->start();
+    }
 };
 
 CAsyncConnection::Registry& CAsyncConnection::Shared()
@@ -144,6 +178,7 @@ void CAsyncConnection::DispatchSocketMessage(const CSocketMessage& message)
     case CSocketMessage::Kind::Tick:
     {
         const std::int64_t tick = ++registry.ticks;
+        registry.ResumeOpening();
         // A connection removed meanwhile has left the queue with its entry.
         while (!registry.due.empty() && registry.due.begin()->tick <= tick)
         {
@@ -229,25 +264,50 @@ void CAsyncConnection::CancelOpen()
 void CAsyncConnection::OpenPending()
 {
     // A few sockets per pass of the event loop: when a thousand devices are
-    // due in the same tick, the loop still answers between the batches.
-    std::list<CAsyncConnection*>& pending = Shared().pendingOpens;
+    // due in the same tick, the loop still answers between the batches. The
+    // rest wait their turn, also for a descriptor: the device sees its
+    // request later, nothing else.
+    Registry& registry = Shared();
+    std::list<CAsyncConnection*>& pending = registry.pendingOpens;
     for (int opened = 0; opened < kOpensPerPass && !pending.empty(); ++opened)
     {
+        if (!registry.HasDescriptorForSocket())
+        {
+            // Holding none, nothing frees one of ours: the shortage is the
+            // process's, and shown.
+            if (registry.bySocket.empty())
+                pending.front()->ShowDescriptorShortage(SocketError::kTooManyOpenFiles);
+            registry.waitingForDescriptor = true;
+            break;
+        }
         CAsyncConnection* connection = pending.front();
         pending.pop_front();
         connection->m_bOpenPending = false;
         connection->Open();
     }
-    if (pending.empty())
-        Shared().pacer->stop();
+    if (pending.empty() || registry.waitingForDescriptor)
+        registry.pacer->stop();
 }
 
 void CAsyncConnection::Open()
 {
     m_nSocket = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (m_nSocket < 0 && OutOfDescriptors(errno))
+    {
+        // Something else took what the budget left: first in line again,
+        // with the shortage shown, until a descriptor comes free.
+        const int error = MapSocketErrno(errno);
+        Registry& registry = Shared();
+        m_bOpenPending = true;
+        m_pendingOpen = registry.pendingOpens.insert(registry.pendingOpens.begin(), this);
+        registry.socketBudget = static_cast<long>(registry.bySocket.size());
+        registry.budgetTick = registry.ticks;
+        registry.waitingForDescriptor = true;
+        ShowDescriptorShortage(error);
+        return;
+    }
     if (m_nSocket < 0)
     {
-        // Out of descriptors is passing: try again later like a failed lookup.
         RecordError(MapSocketErrno(errno));
         m_bRetryFailed = m_nFailedRetryTicks > 0;
         SetCountdown(m_nFailedRetryTicks);
@@ -267,6 +327,14 @@ void CAsyncConnection::Open()
     if (::connect(m_nSocket, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0 &&
         RecordError(MapSocketErrno(errno)) != SocketError::kWouldBlock)
         Fail(true);
+}
+
+void CAsyncConnection::ShowDescriptorShortage(int error)
+{
+    if (m_nLastError == error)
+        return;
+    m_nLastError = error;
+    Notify();
 }
 
 void CAsyncConnection::SetLookup(int lookupId)
@@ -473,6 +541,7 @@ void CAsyncConnection::CloseSocket()
     Shared().bySocket.erase(m_nSocket);
     ::close(m_nSocket);
     m_nSocket = -1;
+    Shared().ResumeOpening();
 }
 
 void CAsyncConnection::OnWritable()

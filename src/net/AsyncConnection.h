@@ -123,6 +123,9 @@ private:
     void Reschedule();
     void SetLookup(int lookupId);
     static void OpenPending();
+    // Shows why the connection waits for a socket; the next error or a
+    // connection replaces it.
+    void ShowDescriptorShortage(int error);
     void RequestOpen(std::uint32_t address);
     void CancelOpen();
     void Open();

@@ -1,4 +1,5 @@
 #include "app/cli/CliCommands.h"
+#include "net/DescriptorLimit.h"
 
 #include <cstdio>
 #include <string>
@@ -73,6 +74,7 @@ void PrintHelp(std::FILE* to)
 
 int main(int argc, char** argv)
 {
+    RaiseDescriptorLimit();
     if (argc < 2)
     {
         PrintHelp(stderr);
