@@ -38,6 +38,14 @@ bool HasLetter(const std::string& text)
                        [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); });
 }
 
+// The connection that holds a socket or waits for a lookup; null for none.
+// (The event may close the socket, and its entry with it.)
+CAsyncConnection* Find(const std::unordered_map<int, CAsyncConnection*>& index, int handle)
+{
+    const auto found = handle >= 0 ? index.find(handle) : index.end();
+    return found != index.end() ? found->second : nullptr;
+}
+
 // Lookup results are delivered here, on the main thread, and passed on by id;
 // the object lives as long as the process so that a result that nobody waits
 // for any more still has somewhere harmless to go.
@@ -191,20 +199,15 @@ void CAsyncConnection::DispatchSocketMessage(const CSocketMessage& message)
         break;
     }
     case CSocketMessage::Kind::SocketEvent:
-        if (const auto found = registry.bySocket.find(message.handle);
-            message.handle >= 0 && found != registry.bySocket.end())
+        if (CAsyncConnection* connection = Find(registry.bySocket, message.handle))
         {
-            // The event may close the socket, and the entry with it.
-            CAsyncConnection* connection = found->second;
             connection->HandleEvent(message.event, message.error);
             connection->Reschedule();
         }
         break;
     case CSocketMessage::Kind::HostResolved:
-        if (const auto found = registry.byLookup.find(message.handle);
-            message.handle >= 0 && found != registry.byLookup.end())
+        if (CAsyncConnection* connection = Find(registry.byLookup, message.handle))
         {
-            CAsyncConnection* connection = found->second;
             connection->OnHostResolved(message.error, message.address);
             connection->Reschedule();
         }
