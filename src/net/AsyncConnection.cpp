@@ -114,7 +114,9 @@ struct CAsyncConnection::Registry
         if (budgetTick < 0 || (held >= socketBudget && budgetTick != ticks))
         {
             const long free = FreeDescriptors();
-            socketBudget = free < 0 ? held + 1 : held + free - kReservedDescriptors;
+            // Not knowing, the shortage shows when a socket cannot be opened.
+            socketBudget =
+                free < 0 ? std::numeric_limits<long>::max() : held + free - kReservedDescriptors;
             budgetTick = ticks;
         }
         return held < socketBudget;
@@ -277,9 +279,11 @@ void CAsyncConnection::OpenPending()
         if (!registry.HasDescriptorForSocket())
         {
             // Holding none, nothing frees one of ours: the shortage is the
-            // process's, and shown.
-            if (registry.bySocket.empty())
-                pending.front()->ShowDescriptorShortage(SocketError::kTooManyOpenFiles);
+            // process's, and shown, unless the system's was seen.
+            CAsyncConnection* first = pending.front();
+            if (registry.bySocket.empty() &&
+                first->m_nLastError != SocketError::kTooManyOpenFilesInSystem)
+                first->ShowDescriptorShortage(SocketError::kTooManyOpenFiles);
             registry.waitingForDescriptor = true;
             break;
         }
