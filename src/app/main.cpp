@@ -1,4 +1,5 @@
 #include "app/OrbelApp.h"
+#include "net/DescriptorLimit.h"
 #include "ui/StringTable.h"
 
 #include <QApplication>
@@ -50,6 +51,7 @@ int main(int argc, char** argv)
 {
     if (const std::optional<int> status = AnswerBeforeWindows(argc, argv))
         return *status;
+    RaiseDescriptorLimit();
     QApplication application(argc, argv);
     // What Qt left is the program's own: at most a configuration file.
     const QStringList arguments = QApplication::arguments().mid(1);

@@ -298,7 +298,11 @@ std::string WriteEditedDataSource(const std::string& name, const std::string& ne
     std::string error;
     if (creating)
     {
-        WriteNewDataSource(newName, driver, system, edited, error);
+        DataSourceAttributes attributes = edited;
+        for (auto& keyword : RowByRowAttributes(driver))
+            if (FindValue(attributes, keyword.first) == nullptr)
+                attributes.push_back(std::move(keyword));
+        WriteNewDataSource(newName, driver, system, attributes, error);
         return error;
     }
     if (newName == name)
@@ -446,6 +450,21 @@ std::vector<std::string> ListInstalledDrivers()
     for (const char* name = buffer.data(); *name != '\0'; name += std::strlen(name) + 1)
         drivers.emplace_back(name);
     return drivers;
+}
+
+DataSourceAttributes RowByRowAttributes(const std::string& driver)
+{
+    switch (KindOf(driver))
+    {
+    case DriverKind::Sqlite:
+        return {{"StepAPI", "1"}};
+    case DriverKind::Postgres:
+        // A cursor, fetched this many rows at a time.
+        return {{"UseDeclareFetch", "1"}, {"Fetch", "10000"}};
+    case DriverKind::Other:
+        break;
+    }
+    return {};
 }
 
 std::vector<std::string> DriverKeywords(const std::string& driver)
@@ -596,5 +615,7 @@ bool CreateSqliteDataSource(const std::string& name, const std::string& file, bo
         error = "Der Ordner für „" + file + "“ kann nicht angelegt werden: " + failure.message();
         return false;
     }
-    return WriteNewDataSource(name, kEmbeddedDriver, system, {{"Database", path.string()}}, error);
+    DataSourceAttributes attributes = RowByRowAttributes(kEmbeddedDriver);
+    attributes.insert(attributes.begin(), {"Database", path.string()});
+    return WriteNewDataSource(name, kEmbeddedDriver, system, attributes, error);
 }

@@ -34,6 +34,12 @@ std::vector<std::string> ListDataSources();
 // the installer; it may come back under another name. True on success.
 bool SetupDataSource(std::string& dataSourceName, bool otherDriver, IDbUserInterface& ui);
 
+// The keywords that make the driver hand a result over a few rows at a time
+// instead of reading all of it when the query runs, so that exporting years
+// of readings takes no more memory than a day's. Set on every data source
+// the program creates; empty for a driver that is not known here.
+DataSourceAttributes RowByRowAttributes(const std::string& driver);
+
 // The drivers registered with the driver manager, in its order.
 std::vector<std::string> ListInstalledDrivers();
 // The keywords a data source of this driver needs; empty for a driver that

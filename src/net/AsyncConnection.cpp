@@ -1,8 +1,9 @@
 #include "net/AsyncConnection.h"
 
-#include "sensors/ChannelList.h"
 #include "net/ChannelStatusSink.h"
+#include "net/DescriptorLimit.h"
 #include "net/SocketError.h"
+#include "sensors/ChannelList.h"
 
 #include <QHostAddress>
 #include <QHostInfo>
@@ -12,14 +13,24 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
+#include <set>
 #include <sys/socket.h>
+#include <tuple>
 #include <unistd.h>
-#include <vector>
+#include <unordered_map>
 
 namespace
 {
 
 constexpr int kOpensPerPass = 25;
+// Descriptors left to the database, files and the event loop when the
+// connections take what the limit allows.
+constexpr long kReservedDescriptors = 64;
+
+bool OutOfDescriptors(int error)
+{
+    return error == EMFILE || error == ENFILE;
+}
 
 bool HasLetter(const std::string& text)
 {
@@ -27,12 +38,12 @@ bool HasLetter(const std::string& text)
                        [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); });
 }
 
-bool ChannelExists(const CSensorChannel* channel)
+// The connection that holds a socket or waits for a lookup; null for none.
+// (The event may close the socket, and its entry with it.)
+CAsyncConnection* Find(const std::unordered_map<int, CAsyncConnection*>& index, int handle)
 {
-    const auto& entries = CChannelList::Entries();
-    return std::any_of(entries.begin(), entries.end(),
-                       [channel](const CChannelList::Entry& entry)
-                       { return entry.pChannel == channel; });
+    const auto found = handle >= 0 ? index.find(handle) : index.end();
+    return found != index.end() ? found->second : nullptr;
 }
 
 // Lookup results are delivered here, on the main thread, and passed on by id;
@@ -70,36 +81,84 @@ CSocketMessage LookupResult(const QHostInfo& info)
 
 } // namespace
 
+struct CAsyncConnection::Registry
+{
+    struct Due
+    {
+        std::int64_t tick;
+        std::uint64_t sequence;
+        CAsyncConnection* connection;
+        bool operator<(const Due& other) const
+        {
+            return std::tie(tick, other.sequence) < std::tie(other.tick, sequence);
+        }
+    };
+
+    std::int64_t ticks = 0;
+    std::uint64_t sequences = 0;
+    std::set<Due> due;
+    std::unordered_map<int, CAsyncConnection*> bySocket;
+    std::unordered_map<int, CAsyncConnection*> byLookup;
+    std::list<CAsyncConnection*> pendingOpens;
+    QTimer* pacer = nullptr;
+    // How many sockets the connections may hold at once, counted afresh at
+    // most once a tick, and only when they have reached it.
+    long socketBudget = 0;
+    std::int64_t budgetTick = -1;
+    // The pacer waits for a socket to close or the next tick.
+    bool waitingForDescriptor = false;
+
+    bool HasDescriptorForSocket()
+    {
+        const long held = static_cast<long>(bySocket.size());
+        if (budgetTick < 0 || (held >= socketBudget && budgetTick != ticks))
+        {
+            const long free = FreeDescriptors();
+            // Not knowing, the shortage shows when a socket cannot be opened.
+            socketBudget =
+                free < 0 ? std::numeric_limits<long>::max() : held + free - kReservedDescriptors;
+            budgetTick = ticks;
+        }
+        return held < socketBudget;
+    }
+    void ResumeOpening()
+    {
+        if (!waitingForDescriptor || pendingOpens.empty())
+            return;
+        waitingForDescriptor = false;
+        pacer->start();
+    }
+};
+
+CAsyncConnection::Registry& CAsyncConnection::Shared()
+{
+    static Registry registry;
+    return registry;
+}
+
+std::int64_t CAsyncConnection::TickCount()
+{
+    return Shared().ticks;
+}
+
 CAsyncConnection::CAsyncConnection(std::string host, std::uint16_t port, int reloadTicks,
                                    int failedRetryTicks)
     : m_strHost(std::move(host)), m_nPort(port), m_nReloadTicks(reloadTicks),
-      m_nFailedRetryTicks(failedRetryTicks)
+      m_nFailedRetryTicks(failedRetryTicks), m_nSequence(Shared().sequences++)
 {
-    Connections().push_front(this);
-    m_self = Connections().begin();
+    SetCountdown(0);
+    // NextOwnTick of a subclass is not known yet: the next tick asks it.
+    m_nScheduledTick = TickCount() + 1;
+    Shared().due.insert({m_nScheduledTick, m_nSequence, this});
 }
 
 CAsyncConnection::~CAsyncConnection()
 {
     CancelOpen();
     CloseSocket();
-    // A walk that is about to visit this connection goes on with the next.
-    for (List::iterator* cursor : Walks())
-        if (*cursor == m_self)
-            ++*cursor;
-    Connections().erase(m_self);
-}
-
-CAsyncConnection::List& CAsyncConnection::Connections()
-{
-    static List connections;
-    return connections;
-}
-
-std::vector<CAsyncConnection::List::iterator*>& CAsyncConnection::Walks()
-{
-    static std::vector<List::iterator*> walks;
-    return walks;
+    SetLookup(-1);
+    if (m_nScheduledTick != kNever)
+        Shared().due.erase({m_nScheduledTick, m_nSequence, this});
 }
 
 void CAsyncConnection::Start(IChannelStatusSink* sink, CSensorChannel* owner)
@@ -113,6 +172,7 @@ void CAsyncConnection::Start(IChannelStatusSink* sink, CSensorChannel* owner)
         Connect();
         Notify();
     }
+    Reschedule();
 }
 
 void CAsyncConnection::Stop()
@@ -122,30 +182,39 @@ void CAsyncConnection::Stop()
 
 void CAsyncConnection::DispatchSocketMessage(const CSocketMessage& message)
 {
-    if (message.kind != CSocketMessage::Kind::Tick && message.handle < 0)
-        return;
-    List& connections = Connections();
-    List::iterator next = connections.begin();
-    Walks().push_back(&next);
-    while (next != connections.end())
+    Registry& registry = Shared();
+    switch (message.kind)
     {
-        CAsyncConnection* connection = *next++;
-        switch (message.kind)
+    case CSocketMessage::Kind::Tick:
+    {
+        const std::int64_t tick = ++registry.ticks;
+        registry.ResumeOpening();
+        // A connection removed meanwhile has left the queue with its entry.
+        while (!registry.due.empty() && registry.due.begin()->tick <= tick)
         {
-        case CSocketMessage::Kind::Tick:
+            CAsyncConnection* connection = registry.due.begin()->connection;
+            registry.due.erase(registry.due.begin());
+            connection->m_nScheduledTick = kNever;
             connection->Tick();
-            break;
-        case CSocketMessage::Kind::SocketEvent:
-            if (connection->m_nSocket == message.handle)
-                connection->HandleEvent(message.event, message.error);
-            break;
-        case CSocketMessage::Kind::HostResolved:
-            if (connection->m_nLookupId == message.handle)
-                connection->OnHostResolved(message.error, message.address);
-            break;
+            connection->Reschedule();
         }
+        break;
     }
-    Walks().pop_back();
+    case CSocketMessage::Kind::SocketEvent:
+        if (CAsyncConnection* connection = Find(registry.bySocket, message.handle))
+        {
+            connection->HandleEvent(message.event, message.error);
+            connection->Reschedule();
+        }
+        break;
+    case CSocketMessage::Kind::HostResolved:
+        if (CAsyncConnection* connection = Find(registry.byLookup, message.handle))
+        {
+            connection->OnHostResolved(message.error, message.address);
+            connection->Reschedule();
+        }
+        break;
+    }
 }
 
 void CAsyncConnection::Connect()
@@ -155,9 +224,9 @@ void CAsyncConnection::Connect()
     if (HasLetter(m_strHost))
     {
         m_nState = Resolving;
-        m_nLookupId = QHostInfo::lookupHost(QString::fromStdString(m_strHost), LookupContext(),
-                                            [](const QHostInfo& info)
-                                            { DispatchSocketMessage(LookupResult(info)); });
+        SetLookup(QHostInfo::lookupHost(QString::fromStdString(m_strHost), LookupContext(),
+                                        [](const QHostInfo& info)
+                                        { DispatchSocketMessage(LookupResult(info)); }));
         return;
     }
     const in_addr_t address = ::inet_addr(m_strHost.c_str());
@@ -172,31 +241,21 @@ void CAsyncConnection::Connect()
     RequestOpen(address);
 }
 
-QTimer* CAsyncConnection::Pacer()
-{
-    static QTimer* pacer = []
-    {
-        auto* timer = new QTimer;
-        timer->setInterval(0);
-        QObject::connect(timer, &QTimer::timeout, &CAsyncConnection::OpenPending);
-        return timer;
-    }();
-    return pacer;
-}
-
-std::deque<CAsyncConnection*>& CAsyncConnection::PendingOpens()
-{
-    static std::deque<CAsyncConnection*> pending;
-    return pending;
-}
-
 void CAsyncConnection::RequestOpen(std::uint32_t address)
 {
+    Registry& registry = Shared();
     m_nPendingAddress = address;
     m_bOpenPending = true;
-    PendingOpens().push_back(this);
-    if (!Pacer()->isActive())
-        Pacer()->start();
+    m_pendingOpen = registry.pendingOpens.insert(registry.pendingOpens.end(), this);
+    if (registry.pacer == nullptr)
+    {
+        // Lives as long as the process, like the queue it serves.
+        registry.pacer = new QTimer;
+        registry.pacer->setInterval(0);
+        QObject::connect(registry.pacer, &QTimer::timeout, &CAsyncConnection::OpenPending);
+    }
+    if (!registry.pacer->isActive())
+        registry.pacer->start();
 }
 
 void CAsyncConnection::CancelOpen()
@@ -204,39 +263,67 @@ void CAsyncConnection::CancelOpen()
     if (!m_bOpenPending)
         return;
     m_bOpenPending = false;
-    std::deque<CAsyncConnection*>& pending = PendingOpens();
-    pending.erase(std::find(pending.begin(), pending.end(), this));
+    Shared().pendingOpens.erase(m_pendingOpen);
 }
 
 void CAsyncConnection::OpenPending()
 {
     // A few sockets per pass of the event loop: when a thousand devices are
-    // due in the same tick, the loop still answers between the batches.
-    std::deque<CAsyncConnection*>& pending = PendingOpens();
+    // due in the same tick, the loop still answers between the batches. The
+    // rest wait their turn, also for a descriptor: the device sees its
+    // request later, nothing else.
+    Registry& registry = Shared();
+    std::list<CAsyncConnection*>& pending = registry.pendingOpens;
     for (int opened = 0; opened < kOpensPerPass && !pending.empty(); ++opened)
     {
+        if (!registry.HasDescriptorForSocket())
+        {
+            // Holding none, nothing frees one of ours: the shortage is the
+            // process's, and shown, unless the system's was seen.
+            CAsyncConnection* first = pending.front();
+            if (registry.bySocket.empty() &&
+                first->m_nLastError != SocketError::kTooManyOpenFilesInSystem)
+                first->ShowDescriptorShortage(SocketError::kTooManyOpenFiles);
+            registry.waitingForDescriptor = true;
+            break;
+        }
         CAsyncConnection* connection = pending.front();
         pending.pop_front();
         connection->m_bOpenPending = false;
         connection->Open();
     }
-    if (pending.empty())
-        Pacer()->stop();
+    if (pending.empty() || registry.waitingForDescriptor)
+        registry.pacer->stop();
 }
 
 void CAsyncConnection::Open()
 {
     m_nSocket = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (m_nSocket < 0)
+    if (m_nSocket < 0 && OutOfDescriptors(errno))
     {
-        // Out of descriptors is passing: try again later like a failed lookup.
-        RecordError(MapSocketErrno(errno));
-        m_bRetryFailed = m_nFailedRetryTicks > 0;
-        m_nCountdownTicks = m_nFailedRetryTicks;
-        m_nState = Failed;
-        Notify();
+        // Something else took what the budget left: first in line again,
+        // with the shortage shown, until a descriptor comes free.
+        const int error = MapSocketErrno(errno);
+        Registry& registry = Shared();
+        m_bOpenPending = true;
+        m_pendingOpen = registry.pendingOpens.insert(registry.pendingOpens.begin(), this);
+        registry.socketBudget = static_cast<long>(registry.bySocket.size());
+        registry.budgetTick = registry.ticks;
+        registry.waitingForDescriptor = true;
+        ShowDescriptorShortage(error);
         return;
     }
+    if (m_nSocket < 0)
+    {
+        RecordError(MapSocketErrno(errno));
+        m_bRetryFailed = m_nFailedRetryTicks > 0;
+        SetCountdown(m_nFailedRetryTicks);
+        m_nState = Failed;
+        Notify();
+        Reschedule();
+        return;
+    }
+    Shared().bySocket[m_nSocket] = this;
     WatchSocket();
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
@@ -249,9 +336,27 @@ void CAsyncConnection::Open()
         Fail(true);
 }
 
+void CAsyncConnection::ShowDescriptorShortage(int error)
+{
+    if (m_nLastError == error)
+        return;
+    m_nLastError = error;
+    Notify();
+}
+
+void CAsyncConnection::SetLookup(int lookupId)
+{
+    Registry& registry = Shared();
+    if (m_nLookupId >= 0)
+        registry.byLookup.erase(m_nLookupId);
+    m_nLookupId = lookupId;
+    if (lookupId >= 0)
+        registry.byLookup[lookupId] = this;
+}
+
 void CAsyncConnection::OnHostResolved(int error, std::uint32_t address)
 {
-    m_nLookupId = -1;
+    SetLookup(-1);
     if (error != 0)
     {
         m_nLastError = error;
@@ -335,12 +440,12 @@ void CAsyncConnection::Close(int nextState, int delayTicks)
 {
     if (nextState > Stopped)
         nextState = Stopped;
-    m_nCountdownTicks = delayTicks;
+    SetCountdown(delayTicks);
     CancelOpen();
     // Cancelling a lookup is forgetting its id: the result, whenever it comes,
     // finds no connection waiting for it. (Aborting it inside Qt as well
     // would leak the callback of every aborted lookup.)
-    m_nLookupId = -1;
+    SetLookup(-1);
     if (m_nSocket >= 0)
     {
         sockaddr_in peer{};
@@ -353,16 +458,49 @@ void CAsyncConnection::Close(int nextState, int delayTicks)
     }
     m_nState = nextState;
     Notify();
+    Reschedule();
 }
 
 void CAsyncConnection::Tick()
 {
+    m_bInOnTick = true;
     OnTick();
-    if (--m_nCountdownTicks > 0)
+    m_bInOnTick = false;
+    if (m_nCountdownDueTick > TickCount())
         return;
-    m_nCountdownTicks = m_nReloadTicks;
+    SetCountdown(m_nReloadTicks);
     if (m_nState == Waiting || (m_nState == Failed && m_bRetryFailed))
         Connect();
+}
+
+void CAsyncConnection::SetCountdown(int delayTicks)
+{
+    // A countdown of n runs out at the nth tick that counts it down, and
+    // every tick counts at least once.
+    m_nCountdownDueTick = TickCount() - (m_bInOnTick ? 1 : 0) + std::max(delayTicks, 1);
+}
+
+std::int64_t CAsyncConnection::NextTick() const
+{
+    std::int64_t next = NextOwnTick();
+    // In the other states the countdown only starts over; whatever enters
+    // these two sets it afresh.
+    if (m_nState == Waiting || (m_nState == Failed && m_bRetryFailed))
+        next = std::min(next, m_nCountdownDueTick);
+    return next == kNever ? kNever : std::max(next, TickCount() + 1);
+}
+
+void CAsyncConnection::Reschedule()
+{
+    const std::int64_t next = NextTick();
+    if (next == m_nScheduledTick)
+        return;
+    Registry& registry = Shared();
+    if (m_nScheduledTick != kNever)
+        registry.due.erase({m_nScheduledTick, m_nSequence, this});
+    m_nScheduledTick = next;
+    if (next != kNever)
+        registry.due.insert({next, m_nSequence, this});
 }
 
 void CAsyncConnection::Notify()
@@ -377,7 +515,7 @@ void CAsyncConnection::Notify()
         sink->NotifyContext(),
         [sink, owner]
         {
-            if (owner == nullptr || ChannelExists(owner))
+            if (owner == nullptr || CChannelList::Contains(owner))
                 sink->OnChannelStatus(owner);
         },
         Qt::QueuedConnection);
@@ -407,8 +545,10 @@ void CAsyncConnection::CloseSocket()
     m_pReadNotifier->setEnabled(false);
     m_pWriteNotifier->setEnabled(false);
     m_bConnectPending = false;
+    Shared().bySocket.erase(m_nSocket);
     ::close(m_nSocket);
     m_nSocket = -1;
+    Shared().ResumeOpening();
 }
 
 void CAsyncConnection::OnWritable()

@@ -1,11 +1,10 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
+#include <limits>
 #include <list>
 #include <memory>
 #include <string>
-#include <vector>
 
 class CSensorChannel;
 class IChannelStatusSink;
@@ -41,7 +40,10 @@ struct CSocketMessage
 // the event loop, the host lookup runs asynchronously, and retries and
 // time-outs are counted in ticks. Sockets are opened a few per pass of the
 // event loop, so many connections falling due together never hold the loop
-// up. Everything happens on the main thread.
+// up. A tick reaches only the connections that have something to do in it:
+// each waits, ordered by that tick, until it comes, and socket events and
+// lookup results find their connection by socket or lookup id. Everything
+// happens on the main thread.
 class CAsyncConnection
 {
 public:
@@ -82,6 +84,15 @@ public:
     std::uint16_t Port() const { return m_nPort; }
 
 protected:
+    static constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
+
+    // Ticks dispatched so far; during a tick, the number of that tick.
+    static std::int64_t TickCount();
+    // The tick at which OnTick next has something to do, kNever for none;
+    // asked again after every tick, event, start, stop and close. By
+    // default every tick.
+    virtual std::int64_t NextOwnTick() const { return TickCount() + 1; }
+
     virtual void Connect();
     virtual void OnConnect(int error);
     virtual void OnClose(int error);
@@ -95,19 +106,26 @@ protected:
     long Receive(char* buffer, std::size_t length);
 
 private:
-    using List = std::list<CAsyncConnection*>;
-
-    static List& Connections();
-    static std::vector<List::iterator*>& Walks();
+    struct Registry;
+    static Registry& Shared();
 
     int RecordError(int error);
     void HandleEvent(int event, int error);
     void OnHostResolved(int error, std::uint32_t address);
     void Tick();
     void Fail(bool retry);
-    static QTimer* Pacer();
-    static std::deque<CAsyncConnection*>& PendingOpens();
+    // The countdown to the next tick action, as the tick at which it runs
+    // out. Set from OnTick, the tick under way already counts.
+    void SetCountdown(int delayTicks);
+    // The tick at which Tick has something to do, kNever for none.
+    std::int64_t NextTick() const;
+    // Files the connection under NextTick, or takes it out.
+    void Reschedule();
+    void SetLookup(int lookupId);
     static void OpenPending();
+    // Shows why the connection waits for a socket; the next error or a
+    // connection replaces it.
+    void ShowDescriptorShortage(int error);
     void RequestOpen(std::uint32_t address);
     void CancelOpen();
     void Open();
@@ -124,14 +142,18 @@ private:
     std::uint16_t m_nPort;
     IChannelStatusSink* m_pSink = nullptr;
     int m_nReloadTicks;
-    int m_nCountdownTicks = 0;
+    std::int64_t m_nCountdownDueTick = 0;
     int m_nFailedRetryTicks;
     bool m_bRetryFailed = false;
     int m_nLookupId = -1;
     bool m_bOpenPending = false;
+    std::list<CAsyncConnection*>::iterator m_pendingOpen;
     std::uint32_t m_nPendingAddress = 0;
     bool m_bConnectPending = false;
+    bool m_bInOnTick = false;
     std::unique_ptr<QSocketNotifier> m_pReadNotifier;
     std::unique_ptr<QSocketNotifier> m_pWriteNotifier;
-    List::iterator m_self;
+    // Among connections due in the same tick the newest acts first.
+    std::uint64_t m_nSequence;
+    std::int64_t m_nScheduledTick = kNever;
 };

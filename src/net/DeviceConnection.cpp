@@ -1,7 +1,9 @@
 #include "net/DeviceConnection.h"
 
-#include "sensors/Clock.h"
 #include "net/ReplyParser.h"
+#include "sensors/Clock.h"
+
+#include <algorithm>
 
 namespace
 {
@@ -20,12 +22,25 @@ CDeviceConnection::CDeviceConnection(std::string host, std::uint16_t port, int p
 {
 }
 
+std::int64_t CDeviceConnection::NextOwnTick() const
+{
+    return State() == Connected ? m_nReplyDueTick : kNever;
+}
+
 void CDeviceConnection::Connect()
 {
     m_bGotAny = false;
-    m_nReplyTicksLeft = kReplyTicks;
     m_startTime = CClock::Current().UtcNow();
     CAsyncConnection::Connect();
+}
+
+void CDeviceConnection::OnConnect(int error)
+{
+    const bool wasConnected = IsConnected();
+    CAsyncConnection::OnConnect(error);
+    // The reply time-out counts the ticks from here on.
+    if (!wasConnected && IsConnected())
+        m_nReplyDueTick = TickCount() + kReplyTicks + 1;
 }
 
 void CDeviceConnection::OnSend()
@@ -45,6 +60,10 @@ void CDeviceConnection::OnReceive()
     const long count = Receive(m_reply.data() + m_nReceived, kReplySize - 1 - m_nReceived);
     if (count < 0)
         return;
+    // Once bytes flow, the rest of the reply has the shorter time-out,
+    // counted from the next tick unless less is left anyway.
+    if (m_nReceived == 0 && count > 0)
+        m_nReplyDueTick = std::min(m_nReplyDueTick, TickCount() + kReplyTicksAfterData + 1);
     m_nReceived += static_cast<int>(count);
     m_reply[m_nReceived] = '\0';
 }
@@ -90,10 +109,6 @@ void CDeviceConnection::ParseReply()
 
 void CDeviceConnection::OnTick()
 {
-    if (State() != Connected)
-        return;
-    if (m_nReplyTicksLeft > kReplyTicksAfterData && m_nReceived > 0)
-        m_nReplyTicksLeft = kReplyTicksAfterData;
-    if (--m_nReplyTicksLeft < 0)
+    if (State() == Connected && TickCount() >= m_nReplyDueTick)
         Close(Waiting, kRetryTicks);
 }

@@ -29,7 +29,9 @@ public:
     int SlotsInLastReply() const { return m_nSlotsInLastReply; }
 
 protected:
+    std::int64_t NextOwnTick() const override;
     void Connect() override;
+    void OnConnect(int error) override;
     void OnClose(int error) override;
     void OnReceive() override;
     void OnSend() override;
@@ -46,7 +48,8 @@ private:
     std::array<bool, kSlots> m_bNoValue{};
     bool m_bGotAny = false;
     int m_nPollPeriodTicks;
-    int m_nReplyTicksLeft = 0;
+    // The tick at which the reply time-out runs out while connected.
+    std::int64_t m_nReplyDueTick = 0;
     int m_nReceived = 0;
     int m_nReplies = 0;
     int m_nSlotsInLastReply = 0;

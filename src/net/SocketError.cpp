@@ -17,7 +17,9 @@ int MapSocketErrno(int errnoValue)
     case EINVAL:
         return SocketError::kInvalidArgument;
     case EMFILE:
-        return 10024;
+        return SocketError::kTooManyOpenFiles;
+    case ENFILE:
+        return SocketError::kTooManyOpenFilesInSystem;
     case EAGAIN:
 #if EWOULDBLOCK != EAGAIN
     case EWOULDBLOCK:
@@ -71,6 +73,12 @@ std::string FormatSocketError(int error)
     {
     case SocketError::kInvalidArgument:
         text = "ungültiger Parameter";
+        break;
+    case SocketError::kTooManyOpenFiles:
+        text = "Zu viele offene Dateien";
+        break;
+    case SocketError::kTooManyOpenFilesInSystem:
+        text = "Zu viele offene Dateien im System";
         break;
     case SocketError::kConnectionRefused:
         text = "Verbindung abgewiesen";

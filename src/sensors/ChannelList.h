@@ -19,6 +19,7 @@ public:
 
     static void PushFront(CSensorChannel* channel, const CSensor* settings);
     static void Remove(CSensorChannel* channel);
+    static bool Contains(const CSensorChannel* channel);
     // Head first.
     static const std::list<Entry>& Entries();
 };

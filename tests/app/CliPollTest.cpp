@@ -1,8 +1,12 @@
 #include "common/Process.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
+#include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace
@@ -75,6 +79,46 @@ TEST(CliPoll, ShowsErrorsAndGivesUpAfterTheTimeout)
         RunProcess({TESSARO_CLI, "poll", "999.1.1.1", "80", "--timeout", "0.3"});
     EXPECT_EQ(invalid.exitCode, 1);
     EXPECT_EQ(invalid.out, "state\t1\t[10022] ungültiger Parameter\n");
+}
+
+// The soft and hard limit of open files of a running process.
+std::pair<std::string, std::string> OpenFileLimits(pid_t pid)
+{
+    std::ifstream limits("/proc/" + std::to_string(pid) + "/limits");
+    for (std::string line; std::getline(limits, line);)
+        if (line.starts_with("Max open files"))
+        {
+            std::istringstream fields(line.substr(std::string("Max open files").size()));
+            std::string soft, hard;
+            fields >> soft >> hard;
+            return {soft, hard};
+        }
+    return {};
+}
+
+TEST(CliPoll, RaisesItsOpenFileLimitToTheHardLimit)
+{
+    ChildProcess sim({VARION_SIM, "--device", "127.0.0.1:0 silent"});
+    const Device device = StartDevice(sim);
+    rlimit files{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &files), 0);
+    ASSERT_GT(files.rlim_max, 256u);
+    // Inherited from the test, which goes back to its own at once.
+    rlimit lowered = files;
+    lowered.rlim_cur = 256;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    ChildProcess poll({TESSARO_CLI, "poll", device.address, device.port, "--timeout", "5"});
+    setrlimit(RLIMIT_NOFILE, &files);
+    std::pair<std::string, std::string> limits;
+    for (int look = 0; look < 500; ++look)
+    {
+        limits = OpenFileLimits(poll.Pid());
+        if (limits.first.empty() || limits.first == limits.second)
+            break;
+        usleep(10000);
+    }
+    EXPECT_EQ(limits.first, std::to_string(files.rlim_max));
+    EXPECT_EQ(limits.second, std::to_string(files.rlim_max));
 }
 
 TEST(CliPoll, RejectsBadArguments)

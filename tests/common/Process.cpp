@@ -4,8 +4,9 @@
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <stdexcept>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
@@ -17,30 +18,62 @@ namespace
 
 using Clock = std::chrono::steady_clock;
 
+void MakePipe(int fds[2])
+{
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
+}
+
+double Seconds(const timeval& time)
+{
+    return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+}
+
 int MillisLeft(Clock::time_point deadline)
 {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
+// fork rather than posix_spawn: only a forked child can ask for the death
+// signal before it executes the program. Between fork and exec only
+// async-signal-safe calls, since the test process may run threads.
 pid_t Spawn(const std::vector<std::string>& argv, int inFd, int outFd, int errFd)
 {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (inFd >= 0)
-        posix_spawn_file_actions_adddup2(&actions, inFd, 0);
-    posix_spawn_file_actions_adddup2(&actions, outFd, 1);
-    if (errFd >= 0)
-        posix_spawn_file_actions_adddup2(&actions, errFd, 2);
     std::vector<char*> args;
     for (const std::string& arg : argv)
         args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
+    int report[2];
+    MakePipe(report);
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid == 0)
+    {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        // The parent may have gone before the request took effect.
+        // Nothing else of the test goes along, such as the pipes gtest
+        // waits on; the report pipe closes itself on exec.
+        const unsigned keep = static_cast<unsigned>(report[1]);
+        if (getppid() == parent && (inFd < 0 || dup2(inFd, 0) == 0) && dup2(outFd, 1) == 1 &&
+            (errFd < 0 || dup2(errFd, 2) == 2) && (keep <= 3 || close_range(3, keep - 1, 0) == 0) &&
+            close_range(keep + 1, ~0U, 0) == 0)
+            execve(args[0], args.data(), environ);
+        const int error = errno;
+        [[maybe_unused]] const ssize_t written = write(report[1], &error, sizeof error);
+        _exit(127);
+    }
+    close(report[1]);
+    int error = 0;
+    const bool failed = pid < 0 || read(report[0], &error, sizeof error) > 0;
+    close(report[0]);
+    if (failed)
+    {
+        if (pid > 0)
+            waitpid(pid, nullptr, 0);
         throw std::runtime_error("cannot start " + argv[0]);
+    }
     return pid;
 }
 
@@ -49,22 +82,25 @@ int DecodeStatus(int status)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-void MakePipe(int fds[2])
-{
-    if (pipe2(fds, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe failed");
-}
-
 } // namespace
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& stdinText,
-                         std::chrono::milliseconds timeout)
+                         std::chrono::milliseconds timeout, const std::string& outFile)
 {
     int in[2], out[2], err[2];
     MakePipe(in);
     MakePipe(out);
     MakePipe(err);
-    const pid_t pid = Spawn(argv, in[0], out[1], err[1]);
+    int fileFd = -1;
+    if (!outFile.empty())
+    {
+        fileFd = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fileFd < 0)
+            throw std::runtime_error("cannot create " + outFile);
+    }
+    const pid_t pid = Spawn(argv, in[0], fileFd >= 0 ? fileFd : out[1], err[1]);
+    if (fileFd >= 0)
+        close(fileFd);
     close(in[0]);
     close(out[1]);
     close(err[1]);
@@ -91,7 +127,8 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
         if (poll(fds, in[1] >= 0 ? 3 : 2, left) < 0 && errno != EINTR)
             break;
         char buffer[4096];
-        auto drain = [&](pollfd& fd, bool& open, std::string& into) {
+        auto drain = [&](pollfd& fd, bool& open, std::string& into)
+        {
             if (!open || !(fd.revents & (POLLIN | POLLHUP | POLLERR)))
                 return;
             const ssize_t n = read(fd.fd, buffer, sizeof buffer);
@@ -121,8 +158,10 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
     if (timedOut)
         kill(pid, SIGKILL);
     int status = 0;
-    waitpid(pid, &status, 0);
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
     result.exitCode = timedOut ? -1 : DecodeStatus(status);
+    result.usage = {Seconds(usage.ru_utime), Seconds(usage.ru_stime), usage.ru_maxrss};
     return result;
 }
 

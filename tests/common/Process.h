@@ -6,18 +6,32 @@
 #include <vector>
 
 // Runs the project's executables from tests: end-to-end checks go through
-// real processes, real pipes and real sockets.
+// real processes, real pipes and real sockets. Every child gets SIGKILL when
+// the thread that started it ends, so a test that crashes leaves no
+// simulator behind and no pipe of ctest's open.
+
+// What a finished child used, as the kernel accounts it.
+struct ProcessUsage
+{
+    double userSeconds = 0;
+    double systemSeconds = 0;
+    long peakRssKb = 0; // the largest resident set
+    double ProcessorSeconds() const { return userSeconds + systemSeconds; }
+};
 
 struct ProcessResult
 {
     int exitCode = -1; // -1 when killed by a signal or timed out
     std::string out;
     std::string err;
+    ProcessUsage usage;
 };
 
-// Runs argv to completion, feeding stdinText; kills it after timeout.
+// Runs argv to completion, feeding stdinText; kills it after timeout. With
+// outFile, stdout goes into that file (created or emptied) instead of out.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& stdinText = {},
-                         std::chrono::milliseconds timeout = std::chrono::seconds(30));
+                         std::chrono::milliseconds timeout = std::chrono::seconds(30),
+                         const std::string& outFile = {});
 
 // A process that runs beside the test, such as varion-sim. Its stdout can be
 // read line by line; the destructor terminates it.

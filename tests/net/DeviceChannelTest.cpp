@@ -228,6 +228,8 @@ TEST(SocketErrorTest, TextsAndPlatformNumbers)
     EXPECT_EQ(FormatSocketError(10049), "[10049] Kann die gewünschte Adresse nicht zuweisen");
     EXPECT_EQ(FormatSocketError(10060), "[10060] Zeitüberschreitung beim Verbindungsaufbau");
     EXPECT_EQ(FormatSocketError(10053), "[10053] Verbindung abgebrochen");
+    EXPECT_EQ(FormatSocketError(MapSocketErrno(EMFILE)), "[10024] Zu viele offene Dateien");
+    EXPECT_EQ(FormatSocketError(MapSocketErrno(ENFILE)), "[23] Zu viele offene Dateien im System");
     EXPECT_EQ(FormatSocketError(10054), "[10054] ???");
     EXPECT_EQ(FormatSocketError(-5), "[-5] ???");
 

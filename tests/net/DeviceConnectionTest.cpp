@@ -2,8 +2,10 @@
 #include "net/NetTestSupport.h"
 #include "net/SocketError.h"
 
+#include <QCoreApplication>
 #include <algorithm>
 #include <arpa/inet.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
 #include <netinet/in.h>
@@ -201,7 +203,7 @@ TEST_F(DeviceConnectionTest, UnresolvableHostFailsAndIsLookedUpAgainAfterThePoll
     EXPECT_EQ(channel->GetStatusText(), "[11001] Unbekannter Hostname");
 }
 
-TEST_F(DeviceConnectionTest, SocketThatCannotBeOpenedIsTriedAgainAfterThePollPeriod)
+TEST_F(DeviceConnectionTest, SocketThatCannotBeOpenedWaitsForADescriptorShowingWhy)
 {
 #if defined(__SANITIZE_ADDRESS__)
     // The sanitizer runtime needs descriptors of its own and fails its checks
@@ -221,18 +223,71 @@ TEST_F(DeviceConnectionTest, SocketThatCannotBeOpenedIsTriedAgainAfterThePollPer
     scarce.rlim_cur = static_cast<rlim_t>(nextFd);
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &scarce), 0);
     channel->Start(&m_sink);
-    const bool failed =
-        PumpUntil([&] { return connection.State() == CAsyncConnection::Failed; }, 2s);
-    setrlimit(RLIMIT_NOFILE, &files);
-    ASSERT_TRUE(failed);
-    EXPECT_EQ(connection.LastError(), 10024);
-    EXPECT_EQ(channel->GetStatusText(), "[10024] ???");
-    Tick(599);
-    EXPECT_EQ(connection.State(), CAsyncConnection::Failed);
+    const bool shown = PumpUntil([&] { return connection.LastError() != 0; }, 2s);
     Tick();
-    EXPECT_EQ(connection.State(), CAsyncConnection::Connecting);
+    PumpFor(50ms);
+    const int waiting = connection.State();
+    setrlimit(RLIMIT_NOFILE, &files);
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(waiting, CAsyncConnection::Connecting);
+    EXPECT_EQ(connection.LastError(), SocketError::kTooManyOpenFiles);
+    EXPECT_EQ(channel->GetStatusText(), "[10024] Zu viele offene Dateien");
+    // The next tick finds the descriptor; the device sees one poll, later.
+    Tick();
     ASSERT_TRUE(PumpUntil([&] { return connection.Replies() == 1; }));
     EXPECT_EQ(channel->GetStatusText(), "21.5 °C");
+    EXPECT_EQ(sim.Connections(0), 1);
+}
+
+TEST_F(DeviceConnectionTest, HealthyDevicesGetValuesBesideTwoThousandSilentOnesOnFewDescriptors)
+{
+    constexpr int kSilent = 2000;
+    constexpr int kHealthy = 3;
+    std::vector<std::string> devices(kSilent, "127.0.0.1:0 silent");
+    devices.insert(devices.end(), kHealthy, "127.0.0.1:0 reply 21.5°C;");
+    SimulatedDevices sim(devices);
+    // Started last, the healthy devices queue behind every silent one.
+    std::vector<std::unique_ptr<CDeviceChannel>> channels;
+    for (int i = 0; i < kSilent + kHealthy; ++i)
+        channels.push_back(std::make_unique<CDeviceChannel>(SensorOn(sim.Address(i), sim.Port(i))));
+    const auto healthy = [&]
+    {
+        return std::all_of(channels.end() - kHealthy, channels.end(),
+                           [](const auto& channel) { return channel->m_connection.Replies() > 0; });
+    };
+    rlimit files{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &files), 0);
+    const auto open = std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                    std::filesystem::directory_iterator());
+    rlimit scarce = files;
+    scarce.rlim_cur = static_cast<rlim_t>(open + 300);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &scarce), 0);
+    for (auto& channel : channels)
+        channel->Start(&m_sink);
+    int errors = 0;
+    // Each silent device holds its socket for 101 ticks; enough ticks for
+    // the queue to come round several times.
+    for (int tick = 0; tick < 3000 && !healthy(); ++tick)
+    {
+        Tick();
+        for (int pass = 0; pass < 20; ++pass)
+            QCoreApplication::processEvents();
+        errors += static_cast<int>(
+            std::count_if(channels.begin(), channels.end(),
+                          [](const auto& channel)
+                          {
+                              const int error = channel->m_connection.LastError();
+                              return error == SocketError::kTooManyOpenFiles ||
+                                     error == SocketError::kTooManyOpenFilesInSystem;
+                          }));
+    }
+    setrlimit(RLIMIT_NOFILE, &files);
+    EXPECT_TRUE(healthy());
+    EXPECT_EQ(errors, 0) << "the connections took every descriptor there was";
+    for (auto it = channels.end() - kHealthy; it != channels.end(); ++it)
+        EXPECT_EQ((*it)->GetStatusText(), "21.5 °C");
+    EXPECT_GT(sim.Connections(0), 0);
+    EXPECT_GT(sim.Connections(kSilent - 1), 0);
 }
 
 TEST_F(DeviceConnectionTest, InvalidDottedAddressStaysFailed)
@@ -339,9 +394,12 @@ public:
     {
         ++ticks;
         victim.reset();
+        if (visits != nullptr)
+            visits->push_back(this);
     }
     int ticks = 0;
     std::unique_ptr<TickCounter> victim;
+    std::vector<const TickCounter*>* visits = nullptr;
 };
 
 TEST_F(DeviceConnectionTest, DispatchSurvivesConnectionsRemovedDuringTheWalk)
@@ -357,6 +415,18 @@ TEST_F(DeviceConnectionTest, DispatchSurvivesConnectionsRemovedDuringTheWalk)
     Tick();
     EXPECT_EQ(head.ticks, 2);
     EXPECT_EQ(last.ticks, 2);
+}
+
+TEST_F(DeviceConnectionTest, ConnectionsDueInTheSameTickActNewestFirst)
+{
+    std::vector<const TickCounter*> visits;
+    TickCounter oldest;
+    TickCounter middle;
+    TickCounter newest;
+    for (TickCounter* counter : {&oldest, &middle, &newest})
+        counter->visits = &visits;
+    Tick();
+    EXPECT_EQ(visits, (std::vector<const TickCounter*>{&newest, &middle, &oldest}));
 }
 
 class CountingSink : public IChannelStatusSink

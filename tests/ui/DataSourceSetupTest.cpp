@@ -136,7 +136,8 @@ TEST_F(DataSourceSetup, CreatesThroughTheDriverSettingsInTheChosenScope)
     EXPECT_EQ(ui.offered, ListInstalledDrivers());
     EXPECT_EQ(ui.editedDriver, "SQLite3");
     EXPECT_EQ(ui.shown, DataSourceAttributes({{"Database", ""}}));
-    EXPECT_EQ(User(name), Section({{"Driver", "SQLite3"}, {"Database", file}}));
+    // Results come row by row, not read whole.
+    EXPECT_EQ(User(name), Section({{"Driver", "SQLite3"}, {"Database", file}, {"StepAPI", "1"}}));
     EXPECT_TRUE(Connects(name));
 
     ui.chooseSystem = true; // "jedermann"
@@ -188,7 +189,9 @@ TEST_F(DataSourceSetup, ConfiguresInPlaceAndRecreatesAfterRemoval)
     EXPECT_EQ(User(name), Section({{"Driver", "PostgreSQL ANSI"},
                                    {"Servername", "127.0.0.1"},
                                    {"Port", "5432"},
-                                   {"Database", "mess"}}));
+                                   {"Database", "mess"},
+                                   {"UseDeclareFetch", "1"},
+                                   {"Fetch", "10000"}}));
 
     // Cancelled after the removal, it stays removed.
     ui.choice.reset();
@@ -321,7 +324,8 @@ TEST_F(DataSourceSetup, CreatesAnEmbeddedDataSourceWithoutAsking)
     std::string error;
     const auto file = dir / "neu" / "ordner" / "k.db";
     ASSERT_TRUE(CreateSqliteDataSource("Kommandozeile", file.string(), false, error)) << error;
-    EXPECT_EQ(User("Kommandozeile"), Section({{"Driver", "SQLite3"}, {"Database", file.string()}}));
+    EXPECT_EQ(User("Kommandozeile"),
+              Section({{"Driver", "SQLite3"}, {"Database", file.string()}, {"StepAPI", "1"}}));
     EXPECT_TRUE(Connects("Kommandozeile"));
 
     const std::string before = Files();
@@ -336,8 +340,9 @@ TEST_F(DataSourceSetup, CreatesAnEmbeddedDataSourceWithoutAsking)
     const bool created = CreateSqliteDataSource("Relativ", "rel/r.db", true, error);
     std::filesystem::current_path(cwd);
     ASSERT_TRUE(created) << error;
-    EXPECT_EQ(System("Relativ"),
-              Section({{"Driver", "SQLite3"}, {"Database", (dir / "rel" / "r.db").string()}}));
+    EXPECT_EQ(System("Relativ"), Section({{"Driver", "SQLite3"},
+                                          {"Database", (dir / "rel" / "r.db").string()},
+                                          {"StepAPI", "1"}}));
 }
 
 } // namespace

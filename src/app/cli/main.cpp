@@ -1,4 +1,5 @@
 #include "app/cli/CliCommands.h"
+#include "net/DescriptorLimit.h"
 
 #include <cctype>
 #include <cstdio>
@@ -194,6 +195,7 @@ int UsageError(std::string_view name)
 
 int main(int argc, char** argv)
 {
+    RaiseDescriptorLimit();
     if (argc < 2)
     {
         PrintHelp(stderr);

@@ -1,0 +1,69 @@
+#include "common/Process.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <string>
+#include <sys/syscall.h>
+#include <sys/types.h>
+#include <unistd.h>
+#include <vector>
+
+namespace
+{
+
+TEST(ProcessRunner, ReportsThePeakMemoryOfEachChildItself)
+{
+    constexpr long kBigKb = 64 * 1024;
+    // The big child first: a figure summed or kept over all children would
+    // show it again for the small one.
+    const struct
+    {
+        std::vector<std::string> argv;
+        bool big;
+    } cases[] = {
+        {{"/usr/bin/python3", "-c", "data = b'x' * (64 << 20)"}, true},
+        {{"/bin/true"}, false},
+    };
+    for (const auto& c : cases)
+    {
+        const ProcessResult result = RunProcess(c.argv);
+        ASSERT_EQ(result.exitCode, 0) << c.argv[0] << result.err;
+        EXPECT_EQ(result.usage.peakRssKb >= kBigKb, c.big)
+            << c.argv[0] << ": " << result.usage.peakRssKb << " kB";
+    }
+}
+
+TEST(ProcessRunnerDeathTest, ASimulatorDiesWithTheTestThatStartedIt)
+{
+    GTEST_FLAG_SET(death_test_style, "fast");
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    EXPECT_DEATH(
+        {
+            ChildProcess sim({VARION_SIM, "--device", "127.0.0.1:0 silent"});
+            std::string line;
+            const pid_t pid = sim.WaitForLine("ready", line) ? sim.Pid() : -1;
+            [[maybe_unused]] const ssize_t written = write(fds[1], &pid, sizeof pid);
+            std::abort();
+        },
+        "");
+    close(fds[1]);
+    pid_t pid = -1;
+    const ssize_t got = read(fds[0], &pid, sizeof pid);
+    close(fds[0]);
+    ASSERT_EQ(got, static_cast<ssize_t>(sizeof pid));
+    ASSERT_GT(pid, 0);
+    // Readable once the simulator has ended.
+    const int exited = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    pollfd end{exited, POLLIN, 0};
+    const bool gone = exited < 0 || poll(&end, 1, 30000) == 1;
+    if (exited >= 0)
+        close(exited);
+    if (!gone)
+        kill(pid, SIGKILL);
+    EXPECT_TRUE(gone) << "varion-sim " << pid << " outlived the process that started it";
+}
+
+} // namespace
