@@ -413,6 +413,12 @@ std::optional<DataSourceInfo> FindDataSource(const std::string& name)
     return found;
 }
 
+bool UsesEmbeddedDriver(const std::string& dataSourceName)
+{
+    const std::optional<DataSourceInfo> found = FindDataSource(dataSourceName);
+    return found && KindOf(found->driver) == DriverKind::Sqlite;
+}
+
 std::vector<std::string> ListDataSources()
 {
     OdbcEnvironment environment;

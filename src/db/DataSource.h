@@ -25,6 +25,9 @@ inline constexpr std::size_t kMaxDataSourceNameLength = 32;
 
 // Exact, case-sensitive name; a user data source shadows a system one.
 std::optional<DataSourceInfo> FindDataSource(const std::string& name);
+// Whether the data source of that name keeps its data through the embedded
+// driver (by the driver's name or library).
+bool UsesEmbeddedDriver(const std::string& dataSourceName);
 // Every defined name, user and system, in the driver manager's order.
 std::vector<std::string> ListDataSources();
 // Creates, reconfigures or re-creates the data source dataSourceName through

@@ -206,21 +206,35 @@ TEST_P(SensorDatabaseTest, StatementsAreWrittenExactly)
     ASSERT_TRUE(m_sdb.StoreReading(3, 21.5f));
     ASSERT_TRUE(m_sdb.StoreMissingReading(3));
 
-    const std::vector<std::string> expected = {
+    // The specified statements, registration inside the database's own
+    // serialisation: SQLite's write lock, PostgreSQL's table lock (whose
+    // transaction the driver begins and ends without a statement).
+    const bool sqlite = GetParam() == Backend::Sqlite;
+    const std::string lock =
+        sqlite ? "BEGIN IMMEDIATE" : "LOCK TABLE Sensors IN SHARE ROW EXCLUSIVE MODE";
+    const std::string lookup =
+        "SELECT SensorID FROM Sensors WHERE Host='device.example' AND Port=8080 AND Slot=2";
+    std::vector<std::string> expected = {
         "CREATE TABLE Sensors (SensorID INT, Host VARCHAR( 64 ), Port INT, Slot INT, Unit "
         "VARCHAR( 32 ), Location VARCHAR( 80 ))",
         "CREATE TABLE Recording (Reading FLOAT, Calendar DATE, Clock TIME, SensorID INT)",
-        "SELECT SensorID FROM Sensors WHERE Host='device.example' AND Port=8080 AND Slot=2",
+        lock,
+        lookup,
         "SELECT MAX( SensorID ) FROM Sensors",
         "INSERT INTO Sensors (SensorID, Host, Port, Slot, Unit, Location) VALUES ( 1, "
         "'device.example', 8080, 2, '°C', 'Keller' )",
-        "SELECT SensorID FROM Sensors WHERE Host='device.example' AND Port=8080 AND Slot=2",
+        "COMMIT",
+        lock,
+        lookup,
         "UPDATE Sensors SET Unit='°C', Location='Keller' WHERE SensorID=1",
+        "COMMIT",
         "INSERT INTO Recording (Reading, Calendar, Clock, SensorID) VALUES ( 21.500000, {d "
         "'2005-03-07'}, {t '14:05:09'}, 3 )",
         "INSERT INTO Recording (Reading, Calendar, Clock, SensorID) VALUES ( NULL, {d "
         "'2005-03-07'}, {t '14:05:09'}, 3 )",
     };
+    if (!sqlite)
+        std::erase(expected, "COMMIT");
     EXPECT_EQ(trace.Statements(), expected);
 
     // The bytes of a unit outside ASCII arrive unchanged.
