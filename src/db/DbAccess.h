@@ -41,6 +41,8 @@ struct CDbEndpoint
 class CDbAccess
 {
 public:
+    static constexpr int kDefaultTimeout = 15;
+
     CDbAccess();
     virtual ~CDbAccess();
     CDbAccess(const CDbAccess&) = delete;
@@ -49,7 +51,8 @@ public:
     // Where failures are reported; nothing is shown while none is set.
     void SetUserInterface(IDbUserInterface* ui) { m_pUserInterface = ui; }
     // Seconds any one call may take where the driver offers a bound: the
-    // login, the connection and each statement. 0 leaves the drivers' own.
+    // login (5 at most), the connection and each statement. 0 leaves the
+    // drivers' own.
     void SetTimeout(int seconds) { m_nTimeout = seconds; }
     int Timeout() const { return m_nTimeout; }
 
@@ -131,7 +134,7 @@ private:
     IDbUserInterface* m_pUserInterface = nullptr;
     CDbEndpoint::Kind m_target = CDbEndpoint::Kind::None;
     std::string m_strTarget;
-    int m_nTimeout = 0;
+    int m_nTimeout = kDefaultTimeout;
     // The connection went away and could not be made again yet; the next
     // statement tries first.
     bool m_bLost = false;

@@ -106,10 +106,11 @@ bool CSensorDatabase::Connect()
     if (m_bQuickConnect)
     {
         // The embedded driver waits for a busy database file as long as its
-        // own keyword says, whatever ODBC time-out is set.
+        // own keyword says, whatever ODBC time-out is set, and may wait so
+        // twice in one statement.
         std::string options;
         if (m_db.Timeout() > 0 && UsesEmbeddedDriver(m_strDataSource))
-            options = ";Timeout=" + std::to_string(m_db.Timeout() * 1000L);
+            options = ";Timeout=" + std::to_string(m_db.Timeout() * 500L);
         return m_db.DriverConnect("DSN=" + m_strDataSource + options);
     }
     std::string userName = m_strUserName;

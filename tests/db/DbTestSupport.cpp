@@ -229,3 +229,12 @@ std::vector<std::string> StatementTrace::Statements() const
         statements.push_back((*it)[1].str());
     return statements;
 }
+
+std::size_t StatementTrace::Commits() const
+{
+    static const std::regex kCommit(
+        R"(\[SQLEndTran\.c\]\[\d+\]\n\t\tEntry:\s*\n\t\t\tConnection = \S+\s*\n\t\t\tCompletion Type = 0\n)");
+    const std::string log = ReadFileBytes(m_dir / "trace.log");
+    return static_cast<std::size_t>(std::distance(
+        std::sregex_iterator(log.begin(), log.end(), kCommit), std::sregex_iterator()));
+}
