@@ -638,15 +638,15 @@ void CJournal::DropOldest(std::size_t rows, std::size_t& dropped)
 bool CJournal::NextBatch(std::size_t maxRows, CBatch& batch)
 {
     const std::lock_guard lock(m_mutex);
-    batch = CBatch{};
     if (m_bInFlight || m_nRows == 0 || m_nFd < 0)
         return false;
     CRecordReader reader(m_nFd, m_position.m_nOffset, m_nSize);
     CTick tick;
     std::uint64_t begin = 0, end = 0;
     std::size_t claimed = 0;
-    batch.m_begin = m_position;
-    while (batch.m_ticks.empty() || batch.m_nRows < maxRows)
+    CBatch next;
+    next.m_begin = m_position;
+    while (next.m_ticks.empty() || next.m_nRows < maxRows)
     {
         if (reader.Next(tick, begin, end, claimed) != CRecordReader::Result::Record)
             break;
@@ -654,12 +654,13 @@ bool CJournal::NextBatch(std::size_t maxRows, CBatch& batch)
         CTick rest = Remainder(std::move(tick), first);
         // A record before the end of the doubt may be in the database.
         rest.m_bInDoubt = rest.m_bInDoubt || CJournalPosition{begin, first} < m_doubtEnd;
-        batch.m_nRows += rest.m_rows.size();
-        batch.m_ticks.push_back(std::move(rest));
-        batch.m_end = {end, 0};
+        next.m_nRows += rest.m_rows.size();
+        next.m_ticks.push_back(std::move(rest));
+        next.m_end = {end, 0};
     }
-    if (batch.m_ticks.empty())
+    if (next.m_ticks.empty())
         return false;
+    batch = std::move(next);
     // Durable before anything is written: should this process die with
     // the batch under way, the next run checks it before writing it again.
     m_bInFlight = true;

@@ -66,7 +66,7 @@ public:
 
     // The oldest waiting rows in whole ticks, about maxRows but at least one
     // tick. Ticks that may be in the database already come marked in doubt.
-    // False when nothing waits or a batch is already out.
+    // False, batch untouched, when nothing waits or a batch is already out.
     bool NextBatch(std::size_t maxRows, CBatch& batch);
     // The batch is in the database: its rows are behind the journal now. An
     // emptied journal is removed.
