@@ -227,6 +227,28 @@ bool CDbAccess::Execute(const std::string& sql)
     return false;
 }
 
+bool CDbAccess::ExecuteInTransaction(const std::string& sql)
+{
+    if (!m_bInTransaction || m_hStmt == SQL_NULL_HSTMT)
+        return Execute(sql);
+    // Nothing to fetch from the statement before: closing its cursor is all
+    // the next one needs.
+    SQLFreeStmt(m_hStmt, SQL_CLOSE);
+    m_row.clear();
+    if (Succeeded(SQLExecDirect(m_hStmt, Chars(sql), static_cast<SQLINTEGER>(sql.size()))))
+        return true;
+    NoteFailure(SQL_HANDLE_STMT);
+    if (IsConnectionLost(SQL_HANDLE_STMT))
+    {
+        FreeConnection();
+        m_bLost = true;
+        ReportText(m_strLastError);
+        return false;
+    }
+    ReportError(SQL_HANDLE_STMT);
+    return false;
+}
+
 bool CDbAccess::RunStatement(const std::string& sql)
 {
     if (m_hStmt != SQL_NULL_HSTMT)

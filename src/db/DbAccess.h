@@ -85,6 +85,10 @@ public:
     bool BeginTransaction(bool serializable = false);
     bool EndTransaction(bool commit);
     bool InTransaction() const { return m_bInTransaction; }
+    // A statement without a result inside a transaction, on the handle of
+    // the statement before: many inserts in a row cost no handle each.
+    // Outside a transaction the same as Execute.
+    bool ExecuteInTransaction(const std::string& sql);
 
     // Why the last failing call failed: its diagnostic text, and whether
     // waiting may help (the connection went away, a time-out, a lock held

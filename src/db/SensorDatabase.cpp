@@ -124,21 +124,29 @@ bool CSensorDatabase::Connect()
     return m_db.Connect(m_strDataSource);
 }
 
+bool CSensorDatabase::FindTables(bool& sensorsFound, bool& recordingFound)
+{
+    sensorsFound = recordingFound = false;
+    // Drivers report names as they were created or folded to their own case.
+    if (!m_db.ListTables())
+        return false;
+    while (m_db.Fetch())
+    {
+        const std::string name = m_db.GetColumn(3);
+        sensorsFound = sensorsFound || SameName(name, m_pszSensorsTable);
+        recordingFound = recordingFound || SameName(name, m_pszRecordingTable);
+    }
+    return true;
+}
+
 bool CSensorDatabase::CreateMissingTables()
 {
     bool sensorsFound = false;
     bool recordingFound = false;
-    // Drivers report names as they were created or folded to their own case.
-    if (m_db.ListTables())
-        while (m_db.Fetch())
-        {
-            const std::string name = m_db.GetColumn(3);
-            sensorsFound = sensorsFound || SameName(name, m_pszSensorsTable);
-            recordingFound = recordingFound || SameName(name, m_pszRecordingTable);
-        }
+    FindTables(sensorsFound, recordingFound);
     const struct
     {
-        bool found;
+        bool& found;
         const char* table;
         const char* columns;
     } tables[] = {{sensorsFound, m_pszSensorsTable, kSensorColumns},
@@ -147,12 +155,27 @@ bool CSensorDatabase::CreateMissingTables()
     {
         if (table.found)
             continue;
-        if (!m_db.Execute(std::string("CREATE TABLE ") + table.table + table.columns))
+        // Another recorder starting at the same moment may create it first;
+        // that is no failure.
+        const bool wasQuiet = m_db.m_bQuiet;
+        m_db.m_bQuiet = true;
+        const bool created =
+            m_db.Execute(std::string("CREATE TABLE ") + table.table + table.columns);
+        m_db.m_bQuiet = wasQuiet;
+        if (created)
         {
+            m_createdTables.emplace_back(table.table);
+            continue;
+        }
+        const std::string failure = m_db.LastError();
+        bool sensorsNow = false, recordingNow = false;
+        if (!FindTables(sensorsNow, recordingNow) ||
+            !(table.table == m_pszSensorsTable ? sensorsNow : recordingNow))
+        {
+            m_db.ReportText(failure);
             m_db.Close();
             return false;
         }
-        m_createdTables.emplace_back(table.table);
     }
     return true;
 }

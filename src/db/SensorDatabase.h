@@ -81,6 +81,7 @@ public:
 
 private:
     bool Connect();
+    bool FindTables(bool& sensorsFound, bool& recordingFound);
     bool CreateMissingTables();
     bool InsertReading(const std::string& reading, int sensorId);
     // One attempt in one transaction: the SensorID, -1 on failure.

@@ -276,13 +276,14 @@ void CStorageWorker::Run(std::shared_ptr<CShared> shared)
             shared->m_current = std::move(shared->m_queue.front());
             shared->m_queue.pop_front();
             shared->m_phase = CShared::Phase::Writing;
-            const CTick tick = shared->m_current->m_tick;
+            const std::vector<CTick> ticks(1, shared->m_current->m_tick);
+            const CTick& tick = ticks.front();
             lock.unlock();
 
             CWriteResult result;
             const bool connected = connect();
             if (connected)
-                result = writer.Write({tick}, mayCommit);
+                result = writer.Write(ticks, mayCommit);
             else
                 result.m_outcomes.emplace_back(tick.m_rows.size(), RowOutcome::Unwritten);
 

@@ -19,7 +19,8 @@ using Clock = std::chrono::steady_clock;
 
 int MillisLeft(Clock::time_point deadline)
 {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
@@ -91,7 +92,8 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
         if (poll(fds, in[1] >= 0 ? 3 : 2, left) < 0 && errno != EINTR)
             break;
         char buffer[4096];
-        auto drain = [&](pollfd& fd, bool& open, std::string& into) {
+        auto drain = [&](pollfd& fd, bool& open, std::string& into)
+        {
             if (!open || !(fd.revents & (POLLIN | POLLHUP | POLLERR)))
                 return;
             const ssize_t n = read(fd.fd, buffer, sizeof buffer);
@@ -202,6 +204,13 @@ std::string ChildProcess::ReadRest(std::chrono::milliseconds timeout)
     {
     }
     return std::exchange(m_buffer, {});
+}
+
+void ChildProcess::CloseOutput()
+{
+    close(m_outFd);
+    m_outFd = -1;
+    m_eof = true;
 }
 
 void ChildProcess::Signal(int signo)

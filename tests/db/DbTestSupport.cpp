@@ -1,6 +1,7 @@
 #include "db/DbTestSupport.h"
 
 #include "common/PgServer.h"
+#include "common/Process.h"
 
 #include <array>
 #include <regex>
@@ -237,4 +238,27 @@ std::size_t StatementTrace::Commits() const
     const std::string log = ReadFileBytes(m_dir / "trace.log");
     return static_cast<std::size_t>(std::distance(
         std::sregex_iterator(log.begin(), log.end(), kCommit), std::sregex_iterator()));
+}
+
+SqliteLock::SqliteLock(const std::filesystem::path& database)
+{
+    const std::filesystem::path flag = m_dir / "hold";
+    WriteFileBytes(flag, "");
+    m_holder = std::make_unique<ChildProcess>(std::vector<std::string>{
+        SQLITE3, database.string(), "-cmd", "BEGIN EXCLUSIVE;", "-cmd", ".shell echo locked",
+        "-cmd", ".shell while [ -e '" + flag.string() + "' ]; do sleep 0.05; done", "COMMIT;"});
+    std::string line;
+    if (!m_holder->ReadLine(line) || line != "locked")
+        throw std::runtime_error("sqlite3 did not lock " + database.string());
+}
+
+SqliteLock::~SqliteLock()
+{
+    Release();
+}
+
+void SqliteLock::Release()
+{
+    std::filesystem::remove(m_dir / "hold");
+    m_holder->Wait();
 }

@@ -80,6 +80,25 @@ private:
     SQLHSTMT m_hStmt = SQL_NULL_HSTMT;
 };
 
+class ChildProcess;
+
+// Another program (the sqlite3 shell) holding an SQLite database file in an
+// exclusive transaction, from construction until Release.
+class SqliteLock
+{
+public:
+    explicit SqliteLock(const std::filesystem::path& database);
+    ~SqliteLock();
+    SqliteLock(const SqliteLock&) = delete;
+    SqliteLock& operator=(const SqliteLock&) = delete;
+    // Commits and waits for the shell to end.
+    void Release();
+
+private:
+    TempDir m_dir;
+    std::unique_ptr<ChildProcess> m_holder;
+};
+
 // Every diagnostic message of a handle, one per record.
 std::vector<std::string> DiagnosticRecords(SQLSMALLINT type, SQLHANDLE handle);
 

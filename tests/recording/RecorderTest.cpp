@@ -1,6 +1,5 @@
 #include "recording/Recorder.h"
 
-#include "common/Process.h"
 #include "db/SensorDatabase.h"
 #include "net/DeviceChannel.h"
 #include "net/NetTestSupport.h"
@@ -400,19 +399,11 @@ TEST_F(RecorderTest, ALockedFileIsWaitedForAtMostTheBoundAndLosesNothing)
     MinuteTick(Utc(10, 16, 0, 500));
 
     // Another program holds the file in a transaction for three minutes.
-    const std::filesystem::path flag = m_data / "hold";
-    WriteFileBytes(flag, "");
-    ChildProcess holder(
-        {SQLITE3, m_db.File().string(), "-cmd", "BEGIN EXCLUSIVE;", "-cmd", ".shell echo locked",
-         "-cmd", ".shell while [ -e '" + flag.string() + "' ]; do sleep 0.05; done", "COMMIT;"});
-    std::string line;
-    ASSERT_TRUE(holder.ReadLine(line));
-    ASSERT_EQ(line, "locked");
+    SqliteLock lock(m_db.File());
     MinuteTicks(Utc(10, 17, 0, 500), Utc(10, 19, 0, 500));
     EXPECT_EQ(m_view.m_buffered.size(), 1u + 2 + 1);
     EXPECT_EQ(m_recorder.BufferedRows(), 4u);
-    std::filesystem::remove(flag);
-    EXPECT_EQ(holder.Wait(), 0);
+    lock.Release();
 
     MinuteTick(Utc(10, 20, 0, 500));
     ASSERT_TRUE(
