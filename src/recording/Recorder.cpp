@@ -50,8 +50,9 @@ CRecorder::~CRecorder()
 {
     m_tickTimer.stop();
     m_minuteTimer.stop();
-    // Its last reports would reach a view that may be gone; whatever it
-    // still holds goes into the journal all the same.
+    // Whatever the storing thread still holds goes into the journal; its
+    // last reports would reach a view that may be gone.
+    m_bClosing = true;
     if (m_storage)
         m_storage->Finish();
     for (auto it = m_channels.rbegin(); it != m_channels.rend(); ++it)
@@ -287,6 +288,8 @@ void CRecorder::RunTick(const CDueTick& due)
 
 void CRecorder::OnStorageReport(CStorageReport&& report)
 {
+    if (m_bClosing)
+        return;
     for (const CReading& row : report.m_stored)
         m_view.OnRowStored(row);
     if (!report.m_buffered.empty())

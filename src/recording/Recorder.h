@@ -127,6 +127,7 @@ private:
     QTimer m_tickTimer;
     QTimer m_minuteTimer;
     bool m_bAligned = false;
+    bool m_bClosing = false;
     // Counts stops, so that a handler finds out that a stop happened inside
     // something that ran the event loop.
     unsigned m_nRun = 0;

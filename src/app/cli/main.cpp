@@ -29,9 +29,9 @@ constexpr Command kCommands[] = {
      "                       open a data source, create missing tables, print them",
      RunDb},
     {"record",
-     "record FILE [--dsn NAME]\n"
+     "record FILE [--dsn NAME] [--db-timeout SECONDS]\n"
      "                       record the configuration until SIGINT or SIGTERM; print each\n"
-     "                       change of a Status cell and each row written",
+     "                       change of a Status cell and each row written or buffered",
      RunRecord},
     {"query", "query HOST[:PORT]    print the installed sensors of one device (port 80 by default)",
      RunQuery},
