@@ -46,6 +46,7 @@ SensorList& CViewRecording::Sensors()
 bool CViewRecording::OpenDatabase()
 {
     m_view.ReadDataSourceName();
+    // Changed settings count from the next start on.
     const CSettings settings;
     m_view.m_db.m_db.SetTimeout(settings.DbTimeout());
     m_view.m_recorder.SetStorageOptions({DefaultDatabaseFolder().toStdString(),

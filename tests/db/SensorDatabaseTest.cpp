@@ -1,6 +1,7 @@
 #include "db/SensorDatabase.h"
 
 #include "db/DbTestSupport.h"
+#include "db/ReadingWriter.h"
 #include "sensors/Sensor.h"
 
 #include <gtest/gtest.h>
@@ -273,6 +274,26 @@ TEST_P(SensorDatabaseTest, FailingStatementsGiveMinusOneOrFalse)
     Raw().Exec("DROP TABLE Sensors");
     EXPECT_EQ(m_sdb.RegisterSensor(MakeSensor("a.example", 80, 0)), -1);
     EXPECT_EQ(m_ui.m_errors.size(), 3u);
+}
+
+TEST_P(SensorDatabaseTest, RowsOfATickInDoubtAreStoredOnlyWhereTheyAreMissing)
+{
+    ASSERT_TRUE(m_sdb.OpenDatabase(false));
+    // An earlier attempt stored sensor 2 of this tick, and sensor 1 a minute
+    // before; the answer to that attempt never came.
+    Raw().Exec("INSERT INTO Recording VALUES (1.0, {d '2026-03-07'}, {t '10:05:01'}, 2)");
+    Raw().Exec("INSERT INTO Recording VALUES (1.0, {d '2026-03-07'}, {t '10:04:01'}, 1)");
+    CTick tick;
+    tick.m_time = {2026, 3, 7, 10, 5, 1};
+    tick.m_rows = {{1, "1.500000"}, {2, "2.500000"}, {3, "NULL"}};
+    tick.m_bInDoubt = true;
+    CReadingWriter writer(m_sdb.m_db, "Recording");
+    const CWriteResult result = writer.Write({tick}, [] { return true; });
+    EXPECT_EQ(result.m_outcomes[0],
+              (std::vector<RowOutcome>{RowOutcome::Stored, RowOutcome::AlreadyStored,
+                                       RowOutcome::Stored}));
+    EXPECT_EQ(Raw().Query("SELECT SensorID FROM Recording WHERE Clock={t '10:05:01'}").size(), 3u);
+    EXPECT_EQ(RowCount("Recording"), 4u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, SensorDatabaseTest,
