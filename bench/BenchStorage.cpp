@@ -18,7 +18,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <sqlext.h>
 
 namespace
 {
@@ -46,80 +45,19 @@ CTick MakeTick(int minute, int sensors)
     return tick;
 }
 
-// The bare reference: one prepared INSERT with bound parameters on a
-// connection of its own, a transaction per call of Write.
-class BatchInsert
+// The bare reference: the same rows through one prepared INSERT, one
+// transaction per call.
+void WriteReference(PreparedInsert& insert, const std::vector<CTick>& ticks)
 {
-public:
-    explicit BatchInsert(const std::string& dsn)
-    {
-        SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &m_hEnv);
-        SQLSetEnvAttr(m_hEnv, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-        SQLAllocHandle(SQL_HANDLE_DBC, m_hEnv, &m_hDbc);
-        std::string connection = "DSN=" + dsn;
-        Check(SQL_SUCCEEDED(SQLDriverConnect(m_hDbc, nullptr,
-                                             reinterpret_cast<SQLCHAR*>(connection.data()), SQL_NTS,
-                                             nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT)),
-              "reference connect failed");
-        SQLSetConnectAttr(m_hDbc, SQL_ATTR_AUTOCOMMIT,
-                          reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), SQL_IS_UINTEGER);
-        SQLAllocHandle(SQL_HANDLE_STMT, m_hDbc, &m_hStmt);
-        std::string insert =
-            "INSERT INTO Recording (Reading, Calendar, Clock, SensorID) VALUES (?, ?, ?, ?)";
-        Check(
-            SQL_SUCCEEDED(SQLPrepare(m_hStmt, reinterpret_cast<SQLCHAR*>(insert.data()), SQL_NTS)),
-            "prepare failed");
-        SQLBindParameter(m_hStmt, 1, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0, &m_reading, 0,
-                         &m_readingIndicator);
-        SQLBindParameter(m_hStmt, 2, SQL_PARAM_INPUT, SQL_C_TYPE_DATE, SQL_TYPE_DATE, 0, 0, &m_date,
-                         0, nullptr);
-        SQLBindParameter(m_hStmt, 3, SQL_PARAM_INPUT, SQL_C_TYPE_TIME, SQL_TYPE_TIME, 0, 0, &m_time,
-                         0, nullptr);
-        SQLBindParameter(m_hStmt, 4, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &m_nSensorId,
-                         0, nullptr);
-    }
-    ~BatchInsert()
-    {
-        SQLFreeHandle(SQL_HANDLE_STMT, m_hStmt);
-        SQLDisconnect(m_hDbc);
-        SQLFreeHandle(SQL_HANDLE_DBC, m_hDbc);
-        SQLFreeHandle(SQL_HANDLE_ENV, m_hEnv);
-    }
-    BatchInsert(const BatchInsert&) = delete;
-    BatchInsert& operator=(const BatchInsert&) = delete;
-
-    void Write(const std::vector<CTick>& ticks)
-    {
-        for (const CTick& tick : ticks)
-        {
-            m_date = {static_cast<SQLSMALLINT>(tick.m_time.year),
-                      static_cast<SQLUSMALLINT>(tick.m_time.month),
-                      static_cast<SQLUSMALLINT>(tick.m_time.day)};
-            m_time = {static_cast<SQLUSMALLINT>(tick.m_time.hour),
-                      static_cast<SQLUSMALLINT>(tick.m_time.minute),
-                      static_cast<SQLUSMALLINT>(tick.m_time.second)};
-            for (const CReading& row : tick.m_rows)
-            {
-                m_readingIndicator = row.m_strValue == kNullValue ? SQL_NULL_DATA : 0;
-                m_reading = std::atof(row.m_strValue.c_str());
-                m_nSensorId = row.m_nSensorId;
-                Check(SQL_SUCCEEDED(SQLExecute(m_hStmt)), "reference insert failed");
-            }
-        }
-        Check(SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, m_hDbc, SQL_COMMIT)),
-              "reference commit failed");
-    }
-
-private:
-    SQLHENV m_hEnv = SQL_NULL_HENV;
-    SQLHDBC m_hDbc = SQL_NULL_HDBC;
-    SQLHSTMT m_hStmt = SQL_NULL_HSTMT;
-    double m_reading = 0;
-    SQLLEN m_readingIndicator = 0;
-    SQL_DATE_STRUCT m_date{};
-    SQL_TIME_STRUCT m_time{};
-    SQLINTEGER m_nSensorId = 0;
-};
+    for (const CTick& tick : ticks)
+        for (const CReading& row : tick.m_rows)
+            Check(insert.Insert(row.m_strValue == kNullValue
+                                    ? std::nullopt
+                                    : std::optional<double>(std::atof(row.m_strValue.c_str())),
+                                tick.m_time, row.m_nSensorId),
+                  "reference insert failed");
+    Check(insert.Commit(), "reference commit failed");
+}
 
 // The database of a data source opened the program's way, tables made.
 struct Opened
@@ -161,7 +99,7 @@ Figures Measure(const std::string& dsn, const std::string& folder, int journalRo
         CStorageWorker worker(journal, db.Endpoint(), "Recording", std::chrono::seconds(60),
                               kBatchRows,
                               [&](CStorageReport&& report) { stored += report.m_stored.size(); });
-        BatchInsert reference(dsn);
+        PreparedInsert reference(dsn, false);
         // Disk syncs make single ticks noisy: the best of five each, in turns.
         for (int turn = 0; turn < 10; ++turn)
         {
@@ -175,7 +113,7 @@ Figures Measure(const std::string& dsn, const std::string& folder, int journalRo
             }
             else
             {
-                reference.Write({tick});
+                WriteReference(reference, {tick});
                 figures.tickReference =
                     std::min(figures.tickReference, Seconds(Clock::now() - start));
             }
@@ -205,7 +143,7 @@ Figures Measure(const std::string& dsn, const std::string& folder, int journalRo
         figures.replayRate = replayed / Seconds(Clock::now() - start);
         Check(replayed == static_cast<std::size_t>(ticks) * 100, "journal rows went missing");
     }
-    BatchInsert reference(dsn);
+    PreparedInsert reference(dsn, false);
     const auto start = Clock::now();
     std::vector<CTick> batch;
     for (int t = 0; t < ticks; ++t)
@@ -213,7 +151,7 @@ Figures Measure(const std::string& dsn, const std::string& folder, int journalRo
         batch.push_back(MakeTick(100 + t, 100));
         if (batch.size() * 100 >= kBatchRows || t + 1 == ticks)
         {
-            reference.Write(batch);
+            WriteReference(reference, batch);
             batch.clear();
         }
     }
