@@ -207,7 +207,7 @@ TEST_P(SensorDatabaseTest, StatementsAreWrittenExactly)
     ASSERT_TRUE(m_sdb.StoreReading(3, 21.5f));
     ASSERT_TRUE(m_sdb.StoreMissingReading(3));
 
-    // The specified statements, registration inside the database's own
+    // The program's statements, registration inside the database's own
     // serialisation: SQLite's write lock, PostgreSQL's table lock (whose
     // transaction the driver begins and ends without a statement).
     const bool sqlite = GetParam() == Backend::Sqlite;
