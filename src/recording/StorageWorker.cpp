@@ -233,7 +233,11 @@ void CStorageWorker::Finish()
     if (stuck)
         m_thread.detach();
     else if (m_thread.joinable())
+    {
         m_thread.join();
+        // What it reported while finishing its last piece of work.
+        DeliverPosted();
+    }
 }
 
 void CStorageWorker::DeliverPosted()
