@@ -13,6 +13,8 @@
 #include "recording/StorageWorker.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -71,11 +73,16 @@ struct Opened
     CSensorDatabase m_database;
 };
 
-// Runs the event loop until the worker has nothing under way.
-void Settle(const CStorageWorker& worker)
+// Runs the event loop until done, waiting in it as the programs do: a loop
+// that only polls would take the processor from the storing thread.
+template <typename Done> void RunUntil(Done done)
 {
-    while (!worker.IsIdle())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    while (!done())
+    {
+        QEventLoop loop;
+        QTimer::singleShot(1, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
 }
 
 struct Figures
@@ -108,7 +115,7 @@ Figures Measure(const std::string& dsn, const std::string& folder, int journalRo
             if (turn % 2 == 0)
             {
                 worker.Submit(tick);
-                Settle(worker);
+                RunUntil([&] { return worker.IsIdle(); });
                 figures.tick = std::min(figures.tick, Seconds(Clock::now() - start));
             }
             else
@@ -118,7 +125,9 @@ Figures Measure(const std::string& dsn, const std::string& folder, int journalRo
                     std::min(figures.tickReference, Seconds(Clock::now() - start));
             }
         }
-        Check(stored == 5u * kSensors && journal->Rows() == 0, "tick rows went missing");
+        Check(stored == 5u * kSensors && journal->Rows() == 0,
+              "tick rows went missing: " + std::to_string(stored) + " stored, " +
+                  std::to_string(journal->Rows()) + " in the journal");
     }
 
     // The same journal rows, written out by the worker and by the reference.
@@ -138,8 +147,7 @@ Figures Measure(const std::string& dsn, const std::string& folder, int journalRo
         CStorageWorker worker(journal, db.Endpoint(), "Recording", std::chrono::seconds(60),
                               kBatchRows,
                               [&](CStorageReport&& report) { replayed += report.m_nReplayed; });
-        while (journal->Rows() > 0 || !worker.IsIdle())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        RunUntil([&] { return journal->Rows() == 0 && worker.IsIdle(); });
         figures.replayRate = replayed / Seconds(Clock::now() - start);
         Check(replayed == static_cast<std::size_t>(ticks) * 100, "journal rows went missing");
     }

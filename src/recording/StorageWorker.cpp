@@ -67,6 +67,8 @@ struct CStorageWorker::CShared
     bool m_bReplaying = false;
     SteadyClock::time_point m_replayDeadline;
     bool m_bReplayWanted = false;
+    // A tick taken whose report is not posted yet.
+    bool m_bReporting = false;
     // What the thread is doing is no longer waited for; it gives up its
     // connection when it comes back.
     bool m_bAbandoned = false;
@@ -181,8 +183,8 @@ void CStorageWorker::CheckDeadline()
 bool CStorageWorker::IsIdle() const
 {
     const std::lock_guard lock(m_shared->m_mutex);
-    return m_shared->m_queue.empty() && !m_shared->m_current && !m_shared->m_bReplaying &&
-           !m_shared->m_bReplayWanted && m_shared->m_mailbox.empty();
+    return m_shared->m_queue.empty() && !m_shared->m_current && !m_shared->m_bReporting &&
+           !m_shared->m_bReplaying && !m_shared->m_bReplayWanted && m_shared->m_mailbox.empty();
 }
 
 void CStorageWorker::Finish()
@@ -280,6 +282,7 @@ void CStorageWorker::Run(std::shared_ptr<CShared> shared)
             shared->m_current = std::move(shared->m_queue.front());
             shared->m_queue.pop_front();
             shared->m_phase = CShared::Phase::Writing;
+            shared->m_bReporting = true;
             const std::vector<CTick> ticks(1, shared->m_current->m_tick);
             const CTick& tick = ticks.front();
             lock.unlock();
@@ -295,6 +298,7 @@ void CStorageWorker::Run(std::shared_ptr<CShared> shared)
             const bool abandoned = std::exchange(shared->m_bAbandoned, false);
             shared->m_current.reset();
             shared->m_phase = CShared::Phase::Idle;
+            shared->m_bReporting = !abandoned;
             shared->m_settled.notify_all();
             lock.unlock();
             if (abandoned || result.m_bConnectionGone)
@@ -317,6 +321,7 @@ void CStorageWorker::Run(std::shared_ptr<CShared> shared)
             if (report.m_bReached && shared->m_journal->Rows() > 0)
                 shared->m_bReplayWanted = true;
             shared->Post(std::move(report));
+            shared->m_bReporting = false;
             continue;
         }
         if (shared->m_bStop)
