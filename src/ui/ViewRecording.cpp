@@ -1,9 +1,9 @@
 #include "ui/ViewRecording.h"
 
-#include "ui/OrbelView.h"
 #include "net/SensorChannel.h"
 #include "sensors/TextEncoding.h"
 #include "settings/Settings.h"
+#include "ui/OrbelView.h"
 #include "ui/StringTable.h"
 #include "ui/WrappedMessageBox.h"
 
@@ -49,8 +49,8 @@ bool CViewRecording::OpenDatabase()
     // Changed settings count from the next start on.
     const CSettings settings;
     m_view.m_db.m_db.SetTimeout(settings.DbTimeout());
-    m_view.m_recorder.SetStorageOptions({DefaultDatabaseFolder().toStdString(),
-                                         static_cast<std::size_t>(settings.JournalLimit())});
+    m_view.m_recorder.SetStorageOptions(
+        {DefaultDatabaseFolder().toStdString(), static_cast<std::size_t>(settings.JournalLimit())});
     return m_view.m_db.OpenDatabase(true);
 }
 

@@ -1,7 +1,7 @@
 #include "recording/RecordingTestSupport.h"
 
-#include "net/SensorChannel.h"
 #include "db/SensorDatabase.h"
+#include "net/SensorChannel.h"
 
 #include <algorithm>
 #include <cstdio>

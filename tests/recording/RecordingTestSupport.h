@@ -1,8 +1,8 @@
 #pragma once
 
 #include "db/DbTestSupport.h"
-#include "sensors/OrbelDoc.h"
 #include "recording/RecordingView.h"
+#include "sensors/OrbelDoc.h"
 
 #include <chrono>
 #include <cstdint>

@@ -99,12 +99,12 @@ public:
         {
             const CSensor& record = *point.m_pRecord;
             const CRegistrationFailure& failure = point.m_failure;
-            std::fprintf(stderr, "tessaro-cli: record: %s:%u/%d not recorded: ",
-                         record.m_strAddress.c_str(), static_cast<unsigned>(record.m_nPort),
-                         record.m_nSensorNo);
+            std::fprintf(
+                stderr, "tessaro-cli: record: %s:%u/%d not recorded: ", record.m_strAddress.c_str(),
+                static_cast<unsigned>(record.m_nPort), record.m_nSensorNo);
             if (failure.m_kind == CRegistrationFailure::Kind::TooLong)
-                std::fprintf(stderr, "%s longer than %zu characters\n",
-                             FieldName(failure.m_field), failure.m_nLimit);
+                std::fprintf(stderr, "%s longer than %zu characters\n", FieldName(failure.m_field),
+                             failure.m_nLimit);
             else if (failure.m_kind == CRegistrationFailure::Kind::ControlCharacter)
                 std::fprintf(stderr, "%s holds a NUL character\n", FieldName(failure.m_field));
             else
@@ -226,8 +226,8 @@ int RunRecord(CliArgs args)
     CCliRecordingView view(document, database);
     bool recording = false;
     CRecorder recorder(view, database, recording);
-    recorder.SetStorageOptions({DefaultDatabaseFolder().toStdString(),
-                                static_cast<std::size_t>(settings.JournalLimit())});
+    recorder.SetStorageOptions(
+        {DefaultDatabaseFolder().toStdString(), static_cast<std::size_t>(settings.JournalLimit())});
     QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, &application,
                      [&]
