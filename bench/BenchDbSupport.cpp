@@ -1,7 +1,7 @@
 #include "bench/BenchDbSupport.h"
 
-#include "sensors/Clock.h"
 #include "db/DbAccess.h"
+#include "sensors/Clock.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -49,7 +49,7 @@ std::string BenchDataSources::NewPostgres()
     return name;
 }
 
-PreparedInsert::PreparedInsert(const std::string& dsn)
+PreparedInsert::PreparedInsert(const std::string& dsn, bool autocommit)
 {
     SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &m_hEnv);
     SQLSetEnvAttr(m_hEnv, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
@@ -59,13 +59,16 @@ PreparedInsert::PreparedInsert(const std::string& dsn)
                                          reinterpret_cast<SQLCHAR*>(connection.data()), SQL_NTS,
                                          nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT)),
           "reference connect failed");
+    if (!autocommit)
+        SQLSetConnectAttr(m_hDbc, SQL_ATTR_AUTOCOMMIT,
+                          reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), SQL_IS_UINTEGER);
     SQLAllocHandle(SQL_HANDLE_STMT, m_hDbc, &m_hStmt);
     std::string insert =
         "INSERT INTO Recording (Reading, Calendar, Clock, SensorID) VALUES (?, ?, ?, ?)";
     Check(SQL_SUCCEEDED(SQLPrepare(m_hStmt, reinterpret_cast<SQLCHAR*>(insert.data()), SQL_NTS)),
           "prepare failed");
     SQLBindParameter(m_hStmt, 1, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0, &m_reading, 0,
-                     nullptr);
+                     &m_readingIndicator);
     SQLBindParameter(m_hStmt, 2, SQL_PARAM_INPUT, SQL_C_TYPE_DATE, SQL_TYPE_DATE, 0, 0, &m_date, 0,
                      nullptr);
     SQLBindParameter(m_hStmt, 3, SQL_PARAM_INPUT, SQL_C_TYPE_TIME, SQL_TYPE_TIME, 0, 0, &m_time, 0,
@@ -84,12 +87,22 @@ PreparedInsert::~PreparedInsert()
 
 bool PreparedInsert::Insert(double reading, int sensorId)
 {
-    const CivilTime now = CClock::Current().LocalNow();
-    m_date = {static_cast<SQLSMALLINT>(now.year), static_cast<SQLUSMALLINT>(now.month),
-              static_cast<SQLUSMALLINT>(now.day)};
-    m_time = {static_cast<SQLUSMALLINT>(now.hour), static_cast<SQLUSMALLINT>(now.minute),
-              static_cast<SQLUSMALLINT>(now.second)};
-    m_reading = reading;
+    return Insert(reading, CClock::Current().LocalNow(), sensorId);
+}
+
+bool PreparedInsert::Insert(std::optional<double> reading, const CivilTime& at, int sensorId)
+{
+    m_date = {static_cast<SQLSMALLINT>(at.year), static_cast<SQLUSMALLINT>(at.month),
+              static_cast<SQLUSMALLINT>(at.day)};
+    m_time = {static_cast<SQLUSMALLINT>(at.hour), static_cast<SQLUSMALLINT>(at.minute),
+              static_cast<SQLUSMALLINT>(at.second)};
+    m_reading = reading.value_or(0);
+    m_readingIndicator = reading ? 0 : SQL_NULL_DATA;
     m_nSensorId = sensorId;
     return SQL_SUCCEEDED(SQLExecute(m_hStmt));
+}
+
+bool PreparedInsert::Commit()
+{
+    return SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, m_hDbc, SQL_COMMIT));
 }

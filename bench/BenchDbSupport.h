@@ -1,9 +1,11 @@
 #pragma once
 
-#include "db/DbUserInterface.h"
 #include "common/OdbcTestEnv.h"
 #include "common/PgServer.h"
+#include "db/DbUserInterface.h"
+#include "sensors/Clock.h"
 
+#include <optional>
 #include <sql.h>
 #include <string>
 #include <utility>
@@ -57,12 +59,12 @@ private:
 };
 
 // The bare-ODBC reference for storing readings: one prepared INSERT into the
-// reading table with bound parameters, in autocommit, on a connection of its
-// own. The tables must exist.
+// reading table with bound parameters, on a connection of its own, in
+// autocommit or in transactions ended by Commit. The tables must exist.
 class PreparedInsert
 {
 public:
-    explicit PreparedInsert(const std::string& dsn);
+    explicit PreparedInsert(const std::string& dsn, bool autocommit = true);
     ~PreparedInsert();
     PreparedInsert(const PreparedInsert&) = delete;
     PreparedInsert& operator=(const PreparedInsert&) = delete;
@@ -70,12 +72,16 @@ public:
     // One row stamped with the local time now, the same work per row as the
     // program: read the clock, then insert.
     bool Insert(double reading, int sensorId);
+    // One row with its own date and time; nullopt for NULL.
+    bool Insert(std::optional<double> reading, const CivilTime& at, int sensorId);
+    bool Commit();
 
 private:
     SQLHENV m_hEnv = SQL_NULL_HENV;
     SQLHDBC m_hDbc = SQL_NULL_HDBC;
     SQLHSTMT m_hStmt = SQL_NULL_HSTMT;
     double m_reading = 0;
+    SQLLEN m_readingIndicator = 0;
     SQL_DATE_STRUCT m_date{};
     SQL_TIME_STRUCT m_time{};
     SQLINTEGER m_nSensorId = 0;

@@ -71,11 +71,16 @@ public:
     }
     void SetListColour(std::uint32_t) override {}
     bool IsMinimized() const override { return false; }
-    void OnRowStored(int, std::optional<float> value) override
+    void OnRowStored(const CReading& row) override
     {
         ++m_nRows;
-        m_nMissing += !value;
+        m_nMissing += row.m_strValue == kNullValue;
     }
+    void OnRowsBuffered(const std::vector<CReading>&) override {}
+    void OnRowsReplayed(std::size_t) override {}
+    void OnRowsDropped(std::size_t) override {}
+    void ReportUnrecorded(const std::vector<CUnrecordedPoint>&) override {}
+    bool StopRequested() const override { return false; }
 
     double m_busyCpu = 0;
     int m_nRows = 0;
@@ -148,6 +153,9 @@ Figures Measure(const std::string& dsn, const std::vector<Endpoint>& devices,
         if (turn % 2 == 0)
         {
             recorder.OnMinuteTimer();
+            // The rows are stored on the recording's own thread.
+            while (!recorder.IsStorageIdle())
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
             figures.tickMillis = std::min(figures.tickMillis, Millis(Clock::now() - start));
             continue;
         }

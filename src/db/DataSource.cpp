@@ -426,6 +426,12 @@ std::string DataSourceDatabaseFile(const std::string& name)
     return ProfileString(name, "Database", kOdbcIni);
 }
 
+bool UsesEmbeddedDriver(const std::string& dataSourceName)
+{
+    const std::optional<DataSourceInfo> found = FindDataSource(dataSourceName);
+    return found && KindOf(found->driver) == DriverKind::Sqlite;
+}
+
 std::vector<std::string> ListDataSources()
 {
     OdbcEnvironment environment;

@@ -2,9 +2,11 @@
 
 #include "db/DbUserInterface.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <sqlext.h>
+#include <string_view>
 
 namespace
 {
@@ -54,26 +56,42 @@ CDbAccess::~CDbAccess()
 
 bool CDbAccess::Connect(const std::string& dataSource)
 {
-    Close();
-    m_target = Target::DataSource;
-    m_strTarget = dataSource;
-    std::string failure;
-    if (OpenConnection(failure))
+    if (Open({CDbEndpoint::Kind::DataSource, dataSource, m_strUserName, m_strPassword, m_nTimeout}))
         return true;
-    ReportText(failure);
+    ReportText(m_strLastError);
     return false;
 }
 
 bool CDbAccess::DriverConnect(const std::string& connectionString)
 {
+    if (Open({CDbEndpoint::Kind::ConnectionString, connectionString, m_strUserName, m_strPassword,
+              m_nTimeout}))
+        return true;
+    ReportText(m_strLastError);
+    return false;
+}
+
+bool CDbAccess::Open(const CDbEndpoint& endpoint)
+{
     Close();
-    m_target = Target::ConnectionString;
-    m_strTarget = connectionString;
+    m_target = endpoint.m_kind;
+    m_strTarget = endpoint.m_strTarget;
+    m_strUserName = endpoint.m_strUserName;
+    m_strPassword = endpoint.m_strPassword;
+    m_nTimeout = endpoint.m_nTimeout;
     std::string failure;
     if (OpenConnection(failure))
         return true;
-    ReportText(failure);
+    m_target = CDbEndpoint::Kind::None;
+    m_strTarget.clear();
+    m_strLastError = failure;
+    m_bLastTemporary = true;
     return false;
+}
+
+CDbEndpoint CDbAccess::Endpoint() const
+{
+    return {m_target, m_strTarget, m_strUserName, m_strPassword, m_nTimeout};
 }
 
 bool CDbAccess::OpenConnection(std::string& failure)
@@ -84,10 +102,17 @@ bool CDbAccess::OpenConnection(std::string& failure)
         failure = GetDiagnosticText(SQL_HANDLE_ENV);
         return false;
     }
-    SQLSetConnectAttr(m_hDbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(5),
+    // Five seconds to log in, or less when every call must end sooner. A
+    // server that accepts but never answers is only bounded here.
+    const long loginTimeout = m_nTimeout > 0 ? std::min(m_nTimeout, 5) : 5;
+    SQLSetConnectAttr(m_hDbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(loginTimeout),
                       SQL_IS_UINTEGER);
+    if (m_nTimeout > 0)
+        SQLSetConnectAttr(m_hDbc, SQL_ATTR_CONNECTION_TIMEOUT,
+                          reinterpret_cast<SQLPOINTER>(static_cast<long>(m_nTimeout)),
+                          SQL_IS_UINTEGER);
     SQLRETURN rc = SQL_ERROR;
-    if (m_target == Target::DataSource)
+    if (m_target == CDbEndpoint::Kind::DataSource)
         // Without a user name the data source's own stored credentials apply,
         // so a password typed for some other account must not go along.
         rc = m_strUserName.empty()
@@ -109,9 +134,8 @@ bool CDbAccess::OpenConnection(std::string& failure)
         m_hDbc = SQL_NULL_HDBC;
         return false;
     }
-    if (!Succeeded(SQLAllocHandle(SQL_HANDLE_STMT, m_hDbc, &m_hStmt)))
+    if (!AllocateStatement())
     {
-        m_hStmt = SQL_NULL_HSTMT;
         failure = GetDiagnosticText(SQL_HANDLE_DBC);
         SQLDisconnect(m_hDbc);
         SQLFreeHandle(SQL_HANDLE_DBC, m_hDbc);
@@ -121,10 +145,23 @@ bool CDbAccess::OpenConnection(std::string& failure)
     return true;
 }
 
+bool CDbAccess::AllocateStatement()
+{
+    if (!Succeeded(SQLAllocHandle(SQL_HANDLE_STMT, m_hDbc, &m_hStmt)))
+    {
+        m_hStmt = SQL_NULL_HSTMT;
+        return false;
+    }
+    if (m_nTimeout > 0)
+        SQLSetStmtAttr(m_hStmt, SQL_ATTR_QUERY_TIMEOUT,
+                       reinterpret_cast<SQLPOINTER>(static_cast<long>(m_nTimeout)), 0);
+    return true;
+}
+
 void CDbAccess::Close()
 {
     FreeConnection();
-    m_target = Target::None;
+    m_target = CDbEndpoint::Kind::None;
     m_strTarget.clear();
     m_bLost = false;
 }
@@ -138,31 +175,75 @@ void CDbAccess::FreeConnection()
     }
     if (m_hDbc != SQL_NULL_HDBC)
     {
+        // Whatever a transaction held goes with the connection.
+        if (m_bInTransaction)
+            SQLEndTran(SQL_HANDLE_DBC, m_hDbc, SQL_ROLLBACK);
         SQLDisconnect(m_hDbc);
         SQLFreeHandle(SQL_HANDLE_DBC, m_hDbc);
         m_hDbc = SQL_NULL_HDBC;
     }
+    m_bInTransaction = false;
     m_row.clear();
 }
 
 bool CDbAccess::Execute(const std::string& sql)
 {
+    if (m_target == CDbEndpoint::Kind::None)
+    {
+        // Nothing to run it on: never a silent success.
+        m_bLastTemporary = false;
+        ReportText(std::string(kStrNotConnected));
+        return false;
+    }
     bool reconnected = false;
     if (m_bLost)
     {
-        if (!Reconnect({}))
+        m_bLastTemporary = true;
+        if (m_bInTransaction || !Reconnect({}))
             return false;
         reconnected = true;
     }
     if (RunStatement(sql))
         return true;
-    if (!reconnected && IsConnectionLost())
+    NoteFailure(SQL_HANDLE_STMT);
+    if (IsConnectionLost(SQL_HANDLE_STMT))
     {
         const std::string lostText = GetDiagnosticText(SQL_HANDLE_STMT);
+        if (m_bInTransaction || reconnected)
+        {
+            // The transaction went with the connection; the caller decides.
+            FreeConnection();
+            m_bLost = true;
+            ReportText(lostText);
+            return false;
+        }
         if (!Reconnect(lostText))
             return false;
         if (RunStatement(sql))
             return true;
+        NoteFailure(SQL_HANDLE_STMT);
+    }
+    ReportError(SQL_HANDLE_STMT);
+    return false;
+}
+
+bool CDbAccess::ExecuteInTransaction(const std::string& sql)
+{
+    if (!m_bInTransaction || m_hStmt == SQL_NULL_HSTMT)
+        return Execute(sql);
+    // Nothing to fetch from the statement before: closing its cursor is all
+    // the next one needs.
+    SQLFreeStmt(m_hStmt, SQL_CLOSE);
+    m_row.clear();
+    if (Succeeded(SQLExecDirect(m_hStmt, Chars(sql), static_cast<SQLINTEGER>(sql.size()))))
+        return true;
+    NoteFailure(SQL_HANDLE_STMT);
+    if (IsConnectionLost(SQL_HANDLE_STMT))
+    {
+        FreeConnection();
+        m_bLost = true;
+        ReportText(m_strLastError);
+        return false;
     }
     ReportError(SQL_HANDLE_STMT);
     return false;
@@ -175,10 +256,38 @@ bool CDbAccess::RunStatement(const std::string& sql)
     return Succeeded(SQLExecDirect(m_hStmt, Chars(sql), static_cast<SQLINTEGER>(sql.size())));
 }
 
-bool CDbAccess::IsConnectionLost() const
+void CDbAccess::NoteFailure(SQLSMALLINT handleType)
 {
-    if (m_hDbc == SQL_NULL_HDBC || m_target == Target::None)
+    m_strLastError = GetDiagnosticText(handleType);
+    m_bLastTemporary = IsConnectionLost(handleType);
+    const SQLHANDLE handle = handleType == SQL_HANDLE_DBC ? SQLHANDLE(m_hDbc) : SQLHANDLE(m_hStmt);
+    for (SQLSMALLINT record = 1; !m_bLastTemporary; ++record)
+    {
+        std::array<SQLCHAR, 6> state{};
+        SQLINTEGER nativeError = 0;
+        std::array<SQLCHAR, 512> message{};
+        SQLSMALLINT messageLength = 0;
+        if (!Succeeded(SQLGetDiagRec(handleType, handle, record, state.data(), &nativeError,
+                                     message.data(), static_cast<SQLSMALLINT>(message.size()),
+                                     &messageLength)))
+            break;
+        const std::string_view code(reinterpret_cast<const char*>(state.data()), 5);
+        const std::string_view text(reinterpret_cast<const char*>(message.data()));
+        // Time-outs, a statement cancelled by the server's own time-out, a
+        // lock someone else holds, a transaction the server gave up: all
+        // may pass. SQLite reports its busy and locked codes as natives.
+        m_bLastTemporary = code == "HYT00" || code == "HYT01" || code == "57014" ||
+                           code == "55P03" || code == "40001" || code == "40P01" ||
+                           ((nativeError == 5 || nativeError == 6) &&
+                            text.find("locked") != std::string_view::npos);
+    }
+}
+
+bool CDbAccess::IsConnectionLost(SQLSMALLINT handleType) const
+{
+    if (m_hDbc == SQL_NULL_HDBC || m_target == CDbEndpoint::Kind::None)
         return false;
+    const SQLHANDLE handle = handleType == SQL_HANDLE_DBC ? SQLHANDLE(m_hDbc) : SQLHANDLE(m_hStmt);
     // Class 08 is a connection exception; a server that ended the session
     // (shut down, restarted) reports a state of its own but marks the
     // connection dead.
@@ -187,7 +296,7 @@ bool CDbAccess::IsConnectionLost() const
         std::array<SQLCHAR, 6> state{};
         SQLINTEGER nativeError = 0;
         SQLSMALLINT messageLength = 0;
-        if (!Succeeded(SQLGetDiagRec(SQL_HANDLE_STMT, m_hStmt, record, state.data(), &nativeError,
+        if (!Succeeded(SQLGetDiagRec(handleType, handle, record, state.data(), &nativeError,
                                      nullptr, 0, &messageLength)))
             break;
         if (state[0] == '0' && state[1] == '8')
@@ -209,16 +318,80 @@ bool CDbAccess::Reconnect(const std::string& lostText)
         return true;
     }
     m_bLost = true;
+    m_bLastTemporary = true;
     ReportText(lostText.empty() ? failure : lostText + '\n' + failure);
     return false;
 }
 
+bool CDbAccess::BeginTransaction(bool serializable)
+{
+    if (m_bLost && !Reconnect({}))
+        return false;
+    if (m_hDbc == SQL_NULL_HDBC)
+    {
+        m_bLastTemporary = false;
+        ReportText(std::string(kStrNotConnected));
+        return false;
+    }
+    if (serializable)
+        SQLSetConnectAttr(m_hDbc, SQL_ATTR_TXN_ISOLATION,
+                          reinterpret_cast<SQLPOINTER>(SQL_TXN_SERIALIZABLE), SQL_IS_UINTEGER);
+    if (!Succeeded(SQLSetConnectAttr(m_hDbc, SQL_ATTR_AUTOCOMMIT,
+                                     reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF),
+                                     SQL_IS_UINTEGER)))
+    {
+        NoteFailure(SQL_HANDLE_DBC);
+        ReportError(SQL_HANDLE_DBC);
+        return false;
+    }
+    m_bInTransaction = true;
+    return true;
+}
+
+bool CDbAccess::EndTransaction(bool commit)
+{
+    if (!m_bInTransaction || m_hDbc == SQL_NULL_HDBC)
+    {
+        m_bInTransaction = false;
+        return !commit;
+    }
+    bool ended = Succeeded(SQLEndTran(SQL_HANDLE_DBC, m_hDbc, commit ? SQL_COMMIT : SQL_ROLLBACK));
+    if (!ended)
+    {
+        NoteFailure(SQL_HANDLE_DBC);
+        if (IsConnectionLost(SQL_HANDLE_DBC))
+        {
+            m_bInTransaction = false;
+            FreeConnection();
+            m_bLost = true;
+            ReportText(m_strLastError);
+            return false;
+        }
+        ReportError(SQL_HANDLE_DBC);
+        // A refused commit may leave the transaction open; switching back
+        // to autocommit must not commit it after all.
+        if (commit)
+            SQLEndTran(SQL_HANDLE_DBC, m_hDbc, SQL_ROLLBACK);
+    }
+    m_bInTransaction = false;
+    SQLSetConnectAttr(m_hDbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON),
+                      SQL_IS_UINTEGER);
+    return ended;
+}
+
 bool CDbAccess::ListTables()
 {
+    if (m_target == CDbEndpoint::Kind::None)
+    {
+        m_bLastTemporary = false;
+        ReportText(std::string(kStrNotConnected));
+        return false;
+    }
     if (m_hStmt != SQL_NULL_HSTMT)
         ResetStatement();
     if (!Succeeded(SQLTables(m_hStmt, nullptr, 0, nullptr, 0, nullptr, 0, Chars("TABLE"), SQL_NTS)))
     {
+        NoteFailure(SQL_HANDLE_STMT);
         ReportError(SQL_HANDLE_STMT);
         return false;
     }
@@ -233,6 +406,7 @@ bool CDbAccess::Fetch()
         return false;
     if (Succeeded(rc))
         return true;
+    NoteFailure(SQL_HANDLE_STMT);
     ReportError(SQL_HANDLE_STMT);
     return false;
 }
@@ -275,7 +449,7 @@ void CDbAccess::ResetStatement()
     SQLFreeHandle(SQL_HANDLE_STMT, m_hStmt);
     m_row.clear();
     m_hStmt = SQL_NULL_HSTMT;
-    SQLAllocHandle(SQL_HANDLE_STMT, m_hDbc, &m_hStmt);
+    AllocateStatement();
 }
 
 void CDbAccess::ReportError(SQLSMALLINT handleType)
@@ -286,6 +460,7 @@ void CDbAccess::ReportError(SQLSMALLINT handleType)
 
 void CDbAccess::ReportText(const std::string& diagnostics)
 {
+    m_strLastError = diagnostics;
     if (m_bQuiet)
         return;
     if (!diagnostics.empty() && m_pUserInterface && m_pUserInterface->ReportOdbcError(diagnostics))

@@ -2,11 +2,45 @@
 
 #include "db/DbAccess.h"
 
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
 class CSensor;
 class IDbUserInterface;
+
+// Why a measuring point has no SensorID: a text that does not fit its
+// column of the sensor table (or holds a NUL, which no statement can carry),
+// or a statement that failed.
+struct CRegistrationFailure
+{
+    enum class Kind
+    {
+        TooLong,
+        ControlCharacter,
+        Statement,
+    };
+    enum class Field
+    {
+        None,
+        Host,
+        Unit,
+        Location,
+    };
+    Kind m_kind = Kind::Statement;
+    Field m_field = Field::None;
+    std::size_t m_nLimit = 0; // characters, for TooLong
+    std::string m_strText;    // the database's text, for Statement
+};
+
+// The column sizes of the sensor table, in characters.
+inline constexpr std::size_t kHostLength = 64;
+inline constexpr std::size_t kUnitLength = 32;
+inline constexpr std::size_t kLocationLength = 80;
+
+// The first text of the point that the sensor table cannot hold as it is.
+std::optional<CRegistrationFailure> CheckSensorTexts(const CSensor& sensor);
 
 // The data source behind recording and export: opening it with its two
 // tables, registering measuring points and storing readings. The desktop's
@@ -25,8 +59,15 @@ public:
     const std::vector<std::string>& CreatedTables() const { return m_createdTables; }
 
     // The SensorID of the sensor's measuring point, registered on first use;
-    // -1 when a statement failed.
+    // -1 when a text does not fit or a statement failed, and then
+    // LastRegistrationFailure() says which. The check and the numbering run
+    // in one transaction that the database serialises, so that recorders
+    // registering at the same moment never share or double a number.
     int RegisterSensor(const CSensor& sensor);
+    const std::optional<CRegistrationFailure>& LastRegistrationFailure() const
+    {
+        return m_registrationFailure;
+    }
     bool StoreReading(int sensorId, float value);
     bool StoreMissingReading(int sensorId);
 
@@ -40,9 +81,17 @@ public:
 
 private:
     bool Connect();
+    bool FindTables(bool& sensorsFound, bool& recordingFound);
     bool CreateMissingTables();
     bool InsertReading(const std::string& reading, int sensorId);
+    // One attempt in one transaction: the SensorID, -1 on failure.
+    int RegisterInTransaction(const CSensor& sensor);
+    bool BeginRegistration();
+    // True when committed as asked.
+    bool EndRegistration(bool commit);
 
     IDbUserInterface& m_ui;
     std::vector<std::string> m_createdTables;
+    std::string m_strDbmsName;
+    std::optional<CRegistrationFailure> m_registrationFailure;
 };

@@ -1,14 +1,14 @@
 #include "recording/Recorder.h"
 
-#include "sensors/Clock.h"
-#include "net/DeviceChannel.h"
-#include "recording/RecordingView.h"
 #include "db/SensorDatabase.h"
+#include "db/SqlText.h"
+#include "net/DeviceChannel.h"
+#include "recording/StorageWorker.h"
+#include "sensors/Clock.h"
 
 #include <algorithm>
 #include <cmath>
 #include <ctime>
-#include <optional>
 
 namespace
 {
@@ -28,6 +28,10 @@ int Interval(const CSensorChannel& channel)
     return std::max(channel.m_sensor.m_nInterval, 1);
 }
 
+// String 610: why rows that the database cannot take would be lost.
+constexpr const char* kStrNoJournal =
+    "Messwerte, die die Datenbank nicht annimmt, können nicht gepuffert werden: ";
+
 } // namespace
 
 CRecorder::CRecorder(IRecordingView& view, CSensorDatabase& database, bool& recording,
@@ -46,6 +50,11 @@ CRecorder::~CRecorder()
 {
     m_tickTimer.stop();
     m_minuteTimer.stop();
+    // Whatever the storing thread still holds goes into the journal; its
+    // last reports would reach a view that may be gone.
+    m_bClosing = true;
+    if (m_storage)
+        m_storage->Finish();
     for (auto it = m_channels.rbegin(); it != m_channels.rend(); ++it)
         (*it)->Stop();
     DeleteChannels();
@@ -73,15 +82,39 @@ bool CRecorder::Start()
     m_bAligned = false;
     m_minuteTimer.start(FirstMinuteDelay(CClock::Current().UtcNow()));
 
+    std::vector<CUnrecordedPoint> unrecorded;
     for (const std::unique_ptr<CSensor>& record : m_view.Sensors())
     {
-        auto channel = std::make_unique<CDeviceChannel>(*record);
-        record->m_pChannel = channel.get();
-        channel->m_nSensorId = m_database.RegisterSensor(*record);
-        m_channels.push_back(std::move(channel));
+        // Registering thousands of points may take minutes on a slow
+        // server; a stop asked for meanwhile ends the start cleanly.
+        if (m_view.StopRequested())
+        {
+            m_tickTimer.stop();
+            m_minuteTimer.stop();
+            for (const std::unique_ptr<CSensor>& each : m_view.Sensors())
+                each->m_pChannel = nullptr;
+            DeleteChannels();
+            m_database.m_db.Close();
+            m_view.SetStatusText(kStrReady, 0);
+            return false;
+        }
+        CreateChannel(*record, unrecorded);
     }
     LinkChannels();
+    OpenJournal();
+    m_bOutage = false;
+    m_nDropped = 0;
+    m_storage = std::make_unique<CStorageWorker>(
+        m_journal, m_database.m_db.Endpoint(), m_database.m_pszRecordingTable,
+        std::chrono::seconds(std::max(m_database.m_db.Timeout(), 1)), m_options.m_nBatchRows,
+        [this](CStorageReport&& report) { OnStorageReport(std::move(report)); });
+    if (const std::size_t damaged = m_journal->TakeDamaged(); damaged > 0)
+    {
+        m_nDropped += damaged;
+        m_view.OnRowsDropped(damaged);
+    }
     m_view.SetStatusText(kStrReady, 0);
+    m_shownState = {kStrReady, 0};
 
     // Newest first, as the channel list is walked everywhere else.
     for (auto it = m_channels.rbegin(); it != m_channels.rend(); ++it)
@@ -89,7 +122,34 @@ bool CRecorder::Start()
     m_view.RefreshStatusColumn();
     m_view.SetListColour(kRecordingColour);
     m_bRecording = true;
+    if (!unrecorded.empty())
+        m_view.ReportUnrecorded(unrecorded);
     return true;
+}
+
+void CRecorder::CreateChannel(CSensor& record, std::vector<CUnrecordedPoint>& unrecorded)
+{
+    auto channel = std::make_unique<CDeviceChannel>(record);
+    record.m_pChannel = channel.get();
+    // A point without its own SensorID still polls (it may be the master of
+    // its device) but gets no rows: never any under a number not its own.
+    channel->m_nSensorId = m_database.RegisterSensor(record);
+    if (channel->m_nSensorId < 0)
+        unrecorded.push_back(
+            {&record, m_database.LastRegistrationFailure().value_or(CRegistrationFailure{})});
+    m_channels.push_back(std::move(channel));
+}
+
+void CRecorder::OpenJournal()
+{
+    m_journal = std::make_shared<CJournal>();
+    if (m_options.m_strJournalFolder.empty())
+        return;
+    std::string note;
+    const bool opened = m_journal->Open(m_options.m_strJournalFolder, m_database.m_strDataSource,
+                                        m_options.m_nJournalLimit, note);
+    if (!note.empty())
+        ReportLater(opened ? note : kStrNoJournal + note);
 }
 
 void CRecorder::Stop()
@@ -97,6 +157,14 @@ void CRecorder::Stop()
     if (!m_bRecording)
         return;
     ++m_nRun;
+    m_dueTicks.clear();
+    // What is under way gets its bound; the rest goes into the journal.
+    if (m_storage)
+    {
+        m_storage->Finish();
+        m_storage.reset();
+    }
+    m_journal.reset();
     m_database.m_db.Close();
     m_tickTimer.stop();
     m_minuteTimer.stop();
@@ -107,7 +175,11 @@ void CRecorder::Stop()
     DeleteChannels();
     m_view.ClearStatusColumn();
     m_view.SetListColour(kStoppedColour);
+    if (m_shownState.first != kStrReady)
+        m_view.SetStatusText(kStrReady, 0);
     m_bRecording = false;
+    // The last failures are told before the program may end.
+    ShowPendingReports();
 }
 
 void CRecorder::DeleteChannels()
@@ -123,40 +195,69 @@ int CRecorder::FirstMinuteDelay(std::chrono::system_clock::time_point now) const
     return static_cast<int>((60500 - 1000 * second) * m_pace.m_nMinuteMs / 60000);
 }
 
+bool CRecorder::IsStorageIdle() const
+{
+    return !m_storage || m_storage->IsIdle();
+}
+
+std::size_t CRecorder::BufferedRows() const
+{
+    return m_journal ? m_journal->Rows() : 0;
+}
+
 void CRecorder::OnTickTimer()
 {
     CAsyncConnection::DispatchSocketMessage(CSocketMessage{});
+    if (m_storage)
+        m_storage->CheckDeadline();
 }
 
 void CRecorder::OnMinuteTimer()
 {
+    const CClock& clock = CClock::Current();
+    const CDueTick due{clock.UtcNow(), clock.LocalNow()};
+    if (m_bInTick)
+    {
+        m_dueTicks.push_back(due);
+        return;
+    }
     if (!m_bAligned)
     {
         m_bAligned = true;
         m_minuteTimer.start(m_pace.m_nMinuteMs);
-        AlignCountdowns();
+        AlignCountdowns(due.m_utc);
     }
-    StoreDueReadings();
+    m_bInTick = true;
+    const unsigned run = m_nRun;
+    RunTick(due);
+    while (m_nRun == run && !m_dueTicks.empty())
+    {
+        const CDueTick next = m_dueTicks.front();
+        m_dueTicks.pop_front();
+        RunTick(next);
+    }
+    m_bInTick = false;
 }
 
-void CRecorder::AlignCountdowns()
+void CRecorder::AlignCountdowns(std::chrono::system_clock::time_point utc)
 {
-    const std::tm utc = UtcFields(CClock::Current().UtcNow());
-    int minutes = 60 - utc.tm_min;
+    const std::tm fields = UtcFields(utc);
+    int minutes = 60 - fields.tm_min;
     // A tick more than half a minute late counts for the next minute.
-    if (utc.tm_sec > 30)
+    if (fields.tm_sec > 30)
         --minutes;
     for (const std::unique_ptr<CSensorChannel>& channel : m_channels)
         channel->m_nMinutesLeft = minutes % Interval(*channel) + 1;
 }
 
-void CRecorder::StoreDueReadings()
+void CRecorder::RunTick(const CDueTick& due)
 {
-    const auto now = CClock::Current().UtcNow();
     const unsigned run = m_nRun;
     m_view.SetStatusText(kStrDatabaseAccess, 0);
-    CDbAccess& db = m_database.m_db;
-    db.m_bCancelled = false;
+    if (m_nRun != run)
+        return; // stopped meanwhile; the channels are gone
+    CTick tick;
+    tick.m_time = due.m_local;
     // Newest first: the channel of the last configured sensor is stored first.
     for (auto it = m_channels.rbegin(); it != m_channels.rend(); ++it)
     {
@@ -166,31 +267,89 @@ void CRecorder::StoreDueReadings()
         if (--channel.m_nMinutesLeft >= 1)
             continue;
         channel.m_nMinutesLeft = Interval(channel);
-        StoreReading(channel, now);
-        if (m_nRun != run)
-            return; // stopped meanwhile; the channels are gone
-        if (db.m_bCancelled)
-            break;
+        if (channel.m_nSensorId < 0)
+            continue;
+        float value = 0;
+        std::chrono::system_clock::time_point readAt;
+        const bool valid = channel.GetValue(value, &readAt);
+        // A reply dated after the tick comes from a clock that was set back;
+        // its age is unknown. An infinite value has no SQL literal and counts
+        // as none.
+        const bool fresh = valid && readAt <= due.m_utc && due.m_utc - readAt <= kFreshness &&
+                           std::isfinite(value);
+        tick.m_rows.push_back({channel.m_nSensorId, fresh ? SqlFloat(static_cast<double>(value))
+                                                          : std::string(kNullValue)});
     }
-    m_view.SetStatusText(kStrReady, 0);
+    // While the database is away, every tick tries it once more.
+    if (m_storage && (!tick.m_rows.empty() || m_bOutage || m_journal->Rows() > 0))
+        m_storage->Submit(std::move(tick));
+    ShowStorageState(true);
 }
 
-void CRecorder::StoreReading(CSensorChannel& channel, std::chrono::system_clock::time_point now)
+void CRecorder::OnStorageReport(CStorageReport&& report)
 {
-    float value = 0;
-    std::chrono::system_clock::time_point readAt;
-    const bool valid = channel.GetValue(value, &readAt);
-    // A reply dated after now comes from a clock that was set back; its age
-    // is unknown. An infinite value has no SQL literal and counts as none.
-    const bool fresh = valid && readAt <= now && now - readAt <= kFreshness && std::isfinite(value);
-    const int id = channel.m_nSensorId;
-    if (fresh)
+    if (m_bClosing)
+        return;
+    for (const CReading& row : report.m_stored)
+        m_view.OnRowStored(row);
+    if (!report.m_buffered.empty())
+        m_view.OnRowsBuffered(report.m_buffered);
+    if (report.m_nReplayed > 0)
+        m_view.OnRowsReplayed(report.m_nReplayed);
+    if (report.m_nDropped > 0)
     {
-        if (m_database.StoreReading(id, value))
-            m_view.OnRowStored(id, value);
+        m_nDropped += report.m_nDropped;
+        m_view.OnRowsDropped(report.m_nDropped);
     }
-    else if (m_database.StoreMissingReading(id))
-        m_view.OnRowStored(id, std::nullopt);
+    for (const std::string& text : report.m_rejected)
+        ReportLater(text);
+    // An outage is shown once, however many ticks it lasts.
+    if (!report.m_strFailure.empty() && !m_bOutage)
+    {
+        m_bOutage = true;
+        ReportLater(report.m_strFailure);
+    }
+    if (report.m_bReached)
+    {
+        m_bOutage = false;
+        if (BufferedRows() == 0)
+            m_nDropped = 0;
+    }
+    ShowStorageState(false);
+}
+
+void CRecorder::ShowStorageState(bool force)
+{
+    const std::size_t waiting = BufferedRows();
+    std::pair<int, std::size_t> state{kStrReady, 0};
+    if (m_nDropped > 0 && (m_bOutage || waiting > 0))
+        state = {kStrDropping, m_nDropped};
+    else if (m_bOutage || waiting > 0)
+        state = {m_bOutage ? kStrBuffering : kStrReplaying, waiting};
+    if (!force && state == m_shownState)
+        return;
+    m_shownState = state;
+    m_view.SetStatusText(state.first,
+                         static_cast<int>(std::min<std::size_t>(state.second, INT32_MAX)));
+}
+
+void CRecorder::ReportLater(const std::string& text)
+{
+    m_pendingReports.push_back(text);
+    if (m_pendingReports.size() == 1)
+        QMetaObject::invokeMethod(
+            &m_tickTimer, [this] { ShowPendingReports(); }, Qt::QueuedConnection);
+}
+
+void CRecorder::ShowPendingReports()
+{
+    // A dialog may add to the list while it is open.
+    while (!m_pendingReports.empty())
+    {
+        const std::string text = std::move(m_pendingReports.front());
+        m_pendingReports.pop_front();
+        m_database.m_db.ReportText(text);
+    }
 }
 
 void CRecorder::OnChannelStatus(CSensorChannel* channel)

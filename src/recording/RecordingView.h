@@ -1,9 +1,19 @@
 #pragma once
 
+#include "db/Reading.h"
+#include "db/SensorDatabase.h"
 #include "sensors/OrbelDoc.h"
 
+#include <cstddef>
 #include <cstdint>
-#include <optional>
+#include <vector>
+
+// A measuring point of the configuration that recording leaves out, and why.
+struct CUnrecordedPoint
+{
+    const CSensor* m_pRecord = nullptr;
+    CRegistrationFailure m_failure;
+};
 
 // What the scheduler needs from the front end that shows the configuration:
 // the desktop's list view, or the plain lines of tessaro-cli.
@@ -32,6 +42,19 @@ public:
     // While minimised, status changes are not drawn.
     virtual bool IsMinimized() const = 0;
 
-    // A row went into the reading table; nullopt for a row without value.
-    virtual void OnRowStored(int sensorId, std::optional<float> value) = 0;
+    // A row of a tick went into the reading table as the tick took it.
+    virtual void OnRowStored(const CReading& row) = 0;
+    // Rows went into the journal because the database could not take them.
+    virtual void OnRowsBuffered(const std::vector<CReading>& rows) = 0;
+    // A batch of the journal was written out.
+    virtual void OnRowsReplayed(std::size_t count) = 0;
+    // Rows are lost: past the journal's limit, or the journal could not
+    // take them.
+    virtual void OnRowsDropped(std::size_t count) = 0;
+    // Points that get no rows because they have no SensorID; the others are
+    // recorded.
+    virtual void ReportUnrecorded(const std::vector<CUnrecordedPoint>& points) = 0;
+    // A stop was asked for while recording could not return to the event
+    // loop (between the registrations of a long start).
+    virtual bool StopRequested() const = 0;
 };

@@ -101,6 +101,35 @@ void CSettings::SetSize(int sizeX, int sizeY)
     WriteInt(SectionWindow, "SizeY", sizeY);
 }
 
+int CSettings::DbTimeout() const
+{
+    const QVariant value =
+        m_settings.value(QLatin1String(m_pszDatabaseSection) + QStringLiteral("/Timeout"));
+    bool ok = false;
+    const int seconds = value.toString().trimmed().toInt(&ok);
+    return ok && seconds >= 1 && seconds <= m_nMaxDbTimeout ? seconds : m_nDefaultDbTimeout;
+}
+
+void CSettings::SetDbTimeout(int seconds)
+{
+    m_settings.setValue(QLatin1String(m_pszDatabaseSection) + QStringLiteral("/Timeout"), seconds);
+}
+
+long CSettings::JournalLimit() const
+{
+    const QVariant value =
+        m_settings.value(QLatin1String(m_pszDatabaseSection) + QStringLiteral("/JournalLimit"));
+    bool ok = false;
+    const long rows = value.toString().trimmed().toLong(&ok);
+    return ok && rows >= 1 ? rows : m_nDefaultJournalLimit;
+}
+
+void CSettings::SetJournalLimit(long rows)
+{
+    m_settings.setValue(QLatin1String(m_pszDatabaseSection) + QStringLiteral("/JournalLimit"),
+                        static_cast<qlonglong>(rows));
+}
+
 QString CSettings::ExcelExport() const
 {
     return ReadString(SectionFiles, "ExcelExport", QString());

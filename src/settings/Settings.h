@@ -21,6 +21,12 @@ public:
     static constexpr std::array<const char*, 4> m_pszSections = {"Settings", "Window", "Files",
                                                                  "Input"};
     static constexpr int m_nMaxRecentFiles = 4;
+    // Beside the four sections: how long the database may take, and how
+    // many readings are kept while it is away.
+    static constexpr const char* m_pszDatabaseSection = "Database";
+    static constexpr int m_nDefaultDbTimeout = 15;
+    static constexpr int m_nMaxDbTimeout = 3600;
+    static constexpr long m_nDefaultJournalLimit = 1000000;
 
     CSettings();
 
@@ -35,6 +41,13 @@ public:
     int SizeX(int proposed) const;
     int SizeY(int proposed) const;
     void SetSize(int sizeX, int sizeY);
+
+    // Seconds, 1 to m_nMaxDbTimeout; anything else reads as the default.
+    int DbTimeout() const;
+    void SetDbTimeout(int seconds);
+    // Rows, at least 1.
+    long JournalLimit() const;
+    void SetJournalLimit(long rows);
 
     QString ExcelExport() const;
     void SetExcelExport(const QString& path);

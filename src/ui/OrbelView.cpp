@@ -776,6 +776,7 @@ void COrbelView::LoadSettings()
     m_db.m_bQuickConnect = settings.QuickConnect();
     m_db.m_strDataSource = settings.DataSource().toStdString();
     m_db.m_strUserName = settings.UserName().toStdString();
+    m_db.m_db.SetTimeout(settings.DbTimeout());
 }
 
 void COrbelView::SaveSettings()

@@ -1,8 +1,11 @@
 #include "ui/ViewRecording.h"
 
-#include "ui/OrbelView.h"
 #include "net/SensorChannel.h"
 #include "sensors/TextEncoding.h"
+#include "settings/Settings.h"
+#include "ui/OrbelView.h"
+#include "ui/StringTable.h"
+#include "ui/WrappedMessageBox.h"
 
 #include <QColor>
 #include <QPalette>
@@ -11,6 +14,27 @@ namespace
 {
 
 constexpr int kStatusColumn = 7;
+// Column titles that name the texts of a point, as the list shows them.
+constexpr int kAddressTitle = 1;
+constexpr int kUnitTitle = 4;
+constexpr int kDescriptionTitle = 6;
+
+QString FieldTitle(CRegistrationFailure::Field field)
+{
+    const QStringList titles = LoadString(StringId::kColumnTitles).split(QLatin1Char('|'));
+    switch (field)
+    {
+    case CRegistrationFailure::Field::Host:
+        return titles.value(kAddressTitle);
+    case CRegistrationFailure::Field::Unit:
+        return titles.value(kUnitTitle);
+    case CRegistrationFailure::Field::Location:
+        return titles.value(kDescriptionTitle);
+    case CRegistrationFailure::Field::None:
+        break;
+    }
+    return {};
+}
 
 } // namespace
 
@@ -21,7 +45,37 @@ SensorList& CViewRecording::Sensors()
 
 bool CViewRecording::OpenDatabase()
 {
+    // Changed settings count from the next start on.
+    const CSettings settings;
+    m_view.m_db.m_db.SetTimeout(settings.DbTimeout());
+    m_view.m_recorder.SetStorageOptions(
+        {DefaultDatabaseFolder().toStdString(), static_cast<std::size_t>(settings.JournalLimit())});
     return m_view.OpenDatabaseOrSetUp();
+}
+
+void CViewRecording::ReportUnrecorded(const std::vector<CUnrecordedPoint>& points)
+{
+    QString text = LoadString(StringId::kUnrecordedPoints);
+    for (const CUnrecordedPoint& point : points)
+    {
+        const CSensor& record = *point.m_pRecord;
+        const QString name = LoadString(StringId::kPointName)
+                                 .arg(QString::fromStdString(DecodeLegacyText(record.m_strAddress)))
+                                 .arg(record.m_nPort)
+                                 .arg(record.m_nSensorNo);
+        const CRegistrationFailure& failure = point.m_failure;
+        QString reason;
+        if (failure.m_kind == CRegistrationFailure::Kind::TooLong)
+            reason = LoadString(StringId::kTextTooLong)
+                         .arg(FieldTitle(failure.m_field))
+                         .arg(failure.m_nLimit);
+        else if (failure.m_kind == CRegistrationFailure::Kind::ControlCharacter)
+            reason = LoadString(StringId::kTextWithNul).arg(FieldTitle(failure.m_field));
+        else
+            reason = LoadString(StringId::kNoSensorId);
+        text += QLatin1Char('\n') + name + QStringLiteral(": ") + reason;
+    }
+    WrappedMessageBox(QMessageBox::Warning, QMessageBox::Ok, text, &m_view);
 }
 
 void CViewRecording::SetStatusText(int stringId, int argument)
@@ -63,9 +117,13 @@ void CViewRecording::SetListColour(std::uint32_t colour)
     m_view.viewport()->update();
 }
 
-void CViewRecording::OnRowStored(int, std::optional<float>)
+void CViewRecording::OnRowStored(const CReading&)
 {
-    // The charts read what was stored themselves, rows that came late too.
+    m_view.OnRowsStored();
+}
+
+void CViewRecording::OnRowsReplayed(std::size_t)
+{
     m_view.OnRowsStored();
 }
 

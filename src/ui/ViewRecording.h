@@ -21,7 +21,15 @@ public:
     void UpdateStatusCell(CSensor& record) override;
     void SetListColour(std::uint32_t colour) override;
     bool IsMinimized() const override;
-    void OnRowStored(int sensorId, std::optional<float> value) override;
+    // The charts read what was stored themselves; the status bar tells of
+    // the journal.
+    void OnRowStored(const CReading&) override;
+    void OnRowsBuffered(const std::vector<CReading>&) override {}
+    void OnRowsReplayed(std::size_t) override;
+    void OnRowsDropped(std::size_t) override {}
+    // One message box for all points left out.
+    void ReportUnrecorded(const std::vector<CUnrecordedPoint>& points) override;
+    bool StopRequested() const override { return false; }
 
 private:
     COrbelView& m_view;

@@ -3,7 +3,10 @@
 #include "common/Process.h"
 
 #include <arpa/inet.h>
+#include <csignal>
+#include <cstdio>
 #include <fcntl.h>
+#include <filesystem>
 #include <netinet/in.h>
 #include <pwd.h>
 #include <spawn.h>
@@ -149,6 +152,43 @@ void PgServer::Stop()
         return;
     RunAsServerUser({kBin + "pg_ctl", "-D", m_data.string(), "-m", "fast", "-w", "stop"});
     m_bRunning = false;
+}
+
+void PgServer::Suspend()
+{
+    SignalAll(SIGSTOP);
+}
+
+void PgServer::Resume()
+{
+    SignalAll(SIGCONT);
+}
+
+void PgServer::SignalAll(int signo) const
+{
+    // The postmaster's pid heads its pid file; its children are the rest.
+    const std::string pidFile = ReadFileBytes(m_data / "postmaster.pid");
+    const pid_t postmaster = static_cast<pid_t>(std::atol(pidFile.c_str()));
+    if (postmaster <= 1)
+        throw std::runtime_error("no postmaster pid in " + (m_data / "postmaster.pid").string());
+    std::vector<pid_t> pids = {postmaster};
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error))
+    {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const std::string stat = ReadFileBytes(entry.path() / "stat");
+        const size_t close = stat.rfind(')');
+        int parent = 0;
+        char state = 0;
+        if (close != std::string::npos &&
+            std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &parent) == 2 &&
+            parent == postmaster)
+            pids.push_back(static_cast<pid_t>(std::atol(entry.path().filename().c_str())));
+    }
+    for (const pid_t pid : pids)
+        kill(pid, signo);
 }
 
 void PgServer::Restart()

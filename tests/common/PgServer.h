@@ -31,6 +31,11 @@ public:
     void Stop();
     void Restart();
     bool IsRunning() const { return m_bRunning; }
+    // Stops (SIGSTOP) and continues the server and every process of it: a
+    // server that accepts connections and answers nothing, its kernel still
+    // acknowledging every packet.
+    void Suspend();
+    void Resume();
 
     // Runs SQL as the superuser and returns psql's unaligned output; throws
     // when psql fails.
@@ -42,6 +47,7 @@ public:
 
 private:
     std::string RunAsServerUser(const std::vector<std::string>& argv) const;
+    void SignalAll(int signo) const;
     void StartWatcher();
 
     TempDir m_dir;

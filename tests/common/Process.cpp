@@ -243,6 +243,13 @@ std::string ChildProcess::ReadRest(std::chrono::milliseconds timeout)
     return std::exchange(m_buffer, {});
 }
 
+void ChildProcess::CloseOutput()
+{
+    close(m_outFd);
+    m_outFd = -1;
+    m_eof = true;
+}
+
 void ChildProcess::Signal(int signo)
 {
     if (!m_exited)

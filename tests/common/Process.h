@@ -50,6 +50,8 @@ public:
     bool WaitForLine(const std::string& prefix, std::string& line,
                      std::chrono::milliseconds timeout = std::chrono::seconds(10));
     void Signal(int signo);
+    // Stops reading its stdout, as a reader of a pipe that goes away.
+    void CloseOutput();
     // Waits for exit; returns the exit code, -1 on signal death or timeout.
     int Wait(std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // Everything read from stdout after the last line handed out.

@@ -1,51 +1,13 @@
 #include "db/DatabaseStatistics.h"
 
 #include "db/DbTestSupport.h"
-#include "sensors/OrbelDoc.h"
 #include "db/SensorDatabase.h"
-#include "db/SensorListHost.h"
+#include "sensors/OrbelDoc.h"
 
 #include <gtest/gtest.h>
 
 namespace
 {
-
-// The list view as the statistics see it: rows in display order, the
-// selected ones, and what was written where.
-class ListStandIn : public ISensorListHost
-{
-public:
-    explicit ListStandIn(CSensorDatabase& database) : m_database(database) {}
-
-    bool OpenDatabase() override
-    {
-        ++m_nOpens;
-        return m_database.OpenDatabase(false);
-    }
-    void SetStatusText(unsigned id) override { m_statusTexts.push_back(id); }
-    void DeselectAll() override { m_selected.clear(); }
-    void AddRow(CSensor* record) override
-    {
-        m_rows.push_back(record);
-        m_selected.push_back(record->m_strAddress);
-    }
-    int GetRowCount() const override { return static_cast<int>(m_rows.size()); }
-    CSensor* GetRowRecord(int row) const override { return m_rows[static_cast<size_t>(row)]; }
-    void SetStatusCell(int row, const std::string& text) override
-    {
-        m_cells.resize(m_rows.size());
-        m_cells[static_cast<size_t>(row)] = text;
-    }
-
-    std::vector<CSensor*> m_rows;
-    std::vector<std::string> m_selected;
-    std::vector<std::string> m_cells;
-    std::vector<unsigned> m_statusTexts;
-    int m_nOpens = 0;
-
-private:
-    CSensorDatabase& m_database;
-};
 
 class DatabaseStatisticsTest : public ::testing::TestWithParam<Backend>
 {
@@ -74,7 +36,7 @@ protected:
     RecordingUi m_ui;
     CSensorDatabase m_sdb{m_ui};
     COrbelDoc m_document;
-    ListStandIn m_list{m_sdb};
+    TestSensorList m_list{m_sdb};
     CDatabaseStatistics m_statistics{m_sdb, m_document, m_list};
     const FakeClock m_clock{{2024, 3, 1, 0, 0, 30}};
 };

@@ -1,7 +1,7 @@
 #include "db/DbAccess.h"
 
-#include "db/DbTestSupport.h"
 #include "common/PgServer.h"
+#include "db/DbTestSupport.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -145,12 +145,15 @@ TEST_P(DbAccessTest, LongMessagesAreSplitOrDroppedByTheDriver)
                                     message.substr(1022));
 }
 
-TEST_P(DbAccessTest, ClosedObjectFailsSilently)
+TEST_P(DbAccessTest, ClosedObjectReportsEveryStatement)
 {
     m_db.Close();
     EXPECT_FALSE(m_db.IsOpen());
+    // A statement with nowhere to run is a failure someone hears of.
     EXPECT_FALSE(m_db.Execute("SELECT 1"));
     EXPECT_FALSE(m_db.ListTables());
+    EXPECT_EQ(m_ui.m_errors, std::vector<std::string>(2, std::string(kStrNotConnected)));
+    m_ui.m_errors.clear();
     EXPECT_FALSE(m_db.Fetch());
     EXPECT_EQ(m_db.GetColumn(1), "");
     EXPECT_EQ(m_db.GetDbmsName(), "");
@@ -164,7 +167,7 @@ TEST_P(DbAccessTest, ClosedObjectFailsSilently)
     EXPECT_FALSE(m_db.IsOpen());
     EXPECT_EQ(m_ui.m_errors.size(), 1u);
     EXPECT_FALSE(m_db.Execute("SELECT 1"));
-    EXPECT_EQ(m_ui.m_errors.size(), 1u);
+    EXPECT_EQ(m_ui.m_errors.size(), 2u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, DbAccessTest,

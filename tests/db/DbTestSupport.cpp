@@ -1,6 +1,7 @@
 #include "db/DbTestSupport.h"
 
 #include "common/PgServer.h"
+#include "common/Process.h"
 
 #include <array>
 #include <regex>
@@ -233,4 +234,36 @@ std::vector<std::string> StatementTrace::Statements() const
     for (std::sregex_iterator it(log.begin(), log.end(), kLine), end; it != end; ++it)
         statements.push_back((*it)[1].str());
     return statements;
+}
+
+std::size_t StatementTrace::Commits() const
+{
+    static const std::regex kCommit(
+        R"(\[SQLEndTran\.c\]\[\d+\]\n\t\tEntry:\s*\n\t\t\tConnection = \S+\s*\n\t\t\tCompletion Type = 0\n)");
+    const std::string log = ReadFileBytes(m_dir / "trace.log");
+    return static_cast<std::size_t>(std::distance(
+        std::sregex_iterator(log.begin(), log.end(), kCommit), std::sregex_iterator()));
+}
+
+SqliteLock::SqliteLock(const std::filesystem::path& database)
+{
+    const std::filesystem::path flag = m_dir / "hold";
+    WriteFileBytes(flag, "");
+    m_holder = std::make_unique<ChildProcess>(std::vector<std::string>{
+        SQLITE3, database.string(), "-cmd", "BEGIN EXCLUSIVE;", "-cmd", ".shell echo locked",
+        "-cmd", ".shell while [ -e '" + flag.string() + "' ]; do sleep 0.05; done", "COMMIT;"});
+    std::string line;
+    if (!m_holder->ReadLine(line) || line != "locked")
+        throw std::runtime_error("sqlite3 did not lock " + database.string());
+}
+
+SqliteLock::~SqliteLock()
+{
+    Release();
+}
+
+void SqliteLock::Release()
+{
+    std::filesystem::remove(m_dir / "hold");
+    m_holder->Wait();
 }

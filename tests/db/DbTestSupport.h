@@ -1,9 +1,12 @@
 #pragma once
 
-#include "sensors/Clock.h"
-#include "db/DbUserInterface.h"
 #include "common/OdbcTestEnv.h"
 #include "common/TempDir.h"
+#include "db/DbUserInterface.h"
+#include "db/SensorDatabase.h"
+#include "db/SensorListHost.h"
+#include "sensors/Clock.h"
+#include "sensors/Sensor.h"
 
 #include <filesystem>
 #include <memory>
@@ -38,6 +41,11 @@ public:
     std::filesystem::path File() const;
     // The DBMS name the driver reports.
     std::string DbmsName() const;
+    // The database file of an SQLite data source.
+    std::filesystem::path File() const
+    {
+        return m_dir ? *m_dir / "sensors.db" : std::filesystem::path();
+    }
 
 private:
     Backend m_backend;
@@ -74,6 +82,25 @@ private:
     SQLHSTMT m_hStmt = SQL_NULL_HSTMT;
 };
 
+class ChildProcess;
+
+// Another program (the sqlite3 shell) holding an SQLite database file in an
+// exclusive transaction, from construction until Release.
+class SqliteLock
+{
+public:
+    explicit SqliteLock(const std::filesystem::path& database);
+    ~SqliteLock();
+    SqliteLock(const SqliteLock&) = delete;
+    SqliteLock& operator=(const SqliteLock&) = delete;
+    // Commits and waits for the shell to end.
+    void Release();
+
+private:
+    TempDir m_dir;
+    std::unique_ptr<ChildProcess> m_holder;
+};
+
 // Every diagnostic message of a handle, one per record.
 std::vector<std::string> DiagnosticRecords(SQLSMALLINT type, SQLHANDLE handle);
 
@@ -100,6 +127,43 @@ public:
     int m_nDriverChoices = 0;
 };
 
+// The list view as the statistics see it: rows in display order, the
+// selected ones, and what was written where.
+class TestSensorList : public ISensorListHost
+{
+public:
+    explicit TestSensorList(CSensorDatabase& database) : m_database(database) {}
+
+    bool OpenDatabase() override
+    {
+        ++m_nOpens;
+        return m_database.OpenDatabase(false);
+    }
+    void SetStatusText(unsigned id) override { m_statusTexts.push_back(id); }
+    void DeselectAll() override { m_selected.clear(); }
+    void AddRow(CSensor* record) override
+    {
+        m_rows.push_back(record);
+        m_selected.push_back(record->m_strAddress);
+    }
+    int GetRowCount() const override { return static_cast<int>(m_rows.size()); }
+    CSensor* GetRowRecord(int row) const override { return m_rows[static_cast<size_t>(row)]; }
+    void SetStatusCell(int row, const std::string& text) override
+    {
+        m_cells.resize(m_rows.size());
+        m_cells[static_cast<size_t>(row)] = text;
+    }
+
+    std::vector<CSensor*> m_rows;
+    std::vector<std::string> m_selected;
+    std::vector<std::string> m_cells;
+    std::vector<unsigned> m_statusTexts;
+    int m_nOpens = 0;
+
+private:
+    CSensorDatabase& m_database;
+};
+
 // Local time stands still at the given moment while the object lives.
 class FakeClock : public CClock
 {
@@ -122,6 +186,8 @@ public:
     StatementTrace(const StatementTrace&) = delete;
     StatementTrace& operator=(const StatementTrace&) = delete;
     std::vector<std::string> Statements() const;
+    // Transactions committed through SQLEndTran.
+    std::size_t Commits() const;
 
 private:
     TempDir m_dir;

@@ -1,6 +1,7 @@
 #include "db/SensorDatabase.h"
 
 #include "db/DbTestSupport.h"
+#include "db/ReadingWriter.h"
 #include "sensors/Sensor.h"
 
 #include <gtest/gtest.h>
@@ -206,21 +207,35 @@ TEST_P(SensorDatabaseTest, StatementsAreWrittenExactly)
     ASSERT_TRUE(m_sdb.StoreReading(3, 21.5f));
     ASSERT_TRUE(m_sdb.StoreMissingReading(3));
 
-    const std::vector<std::string> expected = {
+    // The program's statements, registration inside the database's own
+    // serialisation: SQLite's write lock, PostgreSQL's table lock (whose
+    // transaction the driver begins and ends without a statement).
+    const bool sqlite = GetParam() == Backend::Sqlite;
+    const std::string lock =
+        sqlite ? "BEGIN IMMEDIATE" : "LOCK TABLE Sensors IN SHARE ROW EXCLUSIVE MODE";
+    const std::string lookup =
+        "SELECT SensorID FROM Sensors WHERE Host='device.example' AND Port=8080 AND Slot=2";
+    std::vector<std::string> expected = {
         "CREATE TABLE Sensors (SensorID INT, Host VARCHAR( 64 ), Port INT, Slot INT, Unit "
         "VARCHAR( 32 ), Location VARCHAR( 80 ))",
         "CREATE TABLE Recording (Reading FLOAT, Calendar DATE, Clock TIME, SensorID INT)",
-        "SELECT SensorID FROM Sensors WHERE Host='device.example' AND Port=8080 AND Slot=2",
+        lock,
+        lookup,
         "SELECT MAX( SensorID ) FROM Sensors",
         "INSERT INTO Sensors (SensorID, Host, Port, Slot, Unit, Location) VALUES ( 1, "
         "'device.example', 8080, 2, '°C', 'Keller' )",
-        "SELECT SensorID FROM Sensors WHERE Host='device.example' AND Port=8080 AND Slot=2",
+        "COMMIT",
+        lock,
+        lookup,
         "UPDATE Sensors SET Unit='°C', Location='Keller' WHERE SensorID=1",
+        "COMMIT",
         "INSERT INTO Recording (Reading, Calendar, Clock, SensorID) VALUES ( 21.500000, {d "
         "'2005-03-07'}, {t '14:05:09'}, 3 )",
         "INSERT INTO Recording (Reading, Calendar, Clock, SensorID) VALUES ( NULL, {d "
         "'2005-03-07'}, {t '14:05:09'}, 3 )",
     };
+    if (!sqlite)
+        std::erase(expected, "COMMIT");
     EXPECT_EQ(trace.Statements(), expected);
 
     // The bytes of a unit outside ASCII arrive unchanged.
@@ -259,6 +274,26 @@ TEST_P(SensorDatabaseTest, FailingStatementsGiveMinusOneOrFalse)
     Raw().Exec("DROP TABLE Sensors");
     EXPECT_EQ(m_sdb.RegisterSensor(MakeSensor("a.example", 80, 0)), -1);
     EXPECT_EQ(m_ui.m_errors.size(), 3u);
+}
+
+TEST_P(SensorDatabaseTest, RowsOfATickInDoubtAreStoredOnlyWhereTheyAreMissing)
+{
+    ASSERT_TRUE(m_sdb.OpenDatabase(false));
+    // An earlier attempt stored sensor 2 of this tick, and sensor 1 a minute
+    // before; the answer to that attempt never came.
+    Raw().Exec("INSERT INTO Recording VALUES (1.0, {d '2026-03-07'}, {t '10:05:01'}, 2)");
+    Raw().Exec("INSERT INTO Recording VALUES (1.0, {d '2026-03-07'}, {t '10:04:01'}, 1)");
+    CTick tick;
+    tick.m_time = {2026, 3, 7, 10, 5, 1};
+    tick.m_rows = {{1, "1.500000"}, {2, "2.500000"}, {3, "NULL"}};
+    tick.m_bInDoubt = true;
+    CReadingWriter writer(m_sdb.m_db, "Recording");
+    const CWriteResult result = writer.Write({tick}, [] { return true; });
+    EXPECT_EQ(result.m_outcomes[0],
+              (std::vector<RowOutcome>{RowOutcome::Stored, RowOutcome::AlreadyStored,
+                                       RowOutcome::Stored}));
+    EXPECT_EQ(Raw().Query("SELECT SensorID FROM Recording WHERE Clock={t '10:05:01'}").size(), 3u);
+    EXPECT_EQ(RowCount("Recording"), 4u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, SensorDatabaseTest,

@@ -195,6 +195,14 @@ TEST_F(ExportCommandsTest, SeriesAndSummaryAskWriteAndOpenTheWorkbook)
     Frame().OnCommand(ID_EXPORT_SERIES);
     EXPECT_FALSE(std::filesystem::exists(m_files / "x.xls"));
     EXPECT_EQ(CSettings().ExcelExport(), File("x.xls"));
+
+    // A connection that was open before (recording holds one) stays open.
+    View().ReadDataSourceName();
+    ASSERT_TRUE(View().m_db.OpenDatabase(false));
+    Save(watcher, File("offen.xls"));
+    Frame().OnCommand(ID_EXPORT_SUMMARY);
+    EXPECT_TRUE(std::filesystem::exists(m_files / "offen.xls"));
+    EXPECT_TRUE(View().m_db.m_db.IsOpen());
 }
 
 TEST_F(ExportCommandsTest, WorkbookFailuresStatisticsAndImport)

@@ -1,8 +1,9 @@
-#include "ui/CommandTable.h"
+#include "db/DbTestSupport.h"
 #include "desktop/DesktopTestSupport.h"
 #include "net/NetTestSupport.h"
 #include "sensors/OrbelDoc.h"
 #include "settings/Settings.h"
+#include "ui/CommandTable.h"
 #include "ui/UiTestSupport.h"
 #include "ui/WidgetTestSupport.h"
 
@@ -128,6 +129,71 @@ TEST_F(RecordingTest, ADataSourceSetUpAtTheStartIsTheOneShownAndKept)
     EXPECT_EQ(CSettings().DataSource(), "Lager Süd");
     Act(ID_START_STOP)->trigger();
     EXPECT_FALSE(m_bRecording);
+}
+
+TEST_F(RecordingTest, AnOutageShowsTheBufferedRowsAndOneMessageNotOneAMinute)
+{
+    SimulatedDevices devices({"127.0.0.1:0 refuse"});
+    const std::string port = std::to_string(devices.Port(0));
+    const std::filesystem::path database = m_files / "outage.sqlite";
+    SharedOdbcEnv().AddSqliteDataSource("Desktop Outage", database);
+    CSettings settings;
+    settings.SetDataSource(QStringLiteral("Desktop Outage"));
+    settings.SetDbTimeout(1);
+    NewFrame();
+    Frame().OpenDocumentFile(WriteConfig("zwei.ini", "ZELD1\r\n127.0.0.1\t" + port +
+                                                         "\t0\t1\tV\ta\t0x00\r\n127.0.0.1\t" +
+                                                         port + "\t1\t1\tV\tb\t0x00\r\n"));
+    Act(ID_START_STOP)->trigger();
+    ASSERT_TRUE(m_bRecording);
+    CRecorder& recorder = View().m_recorder;
+    FixedClock clock(std::chrono::system_clock::now());
+    const auto tick = [&](int minute)
+    {
+        clock.Set(std::chrono::system_clock::from_time_t(1772877600 + 60 * minute));
+        recorder.OnMinuteTimer();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.IsStorageIdle(); }, 10000));
+    };
+
+    CModalWatcher watcher;
+    SqliteLock lock(database);
+    for (const int minute : {1, 2, 3})
+        tick(minute);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return watcher.Count() == 1; }, 5000));
+    EXPECT_EQ(StatusBarText(),
+              QStringLiteral("Datenbank nicht erreichbar - 6 Messwerte gepuffert"));
+    lock.Release();
+    tick(4);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.BufferedRows() == 0; }, 10000));
+    EXPECT_EQ(StatusBarText(), QStringLiteral("Bereit"));
+    QTest::qWait(100);
+    EXPECT_EQ(watcher.Count(), 1);
+    Act(ID_START_STOP)->trigger();
+    EXPECT_EQ(RawOdbc("DSN=Desktop Outage").Query("SELECT * FROM Recording").size(), 8u);
+}
+
+TEST_F(RecordingTest, PointsWhoseTextsDoNotFitTheSensorTableAreNamedInOneMessage)
+{
+    SharedOdbcEnv().AddSqliteDataSource("Desktop Limits", m_files / "limits.sqlite");
+    CSettings().SetDataSource(QStringLiteral("Desktop Limits"));
+    NewFrame();
+    Frame().OpenDocumentFile(
+        WriteConfig("lang.ini", "ZELD1\r\n127.0.0.1\t9\t0\t1\tV\t" + std::string(81, 'x') +
+                                    "\t0x01\r\n127.0.0.1\t9\t1\t1\t" + std::string(33, 'u') +
+                                    "\tkurz\t0x01\r\n127.0.0.1\t9\t2\t1\tV\tpasst\t0x01\r\n"));
+    CModalWatcher watcher;
+    Act(ID_START_STOP)->trigger();
+    ASSERT_TRUE(m_bRecording);
+    ASSERT_EQ(watcher.Count(), 1);
+    const std::string text = watcher.Texts().front().toStdString();
+    EXPECT_NE(text.find("Sensor 0 an 127.0.0.1:9: Beschreibung länger als 80 Zeichen"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("Sensor 1 an 127.0.0.1:9: Einheit länger als 32 Zeichen"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(text.find("Sensor 2"), std::string::npos) << text;
+    Act(ID_START_STOP)->trigger();
 }
 
 } // namespace

@@ -1,13 +1,16 @@
-#include "net/NetTestSupport.h"
+#include "common/PgServer.h"
 #include "common/Process.h"
-#include "recording/RecordingTestSupport.h"
 #include "common/TempDir.h"
+#include "net/NetTestSupport.h"
+#include "recording/Journal.h"
+#include "recording/RecordingTestSupport.h"
 
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <map>
+#include <set>
 
 namespace
 {
@@ -26,29 +29,65 @@ protected:
         setenv("XDG_DATA_HOME", (m_home / ".local/share").c_str(), 1);
     }
 
-    std::string WriteConfiguration(const std::vector<std::string>& lines)
+    std::string WriteConfiguration(const std::vector<std::string>& lines,
+                                   const std::string& name = "sensors.cfg")
     {
         std::string text = "ZELD1\r\n";
         for (const std::string& line : lines)
             text += line + "\r\n";
-        const std::filesystem::path file = m_home / "sensors.cfg";
+        const std::filesystem::path file = m_home / name;
         WriteFileBytes(file, text);
         return file.string();
     }
 
     // The recorder with its stderr in a file, signalled directly.
-    std::unique_ptr<ChildProcess> Record(const std::vector<std::string>& args)
+    std::unique_ptr<ChildProcess> Record(const std::vector<std::string>& args,
+                                         const std::string& errors = "stderr")
     {
         std::vector<std::string> argv = {
-            "/bin/sh",   "-c",    "exec \"$@\" 2>\"$0\"", (m_home / "stderr").string(),
+            "/bin/sh",   "-c",    "exec \"$@\" 2>\"$0\"", (m_home / errors).string(),
             TESSARO_CLI, "record"};
         argv.insert(argv.end(), args.begin(), args.end());
         return std::make_unique<ChildProcess>(argv);
     }
-    std::string Errors() const { return ReadFileBytes(m_home / "stderr"); }
+    std::string Errors(const std::string& errors = "stderr") const
+    {
+        return ReadFileBytes(m_home / errors);
+    }
+
+    // Rows an earlier run left in the journal of a data source: ticks a
+    // minute apart, rows of SensorIDs 1 to rowsPerTick.
+    std::filesystem::path LeaveJournal(const std::string& dsn, int ticks, int rowsPerTick)
+    {
+        CJournal journal;
+        std::string note;
+        EXPECT_TRUE(journal.Open(DataFolder().string(), dsn, CJournal::kDefaultLimit, note));
+        for (int t = 0; t < ticks; ++t)
+        {
+            CTick tick;
+            tick.m_time = {2026, 3, 1 + t / 1440, t / 60 % 24, t % 60, 1};
+            for (int id = 1; id <= rowsPerTick; ++id)
+                tick.m_rows.push_back({id, std::to_string(t) + ".500000"});
+            std::size_t dropped = 0;
+            EXPECT_TRUE(journal.Append(tick, dropped));
+        }
+        return journal.Path();
+    }
+    std::filesystem::path DataFolder() const { return m_home / ".local/share/Arveda/Tessaro"; }
 
     TempDir m_home;
 };
+
+// Every row of the reading table once: how many there are, and how many
+// (SensorID, date, time) were stored more than once.
+std::pair<std::string, size_t> RowsAndDoubles(const std::string& connection)
+{
+    RawOdbc raw(connection);
+    return {raw.Query("SELECT COUNT(*) FROM Recording")[0][0].value_or(""),
+            raw.Query("SELECT SensorID, Calendar, Clock FROM Recording GROUP BY SensorID, "
+                      "Calendar, Clock HAVING COUNT(*) > 1")
+                .size()};
+}
 
 TEST_F(CliRecordTest, RecordsUntilTerminatedPrintingCellChangesAndRows)
 {
@@ -147,8 +186,18 @@ TEST_F(CliRecordTest, RefusesWhatItCannotRecordAndStopsCleanlyOnInterrupt)
     EXPECT_EQ(missing.out, "");
     EXPECT_EQ(ReadFileBytes(TestOdbcEnv().UserIni()), iniBefore);
 
-    EXPECT_EQ(RunProcess({TESSARO_CLI, "record"}).exitCode, 2);
-    EXPECT_EQ(RunProcess({TESSARO_CLI, "record", file, "--dns", "x"}).exitCode, 2);
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{},
+                                               {file, "--dns", "x"},
+                                               {file, "--db-timeout"},
+                                               {file, "--db-timeout", "0"},
+                                               {file, "--db-timeout", "15s"},
+                                               {file, "--dsn", "a", "--dsn", "b"}})
+    {
+        std::vector<std::string> argv = {TESSARO_CLI, "record"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        EXPECT_EQ(RunProcess(argv).exitCode, 2) << args.size();
+    }
     WriteFileBytes(m_home / "other.cfg", "ZELD2\r\n");
     const ProcessResult wrong =
         RunProcess({TESSARO_CLI, "record", (m_home / "other.cfg").string()});
@@ -165,5 +214,144 @@ TEST_F(CliRecordTest, RefusesWhatItCannotRecordAndStopsCleanlyOnInterrupt)
     EXPECT_EQ(recorder->ReadRest(), "status\t127.0.0.1:9/0\t\n");
     EXPECT_EQ(Errors(), "");
 }
+
+TEST_F(CliRecordTest, AJournalIsWrittenOutOnceAcrossAKillAStalledServerAndALock)
+{
+    PgServer server; // of its own: it is stalled here
+    const std::string database = server.CreateDatabase();
+    // The driver manager remembers a data source's settings for a while.
+    static int s_nRuns = 0;
+    const std::string dsn = "Nachtrag " + std::to_string(++s_nRuns);
+    const std::string connection =
+        OdbcTestEnv::PostgresConnectionString(server.Port(), database, PgServer::User());
+    TestOdbcEnv().AddPostgresDataSource(dsn, server.Port(), database, PgServer::User());
+    const std::string file = WriteConfiguration({});
+    const std::filesystem::path journal = LeaveJournal(dsn, 400, 100);
+    std::string line;
+
+    // Killed while writing it out.
+    {
+        auto recorder = Record({file, "--dsn", dsn});
+        ASSERT_TRUE(recorder->WaitForLine("replayed\t", line, 60s)) << Errors();
+        recorder->Signal(SIGKILL);
+        recorder->Wait();
+    }
+    // Stopped while the server hangs: the stop waits for the bound only.
+    {
+        auto recorder = Record({file, "--dsn", dsn, "--db-timeout", "2"});
+        ASSERT_TRUE(recorder->WaitForLine("replayed\t", line, 60s)) << Errors();
+        server.Suspend();
+        recorder->Signal(SIGTERM);
+        const int status = recorder->Wait(30s);
+        server.Resume();
+        EXPECT_EQ(status, 0) << Errors();
+    }
+    // Killed while its rows wait for a lock another program holds.
+    {
+        RawOdbc holder(connection);
+        holder.Exec("BEGIN");
+        holder.Exec("LOCK TABLE Recording IN ACCESS EXCLUSIVE MODE");
+        auto recorder = Record({file, "--dsn", dsn, "--db-timeout", "1"});
+        EXPECT_TRUE(PumpUntil([&] { return Errors().find("timeout") != std::string::npos; }, 60s))
+            << Errors();
+        recorder->Signal(SIGKILL);
+        recorder->Wait();
+        holder.Exec("ROLLBACK");
+    }
+    ASSERT_TRUE(std::filesystem::exists(journal));
+    auto recorder = Record({file, "--dsn", dsn});
+    ASSERT_TRUE(PumpUntil([&] { return !std::filesystem::exists(journal); }, 120s)) << Errors();
+    recorder->Signal(SIGTERM);
+    EXPECT_EQ(recorder->Wait(), 0);
+    EXPECT_EQ(RowsAndDoubles(connection), std::make_pair(std::string("40000"), size_t{0}));
+}
+
+TEST_F(CliRecordTest, NeitherAClosedStdoutNorAHangupEndsRecordingButAStopDuringRegistrationDoes)
+{
+    TestDatabase db(Backend::Sqlite);
+    const std::filesystem::path journal = LeaveJournal(db.Dsn(), 50, 2000);
+    auto recorder = Record({WriteConfiguration({}), "--dsn", db.Dsn()});
+    std::string line;
+    ASSERT_TRUE(recorder->WaitForLine("replayed\t", line, 60s)) << Errors();
+    recorder->CloseOutput();
+    ASSERT_TRUE(PumpUntil([&] { return !std::filesystem::exists(journal); }, 120s)) << Errors();
+    recorder->Signal(SIGHUP);
+    ASSERT_TRUE(PumpUntil([&] { return Errors().find("SIGHUP") != std::string::npos; }, 10s));
+    recorder->Signal(SIGTERM);
+    EXPECT_EQ(recorder->Wait(), 0);
+    const std::string errors = Errors();
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 2) << errors;
+    EXPECT_NE(errors.find("stdout"), std::string::npos) << errors;
+    EXPECT_EQ(RowsAndDoubles("DSN=" + db.Dsn()), std::make_pair(std::string("100000"), size_t{0}));
+
+    // Thousands of points to register: a stop ends the start between two.
+    std::vector<std::string> points;
+    for (int i = 0; i < 2000; ++i)
+        points.push_back("10.7." + std::to_string(i / 250) + "." + std::to_string(i % 250) +
+                         "\t80\t0\t1\tV\t\t0x01");
+    auto registering = Record({WriteConfiguration(points, "many.cfg"), "--dsn", db.Dsn()});
+    const auto registered = [&]
+    {
+        return std::stoul(
+            RawOdbc("DSN=" + db.Dsn()).Query("SELECT COUNT(*) FROM Sensors")[0][0].value());
+    };
+    ASSERT_TRUE(PumpUntil([&] { return registered() > 0; }, 60s)) << Errors();
+    registering->Signal(SIGTERM);
+    EXPECT_EQ(registering->Wait(30s), 0);
+    EXPECT_EQ(registering->ReadRest(), "");
+    EXPECT_LT(registered(), 2000u);
+}
+
+class CliRegistrationTest : public CliRecordTest, public ::testing::WithParamInterface<Backend>
+{
+};
+
+TEST_P(CliRegistrationTest, RecordersStartingTogetherGiveEveryPointItsOwnNumber)
+{
+    TestDatabase db(GetParam());
+    // Four recorders, each with fifty points of its own and ten shared.
+    std::vector<std::unique_ptr<ChildProcess>> recorders;
+    for (int r = 0; r < 4; ++r)
+    {
+        std::vector<std::string> lines;
+        for (int i = 0; i < 50; ++i)
+            lines.push_back("10." + std::to_string(r) + ".0." + std::to_string(i) +
+                            "\t80\t0\t1\tV\t\t0x01");
+        for (int i = 0; i < 10; ++i)
+            lines.push_back("shared.example\t80\t" + std::to_string(i) + "\t1\tV\t\t0x01");
+        const std::string name = "recorder" + std::to_string(r);
+        recorders.push_back(
+            Record({WriteConfiguration(lines, name + ".cfg"), "--dsn", db.Dsn()}, name + ".err"));
+    }
+    // Each says every point's state once all are registered.
+    for (size_t r = 0; r < recorders.size(); ++r)
+    {
+        std::string line;
+        for (int i = 0; i < 60; ++i)
+            ASSERT_TRUE(recorders[r]->WaitForLine("status\t", line, 120s))
+                << Errors("recorder" + std::to_string(r) + ".err");
+    }
+    for (auto& recorder : recorders)
+        recorder->Signal(SIGTERM);
+    for (auto& recorder : recorders)
+        EXPECT_EQ(recorder->Wait(), 0);
+
+    const auto rows =
+        RawOdbc("DSN=" + db.Dsn()).Query("SELECT SensorID, Host, Port, Slot FROM Sensors");
+    std::set<std::string> ids, points;
+    for (const RawOdbc::Row& row : rows)
+    {
+        ids.insert(row[0].value_or(""));
+        points.insert(row[1].value_or("") + ":" + row[2].value_or("") + "/" + row[3].value_or(""));
+    }
+    EXPECT_EQ(rows.size(), 210u);
+    EXPECT_EQ(ids.size(), 210u);
+    EXPECT_EQ(points.size(), 210u);
+    EXPECT_TRUE(ids.count("1") && ids.count("210"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, CliRegistrationTest,
+                         ::testing::Values(Backend::Sqlite, Backend::Postgres),
+                         [](const auto& info) { return BackendName(info.param); });
 
 } // namespace

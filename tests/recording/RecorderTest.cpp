@@ -1,12 +1,13 @@
 #include "recording/Recorder.h"
 
-#include "sensors/ChannelList.h"
+#include "db/SensorDatabase.h"
 #include "net/DeviceChannel.h"
 #include "net/NetTestSupport.h"
 #include "recording/RecordingTestSupport.h"
-#include "db/SensorDatabase.h"
+#include "sensors/ChannelList.h"
 
 #include <gtest/gtest.h>
+#include <sqlext.h>
 
 namespace
 {
@@ -25,12 +26,15 @@ protected:
         UseHalfHourTimeZone();
         EnsureApplication();
         m_database.m_strDataSource = m_db.Dsn();
+        m_recorder.SetStorageOptions({m_data.Path().string()});
     }
 
+    // A minute tick and the storing of its rows on the recording's thread.
     void MinuteTick(TimePoint at)
     {
         m_clock.Set(at);
         m_recorder.OnMinuteTimer();
+        ASSERT_TRUE(PumpUntil([&] { return m_recorder.IsStorageIdle(); }));
     }
     // Minute ticks from `first`, one a minute, up to and including `last`.
     void MinuteTicks(TimePoint first, TimePoint last)
@@ -49,6 +53,7 @@ protected:
     std::vector<StoredRow> Rows() const { return ReadRecording(m_db.Dsn()); }
 
     FixedClock m_clock{Utc(10, 15, 20)};
+    TempDir m_data; // the program's data folder, where journals go
     TestDatabase m_db{Backend::Sqlite};
     RecordingUi m_ui;
     CSensorDatabase m_database{m_ui};
@@ -246,7 +251,7 @@ TEST_F(RecorderTest, OnlyAFreshFiniteValueIsStored)
     EXPECT_TRUE(m_ui.m_errors.empty());
 }
 
-TEST_F(RecorderTest, CancellingAnErrorLeavesTheRestOfThatMinuteOnly)
+TEST_F(RecorderTest, ATickIsOneTransactionAndARefusedRowCostsOnlyItself)
 {
     SimulatedDevices devices({"127.0.0.1:0 refuse"});
     const std::uint16_t port = devices.Port(0);
@@ -255,37 +260,167 @@ TEST_F(RecorderTest, CancellingAnErrorLeavesTheRestOfThatMinuteOnly)
     m_view.Add("127.0.0.1", port, 2, 1);
     ASSERT_TRUE(m_recorder.Start());
     const int first = IdOf(0), second = IdOf(1), third = IdOf(2);
+    {
+        const StatementTrace trace;
+        MinuteTick(Utc(10, 16, 0, 500));
+        EXPECT_EQ(trace.Commits(), 1u);
+    }
+    // The last configured sensor comes first.
+    EXPECT_EQ(StoredIds(), (std::vector<int>{third, second, first}));
+
     RawOdbc raw("DSN=" + m_db.Dsn());
     raw.Exec("CREATE TRIGGER refuse BEFORE INSERT ON Recording WHEN NEW.SensorID = " +
              std::to_string(second) + " BEGIN SELECT RAISE(ABORT, 'refused here'); END");
-
-    // The last configured sensor is stored first; "Abbrechen" on the second
-    // leaves the first out of this minute.
-    m_ui.m_bCancelErrors = true;
-    MinuteTick(Utc(10, 16, 0, 500));
-    EXPECT_EQ(StoredIds(), std::vector<int>{third});
-    ASSERT_EQ(m_ui.m_errors.size(), 1u);
-    EXPECT_NE(m_ui.m_errors[0].find("refused here"), std::string::npos);
-
-    // The next minute starts afresh; an error that is only acknowledged
-    // does not stop the minute.
-    m_ui.m_bCancelErrors = false;
     m_view.m_rows.clear();
     MinuteTick(Utc(10, 17, 0, 500));
     EXPECT_EQ(StoredIds(), (std::vector<int>{third, first}));
-    EXPECT_EQ(m_ui.m_errors.size(), 2u);
+    ASSERT_TRUE(PumpUntil([&] { return m_ui.m_errors.size() == 1; }));
+    EXPECT_NE(m_ui.m_errors[0].find("refused here"), std::string::npos);
 
     raw.Exec("DROP TRIGGER refuse");
-    m_ui.m_bCancelErrors = true;
     m_view.m_rows.clear();
     MinuteTick(Utc(10, 18, 0, 500));
     EXPECT_EQ(StoredIds(), (std::vector<int>{third, second, first}));
-    EXPECT_EQ(m_ui.m_errors.size(), 2u);
-    EXPECT_EQ(Rows().size(), 1u + 2 + 3);
-    // Every minute is framed by the two status texts, cancelled or not.
+    EXPECT_EQ(Rows().size(), 3u + 2 + 3);
+    // A refused row is no outage: nothing buffered, every minute framed by
+    // the two status texts.
+    EXPECT_TRUE(m_view.m_buffered.empty());
     EXPECT_EQ(m_view.m_statusTexts,
               (std::vector<int>{331, 57345, 331, 57345, 331, 57345, 331, 57345}));
-    EXPECT_TRUE(m_bRecording);
+    EXPECT_EQ(m_ui.m_errors.size(), 1u);
+}
+
+TEST_F(RecorderTest, AMinuteTickNeverRunsInsideAnother)
+{
+    SimulatedDevices devices({"127.0.0.1:0 refuse"});
+    const std::uint16_t port = devices.Port(0);
+    m_view.Add("127.0.0.1", port, 0, 1);
+    m_view.Add("127.0.0.1", port, 1, 2);
+    ASSERT_TRUE(m_recorder.Start());
+    const int every = IdOf(0), even = IdOf(1);
+    MinuteTick(Utc(10, 16, 0, 500));
+    // Something inside the next tick keeps the event loop running (the
+    // desktop draws the status bar; a dialog would do the same) until the
+    // following minute's timer fires in it.
+    bool nested = false;
+    m_view.m_onStatusText = [&](int stringId)
+    {
+        if (stringId != 331 || std::exchange(nested, true))
+            return;
+        m_clock.Set(Utc(10, 18, 0, 500));
+        m_recorder.OnMinuteTimer();
+    };
+    MinuteTick(Utc(10, 17, 0, 500));
+    m_view.m_onStatusText = nullptr;
+    MinuteTick(Utc(10, 19, 0, 500));
+
+    // Each minute once, with its own time; the 2-minute sensor keeps its
+    // even UTC minutes.
+    const std::vector<StoredRow> rows = Rows();
+    EXPECT_EQ(MinutesOf(rows, every),
+              (std::vector<std::string>{"15:46", "15:47", "15:48", "15:49"}));
+    EXPECT_EQ(MinutesOf(rows, even), (std::vector<std::string>{"15:46", "15:48"}));
+    EXPECT_EQ(m_view.m_busyTimes,
+              (std::vector<TimePoint>{Utc(10, 15, 20), Utc(10, 16, 0, 500), Utc(10, 17, 0, 500),
+                                      Utc(10, 18, 0, 500), Utc(10, 19, 0, 500)}));
+}
+
+TEST_F(RecorderTest, APointWithoutItsOwnSensorIdIsLeftOutAndNamed)
+{
+    SimulatedDevices devices({"127.0.0.1:0 refuse"});
+    const std::uint16_t port = devices.Port(0);
+    using Field = CRegistrationFailure::Field;
+    using Kind = CRegistrationFailure::Kind;
+    const struct
+    {
+        std::string host, unit, description;
+        std::optional<std::pair<Field, Kind>> refused;
+    } points[] = {
+        {"127.0.0.1", std::string(32, 'u'), std::string(40, 'a') + std::string(40, '\xe4'), {}},
+        {std::string(65, 'h'), "°C", "", std::pair{Field::Host, Kind::TooLong}},
+        {"127.0.0.1", std::string(33, 'u'), "", std::pair{Field::Unit, Kind::TooLong}},
+        {"127.0.0.1", "°C", std::string(81, 'l'), std::pair{Field::Location, Kind::TooLong}},
+        {std::string("127.0.0.1\0x", 11), "°C", "", std::pair{Field::Host, Kind::ControlCharacter}},
+    };
+    for (int slot = 0; slot < 5; ++slot)
+    {
+        CSensor& record = m_view.Add(points[slot].host, port, slot, 1, false, points[slot].unit);
+        record.m_strDescription = points[slot].description;
+    }
+    ASSERT_TRUE(m_recorder.Start());
+    ASSERT_EQ(m_view.m_unrecorded.size(), 4u);
+    for (int slot = 0; slot < 5; ++slot)
+    {
+        const auto& point = points[slot];
+        const auto found = std::find_if(m_view.m_unrecorded.begin(), m_view.m_unrecorded.end(),
+                                        [&](const CUnrecordedPoint& unrecorded)
+                                        { return unrecorded.m_pRecord->m_nSensorNo == slot; });
+        EXPECT_EQ(found != m_view.m_unrecorded.end(), point.refused.has_value()) << slot;
+        EXPECT_EQ(IdOf(static_cast<size_t>(slot)) > 0, !point.refused) << slot;
+        if (!point.refused || found == m_view.m_unrecorded.end())
+            continue;
+        EXPECT_EQ(found->m_failure.m_field, point.refused->first) << slot;
+        EXPECT_EQ(found->m_failure.m_kind, point.refused->second) << slot;
+    }
+    // 80 umlauts are 80 characters however many bytes they take.
+    MinuteTick(Utc(10, 16, 0, 500));
+    MinuteTick(Utc(10, 17, 0, 500));
+    const std::vector<StoredRow> rows = Rows();
+    ASSERT_EQ(rows.size(), 2u);
+    for (const StoredRow& row : rows)
+        EXPECT_EQ(row.sensorId, IdOf(0));
+    EXPECT_EQ(RawOdbc("DSN=" + m_db.Dsn()).Query("SELECT SensorID FROM Sensors").size(), 1u);
+    m_recorder.Stop();
+
+    // A stop asked for between two registrations ends the start there.
+    m_view.m_unrecorded.clear();
+    for (int slot = 5; slot < 8; ++slot)
+        m_view.Add("127.0.0.1", port, slot, 1);
+    m_view.m_bStopRequested = true;
+    EXPECT_FALSE(m_recorder.Start());
+    EXPECT_FALSE(m_bRecording);
+    EXPECT_TRUE(m_recorder.Channels().empty());
+    EXPECT_FALSE(m_recorder.TickTimer().isActive());
+    EXPECT_FALSE(m_database.m_db.IsOpen());
+    for (const auto& record : m_view.m_document.m_sensors)
+        EXPECT_EQ(record->m_pChannel, nullptr);
+    EXPECT_EQ(RawOdbc("DSN=" + m_db.Dsn()).Query("SELECT SensorID FROM Sensors").size(), 1u);
+}
+
+TEST_F(RecorderTest, ALockedFileIsWaitedForAtMostTheBoundAndLosesNothing)
+{
+    SimulatedDevices devices({"127.0.0.1:0 refuse"});
+    const std::uint16_t port = devices.Port(0);
+    m_view.Add("127.0.0.1", port, 0, 1);
+    m_view.Add("127.0.0.1", port, 1, 2);
+    m_database.m_db.SetTimeout(1);
+    ASSERT_TRUE(m_recorder.Start());
+    const int every = IdOf(0), even = IdOf(1);
+    MinuteTick(Utc(10, 16, 0, 500));
+
+    // Another program holds the file in a transaction for three minutes.
+    SqliteLock lock(m_db.File());
+    MinuteTicks(Utc(10, 17, 0, 500), Utc(10, 19, 0, 500));
+    EXPECT_EQ(m_view.m_buffered.size(), 1u + 2 + 1);
+    EXPECT_EQ(m_recorder.BufferedRows(), 4u);
+    lock.Release();
+
+    MinuteTick(Utc(10, 20, 0, 500));
+    ASSERT_TRUE(
+        PumpUntil([&] { return m_recorder.BufferedRows() == 0 && m_recorder.IsStorageIdle(); }));
+    const std::vector<StoredRow> rows = Rows();
+    EXPECT_EQ(MinutesOf(rows, every),
+              (std::vector<std::string>{"15:46", "15:47", "15:48", "15:49", "15:50"}));
+    EXPECT_EQ(MinutesOf(rows, even), (std::vector<std::string>{"15:46", "15:48", "15:50"}));
+    // The wait was told once; the status bar said what was kept.
+    ASSERT_TRUE(PumpUntil([&] { return !m_ui.m_errors.empty(); }));
+    EXPECT_EQ(m_ui.m_errors.size(), 1u) << m_ui.m_errors.back();
+    EXPECT_NE(std::find(m_view.m_statusTexts.begin(), m_view.m_statusTexts.end(),
+                        CRecorder::kStrBuffering),
+              m_view.m_statusTexts.end());
+    EXPECT_EQ(m_view.m_statusTexts.back(), 57345);
+    // Written out, the journal is gone.
+    EXPECT_FALSE(std::filesystem::exists(m_data / (CJournal::FileNameOf(m_db.Dsn()) + ".journal")));
 }
 
 TEST_F(RecorderTest, EmptyConfigurationRunsAndAFailedOpenChangesNothing)

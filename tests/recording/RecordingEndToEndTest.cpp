@@ -1,8 +1,11 @@
-#include "net/NetTestSupport.h"
 #include "common/PgServer.h"
+#include "db/DatabaseStatistics.h"
+#include "db/SensorDatabase.h"
+#include "export/SensorExport.h"
+#include "net/DeviceChannel.h"
+#include "net/NetTestSupport.h"
 #include "recording/Recorder.h"
 #include "recording/RecordingTestSupport.h"
-#include "db/SensorDatabase.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -89,57 +92,134 @@ INSTANTIATE_TEST_SUITE_P(Drivers, RecordingEndToEndTest,
                          ::testing::Values(Backend::Sqlite, Backend::Postgres),
                          [](const auto& info) { return BackendName(info.param); });
 
-TEST(RecordingReconnectTest, EveryMinuteAfterTheServerIsBackHasItsRows)
+// A recording whose PostgreSQL server goes away for three minute ticks,
+// stopped or stalled; afterwards every due minute of every sensor has
+// exactly one row with the time of its tick.
+class RecordingOutageTest : public ::testing::Test
 {
-    UseHalfHourTimeZone();
-    EnsureApplication();
-    PgServer server; // of its own: it is stopped and started below
-    const std::string dsn = "Restarted Server";
-    TestOdbcEnv().AddPostgresDataSource(dsn, server.Port(), server.CreateDatabase(),
-                                        PgServer::User());
-    SimulatedDevices devices({kLager, "127.0.0.2:0 refuse"});
-    RecordingUi ui;
-    CSensorDatabase database(ui);
-    database.m_strDataSource = dsn;
-    TestRecordingView view(database);
-    view.Add("127.0.0.1", devices.Port(0), 0, 1);
-    view.Add("127.0.0.2", devices.Port(1), 0, 1);
-
-    ScaledClock clock(Utc(10, 58, 20), kScale);
-    bool recording = false;
-    CRecorder recorder(view, database, recording, kPace);
-    ASSERT_TRUE(recorder.Start());
-    ASSERT_TRUE(PumpUntil([&] { return clock.UtcNow() >= Utc(11, 0, 30); }, 60s));
-    server.Stop();
-    ASSERT_TRUE(PumpUntil([&] { return clock.UtcNow() >= Utc(11, 2, 30); }, 60s));
-    // While the server is away every statement fails and says so.
-    EXPECT_GE(ui.m_errors.size(), 2u);
-    server.Start();
-    const auto back = clock.UtcNow();
-    const size_t errorsWhileAway = ui.m_errors.size();
-    ASSERT_TRUE(PumpUntil([&] { return clock.UtcNow() >= back + 4min; }, 60s));
-    EXPECT_TRUE(recording);
-    recorder.Stop();
-
-    const std::vector<StoredRow> rows = ReadRecording(dsn);
-    const int valued = SensorIdOf(dsn, "127.0.0.1", 0), refused = SensorIdOf(dsn, "127.0.0.2", 0);
-    const std::vector<std::string> valuedMinutes = MinutesOf(rows, valued);
-    const std::vector<std::string> refusedMinutes = MinutesOf(rows, refused);
-    int minutesAfter = 0;
-    for (const auto tick : view.m_busyTimes)
+protected:
+    RecordingOutageTest()
     {
-        if (tick <= back)
-            continue;
-        ++minutesAfter;
-        const std::string minute = LocalMinute(tick);
-        EXPECT_EQ(std::count(valuedMinutes.begin(), valuedMinutes.end(), minute), 1) << minute;
-        EXPECT_EQ(std::count(refusedMinutes.begin(), refusedMinutes.end(), minute), 1) << minute;
+        UseHalfHourTimeZone();
+        EnsureApplication();
+        TestOdbcEnv().AddPostgresDataSource(m_strDsn, m_server.Port(), m_server.CreateDatabase(),
+                                            PgServer::User());
+        m_database.m_strDataSource = m_strDsn;
+        m_view.Add("127.0.0.1", m_devices.Port(0), 0, 1);
+        m_view.Add("127.0.0.2", m_devices.Port(1), 0, 1);
+        m_recorder.SetStorageOptions({m_data.Path().string()});
     }
-    EXPECT_GE(minutesAfter, 3);
-    // The two minutes before the stop were stored too; none went missing
-    // after the server came back, and nothing more was reported.
-    EXPECT_EQ(valuedMinutes.front(), "16:29");
-    EXPECT_EQ(ui.m_errors.size(), errorsWhileAway);
+
+    void RunUntil(std::chrono::system_clock::time_point until)
+    {
+        ASSERT_TRUE(PumpUntil([&] { return m_clock.UtcNow() >= until; }, 60s));
+    }
+
+    // The minute ticks of a run: the moments "Datenbankzugriff..." was shown,
+    // but for the start's.
+    void ExpectEveryMinuteOnce(const std::vector<std::chrono::system_clock::time_point>& ticks)
+    {
+        const std::vector<StoredRow> rows = ReadRecording(m_strDsn);
+        const int valued = SensorIdOf(m_strDsn, "127.0.0.1", 0);
+        const int refused = SensorIdOf(m_strDsn, "127.0.0.2", 0);
+        ASSERT_GE(ticks.size(), 2u);
+        for (size_t i = 1; i < ticks.size(); ++i)
+            for (const int id : {valued, refused})
+            {
+                const std::vector<std::string> minutes = MinutesOf(rows, id);
+                EXPECT_EQ(std::count(minutes.begin(), minutes.end(), LocalMinute(ticks[i])), 1)
+                    << LocalMinute(ticks[i]) << " of " << id;
+            }
+        EXPECT_EQ(rows.size(), 2 * (ticks.size() - 1));
+        // What the device sent: 20.0, 20.5, 21.0, ...
+        for (const StoredRow& row : rows)
+            if (row.sensorId == valued && row.reading)
+                EXPECT_EQ(std::fmod(*row.reading, 0.5), 0.0) << *row.reading;
+            else
+                EXPECT_EQ(row.reading.has_value(), row.sensorId == valued) << row.clock;
+    }
+
+    PgServer m_server; // of its own: it is stopped and started here
+    // The driver manager remembers a data source's settings for a while.
+    inline static int s_nRuns = 0;
+    std::string m_strDsn = "Server Away " + std::to_string(++s_nRuns);
+    SimulatedDevices m_devices{{kLager, "127.0.0.2:0 refuse"}};
+    TempDir m_data;
+    RecordingUi m_ui;
+    CSensorDatabase m_database{m_ui};
+    TestRecordingView m_view{m_database};
+    ScaledClock m_clock{Utc(10, 58, 20), kScale};
+    bool m_bRecording = false;
+    CRecorder m_recorder{m_view, m_database, m_bRecording, kPace};
+};
+
+TEST_F(RecordingOutageTest, StoppedForThreeTicksWhileStatisticsAndExportShareTheConnection)
+{
+    TestSensorList list(m_database);
+    for (const auto& record : m_view.m_document.m_sensors)
+        list.m_rows.push_back(record.get());
+    CDatabaseStatistics statistics(m_database, m_view.m_document, list);
+    ASSERT_TRUE(m_recorder.Start());
+    RunUntil(Utc(11, 0, 30));
+    m_server.Stop();
+    RunUntil(Utc(11, 2, 0));
+    // Statistics meanwhile fail and say so; the recording's connection is
+    // lost, never closed.
+    const size_t before = m_ui.m_errors.size();
+    EXPECT_FALSE(statistics.OnDatabaseStatistics());
+    const size_t statisticsErrors = m_ui.m_errors.size() - before;
+    EXPECT_GE(statisticsErrors, 1u);
+    EXPECT_TRUE(m_database.m_db.IsOpen());
+    RunUntil(Utc(11, 3, 30));
+    EXPECT_EQ(m_view.m_buffered.size(), 2u * 3);
+    EXPECT_EQ(m_view.m_statusTexts.back(), CRecorder::kStrBuffering);
+    m_server.Start();
+    RunUntil(m_clock.UtcNow() + 2min);
+
+    // Statistics and an export use the same connection again and leave it
+    // open.
+    EXPECT_TRUE(statistics.OnDatabaseStatistics());
+    EXPECT_EQ(list.m_nOpens, 0);
+    EXPECT_TRUE(m_database.m_db.IsOpen());
+    EXPECT_TRUE(CSensorExport(m_database)
+                    .WriteSeriesFile(SensorIdOf(m_strDsn, "127.0.0.1", 0),
+                                     (m_data / "reihe.xls").string(), 0));
+    EXPECT_TRUE(m_database.m_db.IsOpen());
+    RunUntil(m_clock.UtcNow() + 2min);
+    m_recorder.Stop();
+
+    ExpectEveryMinuteOnce(m_view.m_busyTimes);
+    EXPECT_FALSE(m_view.m_replayed.empty());
+    EXPECT_EQ(m_recorder.BufferedRows(), 0u);
+    // The outage was told once, not once a minute.
+    EXPECT_EQ(m_ui.m_errors.size(), 1u + statisticsErrors);
+    EXPECT_EQ(m_view.m_statusTexts.back(), 57345);
+}
+
+TEST_F(RecordingOutageTest, AStalledServerHoldsUpNeitherTicksNorTheStop)
+{
+    m_database.m_db.SetTimeout(1);
+    ASSERT_TRUE(m_recorder.Start()) << (m_ui.m_errors.empty() ? "" : m_ui.m_errors.back())
+                                    << (m_ui.m_messages.empty() ? "" : m_ui.m_messages.back());
+    auto& lager = dynamic_cast<CDeviceChannel&>(*m_recorder.Channels()[0]).m_connection;
+    RunUntil(Utc(11, 0, 30));
+    m_server.Suspend();
+    const int replies = lager.Replies();
+    RunUntil(Utc(11, 3, 30));
+    // Polling and the minute ticks went on; the rows went into the journal.
+    EXPECT_GT(lager.Replies(), replies);
+    EXPECT_EQ(m_view.m_buffered.size(), 2u * 3);
+    const auto ticks = m_view.m_busyTimes;
+    m_recorder.Stop();
+    m_server.Resume();
+
+    // The next start writes the journal out.
+    m_view.m_busyTimes.clear();
+    ASSERT_TRUE(m_recorder.Start());
+    ASSERT_TRUE(PumpUntil(
+        [&] { return m_recorder.BufferedRows() == 0 && m_recorder.IsStorageIdle(); }, 60s));
+    m_recorder.Stop();
+    ExpectEveryMinuteOnce(ticks);
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 #include "recording/RecordingTestSupport.h"
 
-#include "net/SensorChannel.h"
 #include "db/SensorDatabase.h"
+#include "net/SensorChannel.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -54,6 +54,15 @@ void TestRecordingView::SetStatusText(int stringId, int)
     m_statusTexts.push_back(stringId);
     if (stringId == 331)
         m_busyTimes.push_back(CClock::Current().UtcNow());
+    if (m_onStatusText)
+        m_onStatusText(stringId);
+}
+
+void TestRecordingView::OnRowStored(const CReading& row)
+{
+    m_rows.emplace_back(row.m_nSensorId, row.m_strValue == kNullValue
+                                             ? std::nullopt
+                                             : std::optional<float>(std::stof(row.m_strValue)));
 }
 
 void TestRecordingView::RefreshStatusColumn()

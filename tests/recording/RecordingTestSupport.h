@@ -1,11 +1,12 @@
 #pragma once
 
 #include "db/DbTestSupport.h"
-#include "sensors/OrbelDoc.h"
 #include "recording/RecordingView.h"
+#include "sensors/OrbelDoc.h"
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,13 +37,24 @@ public:
     void UpdateStatusCell(CSensor& record) override;
     void SetListColour(std::uint32_t colour) override { m_colours.push_back(colour); }
     bool IsMinimized() const override { return m_bMinimized; }
-    void OnRowStored(int sensorId, std::optional<float> value) override
+    void OnRowStored(const CReading& row) override;
+    void OnRowsBuffered(const std::vector<CReading>& rows) override
     {
-        m_rows.emplace_back(sensorId, value);
+        m_buffered.insert(m_buffered.end(), rows.begin(), rows.end());
     }
+    void OnRowsReplayed(std::size_t count) override { m_replayed.push_back(count); }
+    void OnRowsDropped(std::size_t count) override { m_nDropped += count; }
+    void ReportUnrecorded(const std::vector<CUnrecordedPoint>& points) override
+    {
+        m_unrecorded.insert(m_unrecorded.end(), points.begin(), points.end());
+    }
+    bool StopRequested() const override { return m_bStopRequested; }
 
     COrbelDoc m_document;
     bool m_bMinimized = false;
+    bool m_bStopRequested = false;
+    // Runs inside SetStatusText, where the desktop draws the status bar.
+    std::function<void(int stringId)> m_onStatusText;
     std::vector<int> m_statusTexts;
     // The clock's time at each "Datenbankzugriff...": the minute ticks.
     std::vector<std::chrono::system_clock::time_point> m_busyTimes;
@@ -51,6 +63,10 @@ public:
     int m_nClears = 0;
     int m_nCellWrites = 0;
     std::vector<std::pair<int, std::optional<float>>> m_rows;
+    std::vector<CReading> m_buffered;
+    std::vector<std::size_t> m_replayed;
+    std::size_t m_nDropped = 0;
+    std::vector<CUnrecordedPoint> m_unrecorded;
 
 private:
     CSensorDatabase& m_database;

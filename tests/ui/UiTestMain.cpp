@@ -29,6 +29,8 @@ int main(int argc, char** argv)
                        QString::fromStdString(settingsDir.Path().string()));
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
                        QString::fromStdString(settingsDir.Path().string()));
+    // Nor its data folder, where recording keeps its journals.
+    qputenv("XDG_DATA_HOME", QByteArray::fromStdString(settingsDir.Path().string()));
     QApplication app(argc, argv);
     const int result = RUN_ALL_TESTS();
     g_odbcEnv.reset();

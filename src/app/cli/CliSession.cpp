@@ -12,6 +12,7 @@ CCliSession::CCliSession(const std::optional<std::string>& dsn,
     m_database.m_strDataSource = dsn.value_or(settings.DataSource().toStdString());
     m_database.m_strUserName = settings.UserName().toStdString();
     m_database.m_bQuickConnect = settings.QuickConnect() && !user;
+    m_database.m_db.SetTimeout(settings.DbTimeout());
 }
 
 int CCliSession::LoadDocument(const std::string& path)

@@ -33,10 +33,10 @@ constexpr Command kCommands[] = {
      "check: open a data source, create missing tables,\n"
      "print them",
      RunDb},
-    {"record", "record FILE [--dsn NAME]",
+    {"record", "record FILE [--dsn NAME] [--db-timeout SECONDS]",
      "record the configuration until SIGINT or SIGTERM;\n"
      "print each change of a Status cell and each row\n"
-     "written",
+     "written or buffered",
      RunRecord},
     {"query", "query HOST[:PORT]",
      "print the installed sensors of one device\n(port 80 by default)", RunQuery},
