@@ -61,11 +61,6 @@ TestDatabase::TestDatabase(Backend backend) : m_backend(backend)
     }
 }
 
-std::filesystem::path TestDatabase::File() const
-{
-    return m_dir ? *m_dir / "sensors.db" : std::filesystem::path();
-}
-
 std::string TestDatabase::DbmsName() const
 {
     return m_backend == Backend::Sqlite ? "SQLite" : "PostgreSQL";

@@ -37,11 +37,9 @@ public:
 
     Backend GetBackend() const { return m_backend; }
     const std::string& Dsn() const { return m_strDsn; }
-    // The database file of the embedded driver; empty for a server.
-    std::filesystem::path File() const;
     // The DBMS name the driver reports.
     std::string DbmsName() const;
-    // The database file of an SQLite data source.
+    // The database file of the embedded driver; empty for a server.
     std::filesystem::path File() const
     {
         return m_dir ? *m_dir / "sensors.db" : std::filesystem::path();

@@ -195,7 +195,7 @@ TEST_P(HistoryWndTest, LinesPerSensorWithGapsAxesPerUnitAndTheNewRowsOfEachMinut
     // added.
     Insert(1, {"4, {d '2024-03-01'}, {t '12:01:00'}", "1, {d '2024-03-01'}, {t '11:05:00'}"});
     m_clock.emplace(CivilTime{2024, 3, 1, 12, 1, 0});
-    View().m_recordingView.OnRowStored(1, 4.0f);
+    View().m_recordingView.OnRowStored(CReading{1, "4.000000"});
     EXPECT_FALSE(window.IsIdle());
     ASSERT_NE(ReadWindow(), nullptr);
     EXPECT_EQ(Drawn(window, 0),
