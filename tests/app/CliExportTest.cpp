@@ -112,4 +112,28 @@ TEST_F(CliExportTest, StatsPrintTheFilesSensorsAndImportAddsTheRestOnce)
     }
 }
 
+TEST_F(CliExportTest, EveryDatabaseCommandWaitsForALockedFileNoLongerThanTheBoundGiven)
+{
+    // Set up to wait an hour; a command that ignored its option would run
+    // into the test's own limit.
+    std::filesystem::create_directories(m_home / ".config/Arveda");
+    WriteFileBytes(m_home / ".config/Arveda/Tessaro.conf", "[Database]\nTimeout=3600\n");
+    const std::string config = m_config.string(), out = (m_home / "x.xls").string();
+    const std::vector<std::vector<std::string>> commands = {{"db", "check"},
+                                                            {"stats", config},
+                                                            {"import", config},
+                                                            {"export-series", config, "1", out},
+                                                            {"export-summary", config, "1", out}};
+    SqliteLock lock(m_database.File());
+    for (std::vector<std::string> command : commands)
+    {
+        command.insert(command.end(), {"--db-timeout", "0"});
+        EXPECT_EQ(Cli(command).exitCode, 2) << command[0];
+        command.back() = "1";
+        const ProcessResult result = Cli(command);
+        EXPECT_EQ(result.exitCode, 1) << command[0];
+        EXPECT_NE(result.err.find("locked"), std::string::npos) << command[0] << result.err;
+    }
+}
+
 } // namespace

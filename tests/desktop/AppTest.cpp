@@ -3,7 +3,6 @@
 #include "ui/CommandTable.h"
 #include "desktop/DesktopTestSupport.h"
 #include "app/OrbelApp.h"
-#include "app/SessionSignals.h"
 #include "sensors/OrbelDoc.h"
 #include "net/SensorChannel.h"
 #include "settings/Settings.h"
@@ -97,7 +96,7 @@ TEST_F(AppTest, EndSignalsEndAsBeendenAndKeepUnsavedChangesForTheNextStart)
         stuck.start(std::chrono::seconds(20));
         return QApplication::exec();
     };
-    for (const int signal : CSessionSignals::kSignals)
+    for (const int signal : COrbelApp::kSessionSignals)
     {
         SCOPED_TRACE(signal);
         {

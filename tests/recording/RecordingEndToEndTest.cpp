@@ -15,11 +15,6 @@ namespace
 
 using namespace std::chrono_literals;
 
-// Minutes of 3 s: the clock runs twenty times faster, and so do the ticks
-// that drive the devices' polling.
-constexpr int kScale = 20;
-constexpr CRecordingPace kPace{100 / kScale, 60000 / kScale};
-
 const std::string kLager = "127.0.0.1:0 reply 10.0.0.5;Lager;{drift:20:0.5}\xb0"
                            "C;-\xb0"
                            "C;\\r\\n";
