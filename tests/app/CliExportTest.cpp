@@ -1,13 +1,19 @@
+#include "common/PgServer.h"
 #include "common/Process.h"
 #include "common/TempDir.h"
+#include "db/DbAccess.h"
 #include "db/DbTestSupport.h"
 
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace
 {
+
+using namespace std::chrono_literals;
 
 // tessaro-cli on the embedded driver, as a user without settings.
 class CliExportTest : public ::testing::Test
@@ -109,6 +115,58 @@ TEST_F(CliExportTest, StatsPrintTheFilesSensorsAndImportAddsTheRestOnce)
         ASSERT_EQ(result.exitCode, 0) << result.err;
         EXPECT_EQ(result.out, expected);
         EXPECT_EQ(ReadFileBytes(m_config), before + added + "\r\n");
+    }
+}
+
+// A server that stops answering in the middle of a statement (held up by a
+// lock first, so that it is surely under way): the command ends after the
+// bound of the settings with the program's text, and status 1.
+class CliBoundTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { setenv("XDG_CONFIG_HOME", (m_home / ".config").c_str(), 1); }
+    void TearDown() override { unsetenv("XDG_CONFIG_HOME"); }
+
+    TempDir m_home;
+};
+
+TEST_F(CliBoundTest, StatsAndExportEndAfterTheBoundWhenTheServerStopsAnswering)
+{
+    const TempDir& home = m_home;
+    std::filesystem::create_directories(home / ".config/Arveda");
+    WriteFileBytes(home / ".config/Arveda/Tessaro.conf", "[Database]\nTimeout=2\n");
+    const std::filesystem::path config = home / "sensors.ini";
+    WriteFileBytes(config, "ZELD1\r\n10.0.0.5\t80\t1\t1\t%\tServerraum\t0x00\r\n");
+    PgServer& server = PgServer::Shared();
+    const TestDatabase database(Backend::Postgres);
+    RawOdbc holder("DSN=" + database.Dsn());
+    holder.Exec("CREATE TABLE Sensors (SensorID INT, Host VARCHAR(64), Port INT, Slot INT, "
+                "Unit VARCHAR(32), Location VARCHAR(80))");
+    holder.Exec("CREATE TABLE Recording (Reading FLOAT, Calendar DATE, Clock TIME, SensorID INT)");
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"stats", config.string()},
+          {"export-series", config.string(), "0", (home / "serie.xls").string()}})
+    {
+        holder.Exec("BEGIN");
+        holder.Exec("LOCK TABLE Sensors IN ACCESS EXCLUSIVE MODE");
+        std::vector<std::string> argv = {TESSARO_CLI};
+        argv.insert(argv.end(), command.begin(), command.end());
+        argv.insert(argv.end(), {"--dsn", database.Dsn()});
+        std::future<ProcessResult> cli =
+            std::async(std::launch::async, [argv] { return RunProcess(argv, {}, 25s); });
+        const auto waiting = [&]
+        {
+            return server.Psql("SELECT COUNT(*) FROM pg_stat_activity WHERE wait_event_type = "
+                               "'Lock'") != "0\n";
+        };
+        for (int tries = 0; tries < 600 && !waiting(); ++tries)
+            std::this_thread::sleep_for(50ms);
+        ASSERT_TRUE(waiting()) << command[0] << " never reached the locked table";
+        EXPECT_TRUE(EndsWhileSuspended(server, [&] { cli.wait(); }));
+        const ProcessResult result = cli.get();
+        EXPECT_EQ(result.exitCode, 1) << command[0];
+        EXPECT_NE(result.err.find(NoAnswerText(2)), std::string::npos) << result.err;
+        holder.Exec("ROLLBACK");
     }
 }
 

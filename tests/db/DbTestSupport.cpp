@@ -4,9 +4,11 @@
 #include "common/Process.h"
 
 #include <array>
+#include <future>
 #include <regex>
 #include <sqlext.h>
 #include <stdexcept>
+#include <thread>
 
 namespace
 {
@@ -238,6 +240,19 @@ std::size_t StatementTrace::Commits() const
     const std::string log = ReadFileBytes(m_dir / "trace.log");
     return static_cast<std::size_t>(std::distance(
         std::sregex_iterator(log.begin(), log.end(), kCommit), std::sregex_iterator()));
+}
+
+bool EndsWhileSuspended(PgServer& server, const std::function<void()>& work,
+                        std::chrono::seconds deadline)
+{
+    server.Suspend();
+    std::packaged_task<void()> task(work);
+    std::future<void> done = task.get_future();
+    std::thread thread(std::move(task));
+    const bool ended = done.wait_for(deadline) == std::future_status::ready;
+    server.Resume();
+    thread.join();
+    return ended;
 }
 
 SqliteLock::SqliteLock(const std::filesystem::path& database)

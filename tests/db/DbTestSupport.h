@@ -8,7 +8,9 @@
 #include "sensors/Clock.h"
 #include "sensors/Sensor.h"
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <sql.h>
@@ -81,6 +83,14 @@ private:
 };
 
 class ChildProcess;
+class PgServer;
+
+// Runs work with the server suspended (it accepts and never answers) and
+// resumes it afterwards. True when work ended by itself within deadline;
+// one still running then is let go by the resumed server and waited for,
+// so that it never outlives the test.
+bool EndsWhileSuspended(PgServer& server, const std::function<void()>& work,
+                        std::chrono::seconds deadline = std::chrono::seconds(30));
 
 // Another program (the sqlite3 shell) holding an SQLite database file in an
 // exclusive transaction, from construction until Release.
