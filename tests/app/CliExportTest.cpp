@@ -6,9 +6,7 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <future>
 #include <gtest/gtest.h>
-#include <thread>
 
 namespace
 {
@@ -132,10 +130,9 @@ protected:
 
 TEST_F(CliBoundTest, StatsAndExportEndAfterTheBoundWhenTheServerStopsAnswering)
 {
-    const TempDir& home = m_home;
-    std::filesystem::create_directories(home / ".config/Arveda");
-    WriteFileBytes(home / ".config/Arveda/Tessaro.conf", "[Database]\nTimeout=2\n");
-    const std::filesystem::path config = home / "sensors.ini";
+    std::filesystem::create_directories(m_home / ".config/Arveda");
+    WriteFileBytes(m_home / ".config/Arveda/Tessaro.conf", "[Database]\nTimeout=2\n");
+    const std::filesystem::path config = m_home / "sensors.ini";
     WriteFileBytes(config, "ZELD1\r\n10.0.0.5\t80\t1\t1\t%\tServerraum\t0x00\r\n");
     PgServer& server = PgServer::Shared();
     const TestDatabase database(Backend::Postgres);
@@ -145,25 +142,17 @@ TEST_F(CliBoundTest, StatsAndExportEndAfterTheBoundWhenTheServerStopsAnswering)
     holder.Exec("CREATE TABLE Recording (Reading FLOAT, Calendar DATE, Clock TIME, SensorID INT)");
     for (const std::vector<std::string>& command :
          {std::vector<std::string>{"stats", config.string()},
-          {"export-series", config.string(), "0", (home / "serie.xls").string()}})
+          {"export-series", config.string(), "0", (m_home / "serie.xls").string()}})
     {
         holder.Exec("BEGIN");
         holder.Exec("LOCK TABLE Sensors IN ACCESS EXCLUSIVE MODE");
         std::vector<std::string> argv = {TESSARO_CLI};
         argv.insert(argv.end(), command.begin(), command.end());
         argv.insert(argv.end(), {"--dsn", database.Dsn()});
-        std::future<ProcessResult> cli =
-            std::async(std::launch::async, [argv] { return RunProcess(argv, {}, 25s); });
-        const auto waiting = [&]
-        {
-            return server.Psql("SELECT COUNT(*) FROM pg_stat_activity WHERE wait_event_type = "
-                               "'Lock'") != "0\n";
-        };
-        for (int tries = 0; tries < 600 && !waiting(); ++tries)
-            std::this_thread::sleep_for(50ms);
-        ASSERT_TRUE(waiting()) << command[0] << " never reached the locked table";
-        EXPECT_TRUE(EndsWhileSuspended(server, [&] { cli.wait(); }));
-        const ProcessResult result = cli.get();
+        ProcessResult result;
+        EXPECT_TRUE(EndsWhileSuspended(
+            server, [&] { result = RunProcess(argv, {}, 60s); },
+            [&] { return WaitsForALock(server); }));
         EXPECT_EQ(result.exitCode, 1) << command[0];
         EXPECT_NE(result.err.find(NoAnswerText(2)), std::string::npos) << result.err;
         holder.Exec("ROLLBACK");

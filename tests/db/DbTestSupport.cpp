@@ -4,7 +4,8 @@
 #include "common/Process.h"
 
 #include <array>
-#include <future>
+#include <condition_variable>
+#include <mutex>
 #include <regex>
 #include <sqlext.h>
 #include <stdexcept>
@@ -243,16 +244,43 @@ std::size_t StatementTrace::Commits() const
 }
 
 bool EndsWhileSuspended(PgServer& server, const std::function<void()>& work,
-                        std::chrono::seconds deadline)
+                        const std::function<bool()>& underWay, std::chrono::seconds deadline)
 {
-    server.Suspend();
-    std::packaged_task<void()> task(work);
-    std::future<void> done = task.get_future();
-    std::thread thread(std::move(task));
-    const bool ended = done.wait_for(deadline) == std::future_status::ready;
-    server.Resume();
-    thread.join();
-    return ended;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool suspended = false;
+    bool ended = false;
+    bool late = false;
+    std::thread suspender(
+        [&]
+        {
+            std::unique_lock lock(mutex);
+            while (underWay && !ended && !underWay())
+                changed.wait_for(lock, std::chrono::milliseconds(20));
+            server.Suspend();
+            suspended = true;
+            changed.notify_all();
+            late = !changed.wait_for(lock, deadline, [&] { return ended; });
+            server.Resume();
+        });
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return suspended || underWay; });
+    }
+    work();
+    {
+        const std::lock_guard lock(mutex);
+        ended = true;
+        changed.notify_all();
+    }
+    suspender.join();
+    return !late;
+}
+
+bool WaitsForALock(PgServer& server)
+{
+    return server.Psql("SELECT COUNT(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'") !=
+           "0\n";
 }
 
 SqliteLock::SqliteLock(const std::filesystem::path& database)
