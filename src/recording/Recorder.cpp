@@ -88,19 +88,20 @@ bool CRecorder::Start()
     for (const std::unique_ptr<CSensor>& record : m_view.Sensors())
     {
         // Registering thousands of points may take minutes on a slow
-        // server; a stop asked for meanwhile ends the start cleanly.
-        if (m_view.StopRequested())
+        // server; a stop asked for meanwhile ends the start cleanly. So
+        // does a database that went away (its failure has been shown): each
+        // further point would wait for it the whole bound.
+        if (m_view.StopRequested() || m_database.m_db.IsLost())
         {
-            m_tickTimer.stop();
-            m_minuteTimer.stop();
-            for (const std::unique_ptr<CSensor>& each : m_view.Sensors())
-                each->m_pChannel = nullptr;
-            DeleteChannels();
-            m_database.m_db.Close();
-            m_view.SetStatusText(kStrReady, 0);
+            AbortStart();
             return false;
         }
         CreateChannel(*record, unrecorded);
+    }
+    if (m_database.m_db.IsLost())
+    {
+        AbortStart();
+        return false;
     }
     LinkChannels();
     OpenJournal();
@@ -127,6 +128,17 @@ bool CRecorder::Start()
     if (!unrecorded.empty())
         m_view.ReportUnrecorded(unrecorded);
     return true;
+}
+
+void CRecorder::AbortStart()
+{
+    m_tickTimer.stop();
+    m_minuteTimer.stop();
+    for (const std::unique_ptr<CSensor>& record : m_view.Sensors())
+        record->m_pChannel = nullptr;
+    DeleteChannels();
+    m_database.m_db.Close();
+    m_view.SetStatusText(kStrReady, 0);
 }
 
 void CRecorder::CreateChannel(CSensor& record, std::vector<CUnrecordedPoint>& unrecorded)

@@ -118,6 +118,8 @@ private:
         CivilTime m_local;
     };
 
+    // Takes down what a start set up before it was given up.
+    void AbortStart();
     // A channel for the record, with the SensorID of its point; unrecorded
     // collects the point when it has none.
     void CreateChannel(CSensor& record, std::vector<CUnrecordedPoint>& unrecorded);

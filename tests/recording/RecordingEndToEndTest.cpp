@@ -191,6 +191,26 @@ TEST_F(RecordingOutageTest, StoppedForThreeTicksWhileStatisticsAndExportShareThe
     EXPECT_EQ(m_view.m_statusTexts.back(), 57345);
 }
 
+TEST_F(RecordingOutageTest, AServerThatStopsAnsweringDuringTheStartEndsItAfterTheBoundOnce)
+{
+    m_database.m_db.SetTimeout(1);
+    ASSERT_TRUE(m_database.OpenDatabase(false));
+    m_database.m_db.Close();
+    // Held up by a lock first, so that the registration is surely under way.
+    RawOdbc holder("DSN=" + m_strDsn);
+    holder.Exec("BEGIN");
+    holder.Exec("LOCK TABLE Sensors IN ACCESS EXCLUSIVE MODE");
+    EXPECT_TRUE(EndsWhileSuspended(
+        m_server, [&] { EXPECT_FALSE(m_recorder.Start()); },
+        [&] { return WaitsForALock(m_server); }));
+    EXPECT_EQ(m_ui.m_errors, std::vector<std::string>{NoAnswerText(1)});
+    EXPECT_FALSE(m_bRecording);
+    EXPECT_TRUE(m_recorder.Channels().empty());
+    EXPECT_FALSE(m_recorder.TickTimer().isActive());
+    EXPECT_EQ(m_view.m_statusTexts.back(), 57345);
+    holder.Exec("ROLLBACK");
+}
+
 TEST_F(RecordingOutageTest, AStalledServerHoldsUpNeitherTicksNorTheStop)
 {
     m_database.m_db.SetTimeout(1);
