@@ -2,6 +2,7 @@
 
 #include "net/ReplyParser.h"
 #include "net/ReplyText.h"
+#include "sensors/FileDescriptor.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -28,23 +29,6 @@ constexpr milliseconds kWaitStep{100};
 // Devices send their line in a few segments; give the rest time to arrive.
 constexpr milliseconds kSettle{100};
 constexpr size_t kReplyBytes = 199;
-
-class CSocketHandle
-{
-public:
-    explicit CSocketHandle(int fd) : m_nFd(fd) {}
-    ~CSocketHandle()
-    {
-        if (m_nFd >= 0)
-            close(m_nFd);
-    }
-    CSocketHandle(const CSocketHandle&) = delete;
-    CSocketHandle& operator=(const CSocketHandle&) = delete;
-    int Fd() const { return m_nFd; }
-
-private:
-    int m_nFd;
-};
 
 int PendingError(int fd)
 {
@@ -133,9 +117,9 @@ std::optional<std::string> QueryDeviceReply(std::string_view host, std::uint16_t
     if (ResolveHost(host, {&address, 1}) == 0)
         return std::nullopt;
 
-    const CSocketHandle socketHandle(
+    const CFileDescriptor socketHandle(
         socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    const int fd = socketHandle.Fd();
+    const int fd = socketHandle.Get();
     if (fd < 0)
         return std::nullopt;
     sockaddr_in peer{};

@@ -5,6 +5,7 @@
 #include "net/ReplyText.h"
 #include "net/ScanClient.h"
 #include "net/SocketError.h"
+#include "sensors/FileDescriptor.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -32,23 +33,6 @@ constexpr milliseconds kInactivityLimit{5000};
 constexpr size_t kMaxClients = 32;
 constexpr size_t kAnnouncementBytes = 62;
 constexpr size_t kAddressOffset = 6;
-
-class CUdpSocket
-{
-public:
-    CUdpSocket() : m_nFd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
-    ~CUdpSocket()
-    {
-        if (m_nFd >= 0)
-            close(m_nFd);
-    }
-    CUdpSocket(const CUdpSocket&) = delete;
-    CUdpSocket& operator=(const CUdpSocket&) = delete;
-    int Fd() const { return m_nFd; }
-
-private:
-    int m_nFd;
-};
 
 // Where the discovery goes. The limited broadcast leaves the host only by
 // its default route; the directed broadcast of each interface reaches that
@@ -135,8 +119,8 @@ CNetworkScan::CNetworkScan(std::uint32_t broadcastAddress, std::uint16_t discove
 std::vector<std::uint32_t> CNetworkScan::Discover()
 {
     std::vector<std::uint32_t> addresses;
-    const CUdpSocket udp;
-    const int fd = udp.Fd();
+    const CFileDescriptor udp(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    const int fd = udp.Get();
     const int on = 1;
     if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0)
     {

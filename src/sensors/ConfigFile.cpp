@@ -1,5 +1,7 @@
 #include "sensors/ConfigFile.h"
 
+#include "sensors/FileDescriptor.h"
+
 #include <cerrno>
 #include <charconv>
 #include <csignal>
@@ -19,31 +21,6 @@ constexpr char kTooLarge[] = "Die Datei ist größer als 64 MiB.";
 constexpr char kReadOnly[] = "Die Datei ist schreibgeschützt.";
 // As many links in a row as the kernel follows.
 constexpr int kMaxLinks = 40;
-
-class CFileDescriptor
-{
-public:
-    explicit CFileDescriptor(int fd) : m_fd(fd) {}
-    ~CFileDescriptor()
-    {
-        if (m_fd >= 0)
-            close(m_fd);
-    }
-    CFileDescriptor(const CFileDescriptor&) = delete;
-    CFileDescriptor& operator=(const CFileDescriptor&) = delete;
-
-    int Get() const { return m_fd; }
-    // Closes now, so that a failing close can be reported.
-    bool Close()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return close(fd) == 0;
-    }
-
-private:
-    int m_fd;
-};
 
 bool Fail(int error, std::string& errorText)
 {
