@@ -5,9 +5,6 @@
 
 #include <sqlext.h>
 
-namespace
-{
-
 // How a statement ended, on the connection's thread.
 struct CStatementOutcome
 {
@@ -16,6 +13,9 @@ struct CStatementOutcome
     // Nothing to report: the failure was known before.
     bool m_bSilent = false;
 };
+
+namespace
+{
 
 // A statement, made again once on a fresh connection when the connection
 // turns out to be gone; never inside a transaction, which went with it.
@@ -120,6 +120,29 @@ void CDbAccess::GiveUp()
     NoteFailure(NoAnswerText(m_nTimeout), true);
 }
 
+bool CDbAccess::Conclude(const std::optional<CStatementOutcome>& outcome)
+{
+    if (outcome)
+        m_bLost = !m_bConnected;
+    if (outcome && outcome->m_bOk)
+        return true;
+    if (outcome)
+        NoteFailure(outcome->m_failure.m_strText, outcome->m_failure.m_bTemporary);
+    ReportText(m_strLastError);
+    return false;
+}
+
+bool CDbAccess::Tidy(void (CDbConnection::*step)())
+{
+    return Call<bool>(
+               [step](CDbConnection& connection)
+               {
+                   (connection.*step)();
+                   return true;
+               })
+        .has_value();
+}
+
 CDbCallThread::Bound CDbAccess::Bound() const
 {
     if (m_nTimeout <= 0)
@@ -190,12 +213,7 @@ CDbEndpoint CDbAccess::Endpoint() const
 void CDbAccess::Close()
 {
     if (m_bConnected)
-        Call<bool>(
-            [](CDbConnection& connection)
-            {
-                connection.Close();
-                return true;
-            });
+        Tidy(&CDbConnection::Close);
     m_bConnected = false;
     m_bInTransaction = false;
     m_row.clear();
@@ -221,17 +239,7 @@ bool CDbAccess::Execute(const std::string& sql)
         [sql, endpoint = Endpoint(), lost = m_bLost,
          inTransaction = m_bInTransaction](CDbConnection& connection)
         { return RunStatement(connection, sql, endpoint, lost, inTransaction); });
-    if (!outcome)
-    {
-        ReportText(m_strLastError);
-        return false;
-    }
-    m_bLost = !m_bConnected;
-    if (outcome->m_bOk)
-        return true;
-    NoteFailure(outcome->m_failure.m_strText, outcome->m_failure.m_bTemporary);
-    ReportText(m_strLastError);
-    return false;
+    return Conclude(outcome);
 }
 
 bool CDbAccess::ExecuteInTransaction(const std::string& sql)
@@ -250,15 +258,7 @@ bool CDbAccess::ExecuteInTransaction(const std::string& sql)
                 connection.Close();
             return result;
         });
-    if (outcome && outcome->m_bOk)
-        return true;
-    if (outcome)
-    {
-        m_bLost = !m_bConnected;
-        NoteFailure(outcome->m_failure.m_strText, outcome->m_failure.m_bTemporary);
-    }
-    ReportText(m_strLastError);
-    return false;
+    return Conclude(outcome);
 }
 
 bool CDbAccess::BeginTransaction(bool serializable)
@@ -279,14 +279,7 @@ bool CDbAccess::BeginTransaction(bool serializable)
                 result.m_failure = connection.Failure(SQL_HANDLE_DBC);
             return result;
         });
-    if (outcome)
-        m_bLost = !m_bConnected;
-    if (outcome && outcome->m_bOk)
-        return true;
-    if (outcome)
-        NoteFailure(outcome->m_failure.m_strText, outcome->m_failure.m_bTemporary);
-    ReportText(m_strLastError);
-    return false;
+    return Conclude(outcome);
 }
 
 bool CDbAccess::EndTransaction(bool commit)
@@ -312,15 +305,7 @@ bool CDbAccess::EndTransaction(bool commit)
             connection.RestoreAutocommit(commit && !result.m_bOk);
             return result;
         });
-    if (outcome && outcome->m_bOk)
-        return true;
-    if (outcome)
-    {
-        m_bLost = !m_bConnected;
-        NoteFailure(outcome->m_failure.m_strText, outcome->m_failure.m_bTemporary);
-    }
-    ReportText(m_strLastError);
-    return false;
+    return Conclude(outcome);
 }
 
 bool CDbAccess::ListTables()
@@ -339,12 +324,7 @@ bool CDbAccess::ListTables()
                 result.m_failure = connection.Failure(SQL_HANDLE_STMT);
             return result;
         });
-    if (outcome && outcome->m_bOk)
-        return true;
-    if (outcome)
-        NoteFailure(outcome->m_failure.m_strText, outcome->m_failure.m_bTemporary);
-    ReportText(m_strLastError);
-    return false;
+    return Conclude(outcome);
 }
 
 bool CDbAccess::Fetch()
@@ -396,12 +376,7 @@ std::string CDbAccess::GetColumn(int column)
 void CDbAccess::CloseCursor()
 {
     m_row.clear();
-    if (m_bConnected && !Call<bool>(
-                            [](CDbConnection& connection)
-                            {
-                                connection.CloseCursor();
-                                return true;
-                            }))
+    if (m_bConnected && !Tidy(&CDbConnection::CloseCursor))
         ReportText(m_strLastError);
 }
 
@@ -457,12 +432,7 @@ bool CDbAccess::ReadRows(const std::function<bool(SQLHSTMT)>& readFetched,
 void CDbAccess::ResetStatement()
 {
     m_row.clear();
-    if (m_bConnected && !Call<bool>(
-                            [](CDbConnection& connection)
-                            {
-                                connection.ResetStatement();
-                                return true;
-                            }))
+    if (m_bConnected && !Tidy(&CDbConnection::ResetStatement))
         ReportText(m_strLastError);
 }
 

@@ -13,6 +13,7 @@
 
 class CDbConnection;
 class IDbUserInterface;
+struct CStatementOutcome;
 
 // String 603: what a statement reports that has no connection to run on.
 inline constexpr std::string_view kStrNotConnected = "Keine Verbindung zur Datenbank.";
@@ -161,6 +162,12 @@ private:
     // Runs work(connection) and hands its result back; nothing when it ran
     // past the bound.
     template <typename Result, typename Work> std::optional<Result> Call(Work work);
+    // A statement's end as its caller sees it: true when it succeeded;
+    // otherwise the failure is noted and shown.
+    bool Conclude(const std::optional<CStatementOutcome>& outcome);
+    // Housekeeping of the connection that has no result of its own; false
+    // when it ran past the bound.
+    bool Tidy(void (CDbConnection::*step)());
     // The connection's thread ran past the bound: it and its connection
     // are left to themselves, and the failure is noted as a lost
     // connection.

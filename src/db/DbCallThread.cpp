@@ -19,6 +19,16 @@ struct CDbCallThread::CCall::CShared
     bool m_bAbandoned = false;
     // When the work started or last made progress.
     SteadyClock::time_point m_since;
+
+    // Sets flag and wakes the other side; true when the caller had given
+    // up on the work.
+    bool Tell(bool CShared::*flag, bool value, std::condition_variable CShared::*signal)
+    {
+        const std::lock_guard lock(m_mutex);
+        this->*flag = value;
+        (this->*signal).notify_all();
+        return m_bAbandoned;
+    }
 };
 
 bool CDbCallThread::CCall::Progress(const std::function<void()>& callerCode)
@@ -43,14 +53,7 @@ CDbCallThread::CDbCallThread() : m_shared(std::make_shared<CCall::CShared>())
 
 CDbCallThread::~CDbCallThread()
 {
-    bool abandoned = false;
-    {
-        const std::lock_guard lock(m_shared->m_mutex);
-        m_shared->m_bStop = true;
-        abandoned = m_shared->m_bAbandoned;
-        m_shared->m_wake.notify_one();
-    }
-    if (abandoned)
+    if (m_shared->Tell(&CCall::CShared::m_bStop, true, &CCall::CShared::m_wake))
         m_thread.detach();
     else
         m_thread.join();
@@ -102,16 +105,9 @@ void CDbCallThread::Loop(std::shared_ptr<CCall::CShared> shared)
             shared->m_work = nullptr;
         }
         work(call, connection);
-        bool abandoned = false;
-        {
-            const std::lock_guard lock(shared->m_mutex);
-            shared->m_bBusy = false;
-            abandoned = shared->m_bAbandoned;
-            shared->m_ended.notify_all();
-        }
         // A connection given up is closed here, however long its driver
         // takes to let go.
-        if (abandoned)
+        if (shared->Tell(&CCall::CShared::m_bBusy, false, &CCall::CShared::m_ended))
             return;
     }
 }
