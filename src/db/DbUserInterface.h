@@ -26,7 +26,11 @@ public:
                               bool& system) = 0;
     // Driver settings for a driver without a setup routine of its own:
     // keyword/value pairs of the data source; the name may be changed there.
-    // False when cancelled.
-    virtual bool EditDriverSettings(const std::string& driver, std::string& name,
-                                    std::vector<std::pair<std::string, std::string>>& attributes) = 0;
+    // False when cancelled, as it always is where nobody can be asked.
+    virtual bool
+    EditDriverSettings(const std::string& /*driver*/, std::string& /*name*/,
+                       std::vector<std::pair<std::string, std::string>>& /*attributes*/)
+    {
+        return false;
+    }
 };

@@ -47,9 +47,3 @@ void CCliDbUserInterface::ChooseDriver(const std::vector<std::string>&, std::str
     CliReport(CliLevel::Error, "tessaro-cli: no driver is chosen here; use 'tessaro-cli db init'");
     driver.clear();
 }
-
-bool CCliDbUserInterface::EditDriverSettings(const std::string&, std::string&,
-                                             std::vector<std::pair<std::string, std::string>>&)
-{
-    return false;
-}

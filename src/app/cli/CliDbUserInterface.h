@@ -21,8 +21,6 @@ public:
     void ShowMessage(const std::string& text) override;
     void ChooseDriver(const std::vector<std::string>& drivers, std::string& driver,
                       bool& system) override;
-    bool EditDriverSettings(const std::string& driver, std::string& name,
-                            std::vector<std::pair<std::string, std::string>>& attributes) override;
 
 private:
     std::optional<std::pair<std::string, std::string>> m_credentials;
