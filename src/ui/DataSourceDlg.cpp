@@ -1,6 +1,7 @@
 #include "ui/DataSourceDlg.h"
 
 #include "sensors/TextEncoding.h"
+#include "ui/DialogButtons.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -36,12 +37,11 @@ CDataSourceDlg::CDataSourceDlg(const std::vector<std::string>& drivers, const st
     auto* driverLabel =
         new QLabel(QStringLiteral("Bitte wählen Sie einen ODBC-&Treiber aus:"), this);
     driverLabel->setBuddy(m_pDrivers);
-    auto* formatText = new QLabel(
+    QLabel* formatText = WrappedLabel(
         QStringLiteral("Der Treiber bestimmt das Format, in dem Ihre Daten gespeichert werden. Am "
                        "unproblematischsten ist \"SQLite3\" für eine Datei auf diesem Rechner. "
                        "Für eine Datenbank auf einem Server ist \"PostgreSQL\" geeignet."),
         this);
-    formatText->setWordWrap(true);
 
     auto* scope = new QGroupBox(QStringLiteral("Datenquelle soll ver&wendbar sein für"), this);
     auto* currentUser = new QRadioButton(QStringLiteral("den aktuellen Be&nutzer"), scope);
@@ -51,19 +51,14 @@ CDataSourceDlg::CDataSourceDlg(const std::vector<std::string>& drivers, const st
     scopeLayout->addWidget(currentUser);
     scopeLayout->addWidget(m_pEveryone);
 
-    auto* nextText = new QLabel(
+    QLabel* nextText = WrappedLabel(
         QStringLiteral(
             "Im nächsten Schritt können Sie noch weitere Parameter angeben, insbesondere "
             "den Ort, an dem die Daten gespeichert werden. Das kann, je nach Treiber, "
             "eine Datei sein, ein Verzeichnis, oder eine Datenbank."),
         this);
-    nextText->setWordWrap(true);
 
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("Abbrechen"), this);
-    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    const CDialogButtons buttons(this, Qt::Vertical);
 
     auto* left = new QVBoxLayout;
     left->addWidget(driverLabel);
@@ -72,13 +67,9 @@ CDataSourceDlg::CDataSourceDlg(const std::vector<std::string>& drivers, const st
     left->addWidget(scope);
     left->addWidget(nextText);
     left->addStretch(1);
-    auto* buttons = new QVBoxLayout;
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
-    buttons->addStretch(1);
     auto* layout = new QHBoxLayout(this);
     layout->addLayout(left, 1);
-    layout->addLayout(buttons);
+    layout->addLayout(buttons.m_pLayout);
     resize(460, 300);
 }
 

@@ -1,6 +1,7 @@
 #include "ui/DriverSettingsDlg.h"
 
 #include "sensors/TextEncoding.h"
+#include "ui/DialogButtons.h"
 #include "ui/WrappedMessageBox.h"
 
 #include <QDir>
@@ -65,12 +66,11 @@ CDriverSettingsDlg::CDriverSettingsDlg(const std::string& driver, const std::str
     m_pName->setObjectName(QStringLiteral("name"));
     m_pName->setMaxLength(static_cast<int>(kMaxDataSourceNameLength));
 
-    auto* intro = new QLabel(
+    QLabel* intro = WrappedLabel(
         QStringLiteral("Der ODBC-Treiber „%1“ bringt keinen eigenen Einrichtungsdialog mit. Bitte "
                        "geben Sie hier an, wo die Daten gespeichert werden sollen.")
             .arg(FromBytes(driver)),
         this);
-    intro->setWordWrap(true);
 
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("&Name der Datenquelle:"), m_pName);
@@ -111,20 +111,12 @@ CDriverSettingsDlg::CDriverSettingsDlg(const std::string& driver, const std::str
         form->addRow(m_pLines);
     }
 
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("Abbrechen"), this);
-    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
+    const CDialogButtons buttons(this, Qt::Horizontal);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(intro);
     layout->addLayout(form, 1);
-    layout->addLayout(buttons);
+    layout->addLayout(buttons.m_pLayout);
     // Only the free lines grow; the fields get the height they need, with no
     // empty band above the buttons.
     const int fitting = heightForWidth(kWidth);

@@ -1,5 +1,7 @@
 #include "ui/LoginDlg.h"
 
+#include "ui/DialogButtons.h"
+
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -21,34 +23,24 @@ CLoginDlg::CLoginDlg(const QString& userName, const QString& password, QWidget* 
     auto* passwordLabel = new QLabel(QStringLiteral("Pass&wort:"), this);
     passwordLabel->setBuddy(m_pPassword);
 
-    auto* notStored = new QLabel(
+    QLabel* notStored = WrappedLabel(
         QStringLiteral("Ein hier angegebenes Passwort wird nicht dauerhaft gespeichert, sondern "
                        "nur so lange, bis Sie das Programm beenden."),
         this);
-    notStored->setWordWrap(true);
-    auto* hint = new QLabel(
+    QLabel* hint = WrappedLabel(
         QStringLiteral("Falls Ihnen dieser Sicherheitsaspekt egal ist, ist es einfacher, diesen "
                        "Dialog in Zukunft nicht mehr anzeigen zu lassen (Menüoption) und die "
                        "entsprechenden Anmeldeinformationen stattdessen direkt in den "
                        "Konfigurationsdaten der Datenquelle zu hinterlegen."),
         this);
-    hint->setWordWrap(true);
 
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("Abbrechen"), this);
-    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    const CDialogButtons buttons(this, Qt::Vertical);
 
     auto* fields = new QGridLayout;
     fields->addWidget(userLabel, 0, 0);
     fields->addWidget(m_pUserName, 0, 1);
     fields->addWidget(passwordLabel, 1, 0);
     fields->addWidget(m_pPassword, 1, 1);
-    auto* buttons = new QVBoxLayout;
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
-    buttons->addStretch(1);
     auto* left = new QVBoxLayout;
     left->addLayout(fields);
     left->addWidget(notStored);
@@ -56,7 +48,7 @@ CLoginDlg::CLoginDlg(const QString& userName, const QString& password, QWidget* 
     left->addStretch(1);
     auto* layout = new QHBoxLayout(this);
     layout->addLayout(left, 1);
-    layout->addLayout(buttons);
+    layout->addLayout(buttons.m_pLayout);
     resize(420, 220);
 }
 

@@ -2,6 +2,7 @@
 
 #include "net/DeviceQuery.h"
 #include "sensors/Sensor.h"
+#include "ui/DialogButtons.h"
 #include "ui/SensorSelection.h"
 #include "ui/WaitCursor.h"
 
@@ -106,12 +107,8 @@ CSensorPropertiesDlg::CSensorPropertiesDlg(ISensorSelection* view, QWidget* pare
             &CSensorPropertiesDlg::OnSelchangeSensorNo);
     m_comboSensorNo->installEventFilter(this);
 
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("Abbrechen"), this);
-    cancel->setAutoDefault(false);
-    connect(ok, &QPushButton::clicked, this, &CSensorPropertiesDlg::OnOK);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    const CDialogButtons buttons(this, Qt::Vertical, [this] { OnOK(); });
+    buttons.m_pCancel->setAutoDefault(false);
 
     auto* interval = new QHBoxLayout;
     interval->addWidget(m_pInterval, 1);
@@ -130,17 +127,13 @@ CSensorPropertiesDlg::CSensorPropertiesDlg(ISensorSelection* view, QWidget* pare
     fields->addLayout(interval, 4, 1);
     fields->addWidget(Label(QStringLiteral("Sensor-&Beschreibung:"), m_pDescription, this), 5, 0);
     fields->addWidget(m_pDescription, 5, 1, 1, 2);
-    auto* buttons = new QVBoxLayout;
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
-    buttons->addStretch(1);
     auto* layout = new QHBoxLayout(this);
     layout->addLayout(fields, 1);
-    layout->addLayout(buttons);
+    layout->addLayout(buttons.m_pLayout);
     // Top to bottom, as the fields are laid out, not as they were created.
-    QWidget* const order[] = {m_pAddress,      m_pPort, m_pQueryButton,
-                              m_comboSensorNo, m_pUnit, m_pInterval,
-                              m_pDescription,  ok,      cancel};
+    QWidget* const order[] = {m_pAddress,      m_pPort,       m_pQueryButton,
+                              m_comboSensorNo, m_pUnit,       m_pInterval,
+                              m_pDescription,  buttons.m_pOk, buttons.m_pCancel};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 
