@@ -5,6 +5,7 @@
 #include "db/SensorListHost.h"
 
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -58,52 +59,65 @@ void PrintLine(const std::string& line)
     std::fputc('\n', stdout);
 }
 
+// Loads FILE and hands it with its sensor list, statistics attached, to
+// work; the usage error or the load's status when it cannot.
+int WithSensorList(CliArgs args, std::string_view command,
+                   const std::function<int(CCliSession&, CCliSensorList&, CDatabaseStatistics&,
+                                           const std::string&)>& work)
+{
+    const auto parsed = ReadArgs(args);
+    if (!parsed)
+        return UsageError(command);
+    const std::string& file = parsed->first;
+    CCliSession session(parsed->second);
+    if (const int status = session.LoadDocument(file))
+        return status;
+    CCliSensorList list(session);
+    CDatabaseStatistics statistics(session.m_database, session.m_document, list);
+    return work(session, list, statistics, file);
+}
+
 } // namespace
 
 int RunStats(CliArgs args)
 {
-    const auto parsed = ReadArgs(args);
-    if (!parsed)
-        return UsageError("stats");
-    const std::string& file = parsed->first;
-    CCliSession session(parsed->second);
-    if (const int status = session.LoadDocument(file))
-        return status;
-    CCliSensorList list(session);
-    // The statistics import first; only the file's own sensors are printed.
-    const size_t fileSensors = list.m_rows.size();
-    if (!CDatabaseStatistics(session.m_database, session.m_document, list).OnDatabaseStatistics())
-        return 1;
-    for (size_t row = 0; row < fileSensors; ++row)
-    {
-        CSensor* record = list.m_rows[row];
-        PrintLine(record->FormatLine() + '\t' + record->m_strStatus);
-    }
-    return FlushStdout() ? 0 : 1;
+    return WithSensorList(
+        args, "stats",
+        [](CCliSession&, CCliSensorList& list, CDatabaseStatistics& statistics, const std::string&)
+        {
+            // The statistics import first; only the file's own sensors are printed.
+            const size_t fileSensors = list.m_rows.size();
+            if (!statistics.OnDatabaseStatistics())
+                return 1;
+            for (size_t row = 0; row < fileSensors; ++row)
+            {
+                CSensor* record = list.m_rows[row];
+                PrintLine(record->FormatLine() + '\t' + record->m_strStatus);
+            }
+            return FlushStdout() ? 0 : 1;
+        });
 }
 
 int RunImport(CliArgs args)
 {
-    const auto parsed = ReadArgs(args);
-    if (!parsed)
-        return UsageError("import");
-    const std::string& file = parsed->first;
-    CCliSession session(parsed->second);
-    if (const int status = session.LoadDocument(file))
-        return status;
-    CCliSensorList list(session);
-    if (!CDatabaseStatistics(session.m_database, session.m_document, list).OnImportSensors())
-        return 1;
-    if (session.m_document.IsModified())
-    {
-        std::string errorText;
-        if (!session.m_document.OnSaveDocument(file, errorText))
-        {
-            CliReport(CliLevel::Error, "tessaro-cli: %s: %s", file.c_str(), errorText.c_str());
-            return 1;
-        }
-    }
-    for (CSensor* record : list.m_added)
-        PrintLine(record->FormatLine());
-    return FlushStdout() ? 0 : 1;
+    return WithSensorList(args, "import",
+                          [](CCliSession& session, CCliSensorList& list,
+                             CDatabaseStatistics& statistics, const std::string& file)
+                          {
+                              if (!statistics.OnImportSensors())
+                                  return 1;
+                              if (session.m_document.IsModified())
+                              {
+                                  std::string errorText;
+                                  if (!session.m_document.OnSaveDocument(file, errorText))
+                                  {
+                                      CliReport(CliLevel::Error, "tessaro-cli: %s: %s",
+                                                file.c_str(), errorText.c_str());
+                                      return 1;
+                                  }
+                              }
+                              for (CSensor* record : list.m_added)
+                                  PrintLine(record->FormatLine());
+                              return FlushStdout() ? 0 : 1;
+                          });
 }
