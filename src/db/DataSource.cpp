@@ -426,10 +426,20 @@ std::string DataSourceDatabaseFile(const std::string& name)
     return ProfileString(name, "Database", kOdbcIni);
 }
 
-bool UsesEmbeddedDriver(const std::string& dataSourceName)
+std::string ConnectOptions(const std::string& dataSourceName, int boundSeconds)
 {
     const std::optional<DataSourceInfo> found = FindDataSource(dataSourceName);
-    return found && KindOf(found->driver) == DriverKind::Sqlite;
+    switch (found ? KindOf(found->driver) : DriverKind::Other)
+    {
+    case DriverKind::Sqlite:
+        // The driver may wait this long twice in one statement.
+        return boundSeconds > 0 ? ";Timeout=" + std::to_string(boundSeconds * 500L) : "";
+    case DriverKind::Postgres:
+        return ";KeepaliveTime=60;KeepaliveInterval=10";
+    case DriverKind::Other:
+        break;
+    }
+    return {};
 }
 
 std::vector<std::string> ListDataSources()

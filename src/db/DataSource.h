@@ -28,9 +28,11 @@ std::optional<DataSourceInfo> FindDataSource(const std::string& name);
 // The file of an embedded database, as the data source names it; empty for a
 // data source that keeps its data elsewhere, or that does not exist.
 std::string DataSourceDatabaseFile(const std::string& name);
-// Whether the data source of that name keeps its data through the embedded
-// driver (by the driver's name or library).
-bool UsesEmbeddedDriver(const std::string& dataSourceName);
+// Keywords to add to the data source's own when connecting to it: the
+// embedded driver's wait for a locked file within the bound (seconds, none
+// when not above 0), psqlODBC's TCP keep-alive, so that a path that went dead
+// while the connection was idle is noticed by the kernel.
+std::string ConnectOptions(const std::string& dataSourceName, int boundSeconds);
 // Every defined name, user and system, in the driver manager's order.
 std::vector<std::string> ListDataSources();
 // Creates, reconfigures or re-creates the data source dataSourceName through

@@ -106,12 +106,9 @@ bool CSensorDatabase::Connect()
     if (m_bQuickConnect)
     {
         // The embedded driver waits for a busy database file as long as its
-        // own keyword says, whatever ODBC time-out is set, and may wait so
-        // twice in one statement.
-        std::string options;
-        if (m_db.Timeout() > 0 && UsesEmbeddedDriver(m_strDataSource))
-            options = ";Timeout=" + std::to_string(m_db.Timeout() * 500L);
-        return m_db.DriverConnect("DSN=" + m_strDataSource + options);
+        // own keyword says, whatever ODBC time-out is set.
+        return m_db.DriverConnect("DSN=" + m_strDataSource +
+                                  ConnectOptions(m_strDataSource, m_db.Timeout()));
     }
     std::string userName = m_strUserName;
     std::string password = m_strPassword;
