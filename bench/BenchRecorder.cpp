@@ -221,9 +221,9 @@ bool Report(const char* name, const std::string& dsn, Run& run, double blockingP
 
     std::printf("%s\n", name);
     std::vector<double> latencies;
-    for (std::size_t i = 0; i < run.ticks.size(); ++i)
+    SystemClock::time_point previous;
+    for (const Tick& tick : run.ticks)
     {
-        const Tick& tick = run.ticks[i];
         const SystemClock::time_point minute = FullMinute(tick.first);
         const std::string time = TableTime(minute);
         const bool inMinute = stamp != rows.end() && stamp->first.starts_with(time.substr(0, 16));
@@ -234,15 +234,19 @@ bool Report(const char* name, const std::string& dsn, Run& run, double blockingP
                     time.c_str() + 11, inTable, inMinute ? stamp->first.c_str() + 11 : "-",
                     tick.rows, tick.nulls, latencies.back(), Seconds(tick.last - minute),
                     tick.rssMegabytes);
-        if (inMinute)
-            ++stamp;
         if (inTable != kSensors || tick.rows != kSensors)
             run.failures.push_back("minute " + time.substr(0, 16) + ": " + std::to_string(inTable) +
                                    " rows in the table, " + std::to_string(tick.rows) +
                                    " reported, of " + std::to_string(kSensors));
-        if (i > 0 && minute - FullMinute(run.ticks[i - 1].first) != 1min)
+        // A tick more than half a minute late stands for the next minute.
+        const SystemClock::time_point countsFor =
+            minute + (inMinute && stamp->first.substr(17) > "30" ? 1min : 0min);
+        if (previous != SystemClock::time_point() && countsFor - previous != 1min)
             run.failures.push_back("the tick reported at " + TableTime(tick.first) +
                                    " does not follow the one before by a minute");
+        previous = countsFor;
+        if (inMinute)
+            ++stamp;
     }
     for (; stamp != rows.end(); ++stamp)
         run.failures.push_back(std::to_string(stamp->second) + " rows stamped " + stamp->first +
