@@ -3,6 +3,7 @@
 #include "net/ReplyParser.h"
 
 #include <arpa/inet.h>
+#include <csignal>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -44,6 +45,25 @@ std::vector<Endpoint> StartSimulator(QProcess& sim, int count, const std::string
         }
     }
     return {};
+}
+
+long AcceptedConnections(QProcess& sim)
+{
+    if (kill(static_cast<pid_t>(sim.processId()), SIGUSR1) != 0)
+        return -1;
+    long accepted = 0;
+    while (sim.canReadLine() || sim.waitForReadyRead(10000))
+    {
+        while (sim.canReadLine())
+        {
+            const std::string line = sim.readLine().trimmed().toStdString();
+            if (line == "end")
+                return accepted;
+            if (line.starts_with("connections\t"))
+                accepted += std::stol(line.substr(line.rfind('\t') + 1));
+        }
+    }
+    return -1;
 }
 
 bool BlockingExchange(const Endpoint& endpoint)

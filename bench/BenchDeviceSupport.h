@@ -22,6 +22,10 @@ double CpuSeconds();
 // their endpoints, or none when it did not come up.
 std::vector<Endpoint> StartSimulator(QProcess& sim, int count, const std::string& device);
 
+// Connections the simulator's devices have accepted so far, all added up
+// (asked for with SIGUSR1); -1 when it did not answer.
+long AcceptedConnections(QProcess& sim);
+
 // One request and its reply, blocking, parsed like a connection parses it;
 // true when the first slot had a value.
 bool BlockingExchange(const Endpoint& endpoint);

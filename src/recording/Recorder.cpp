@@ -82,6 +82,7 @@ bool CRecorder::Start()
     }
     m_tickTimer.start(m_pace.m_nTickMs);
     m_bAligned = false;
+    m_bRealigning = false;
     m_minuteTimer.start(FirstMinuteDelay(CClock::Current().UtcNow()));
 
     std::vector<CUnrecordedPoint> unrecorded;
@@ -326,11 +327,8 @@ void CRecorder::OnMinuteTimer()
         m_dueTicks.push_back(due);
         return;
     }
-    if (!m_bAligned)
-    {
-        m_bAligned = true;
-        m_minuteTimer.start(m_pace.m_nMinuteMs);
-    }
+    if (!m_bAligned || m_bRealigning)
+        PutTimerOnMinute(due.m_utc);
     AlignCountdowns(due.m_utc);
     m_bInTick = true;
     const unsigned run = m_nRun;
@@ -342,6 +340,22 @@ void CRecorder::OnMinuteTimer()
         RunTick(next);
     }
     m_bInTick = false;
+}
+
+void CRecorder::PutTimerOnMinute(std::chrono::system_clock::time_point utc)
+{
+    // The first tick comes up to 1.5 s after its full minute. One held up
+    // longer (registering thousands of points keeps the event loop busy for
+    // a minute or more) would carry that into every later minute: the next
+    // tick goes back to just after the full minute that follows the minute
+    // this one counts for.
+    const int second = UtcFields(utc).tm_sec;
+    m_bRealigning = !m_bAligned && second > 1;
+    m_bAligned = true;
+    if (!m_bRealigning)
+        m_minuteTimer.start(m_pace.m_nMinuteMs);
+    else
+        m_minuteTimer.start(FirstMinuteDelay(utc) + (second > 30 ? m_pace.m_nMinuteMs : 0));
 }
 
 void CRecorder::AlignCountdowns(std::chrono::system_clock::time_point utc)

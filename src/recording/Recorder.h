@@ -129,6 +129,9 @@ private:
     // Gives channels without a countdown (all at the first tick, new ones
     // after a reconfiguration) the one a start gives.
     void AlignCountdowns(std::chrono::system_clock::time_point utc);
+    // The minute timer's period after the tick of utc, keeping it just
+    // after full minutes.
+    void PutTimerOnMinute(std::chrono::system_clock::time_point utc);
 
     void RunTick(const CDueTick& due);
     void OnStorageReport(CStorageReport&& report);
@@ -150,6 +153,8 @@ private:
     QTimer m_tickTimer;
     QTimer m_minuteTimer;
     bool m_bAligned = false;
+    // The first tick came late; the next one puts the timer on the minute.
+    bool m_bRealigning = false;
     bool m_bClosing = false;
     // Counts stops, so that a handler finds out that a stop happened inside
     // something that ran the event loop.

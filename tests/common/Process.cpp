@@ -77,6 +77,11 @@ pid_t Spawn(const std::vector<std::string>& argv, int inFd, int outFd, int errFd
     return pid;
 }
 
+ProcessUsage UsageOf(const rusage& usage)
+{
+    return {Seconds(usage.ru_utime), Seconds(usage.ru_stime), usage.ru_maxrss};
+}
+
 int DecodeStatus(int status)
 {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -161,7 +166,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
     rusage usage{};
     wait4(pid, &status, 0, &usage);
     result.exitCode = timedOut ? -1 : DecodeStatus(status);
-    result.usage = {Seconds(usage.ru_utime), Seconds(usage.ru_stime), usage.ru_maxrss};
+    result.usage = UsageOf(usage);
     return result;
 }
 
@@ -261,10 +266,12 @@ int ChildProcess::Wait(std::chrono::milliseconds timeout)
     const auto deadline = Clock::now() + timeout;
     while (!m_exited)
     {
-        const pid_t done = waitpid(m_pid, &m_status, WNOHANG);
+        rusage usage{};
+        const pid_t done = wait4(m_pid, &m_status, WNOHANG, &usage);
         if (done == m_pid)
         {
             m_exited = true;
+            m_usage = UsageOf(usage);
             break;
         }
         if (MillisLeft(deadline) == 0)

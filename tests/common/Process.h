@@ -54,6 +54,8 @@ public:
     void CloseOutput();
     // Waits for exit; returns the exit code, -1 on signal death or timeout.
     int Wait(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // What it used, once Wait has seen it exit.
+    const ProcessUsage& Usage() const { return m_usage; }
     // Everything read from stdout after the last line handed out.
     std::string ReadRest(std::chrono::milliseconds timeout = std::chrono::seconds(10));
     pid_t Pid() const { return m_pid; }
@@ -66,5 +68,6 @@ private:
     bool m_eof = false;
     bool m_exited = false;
     int m_status = 0;
+    ProcessUsage m_usage;
     std::string m_buffer;
 };

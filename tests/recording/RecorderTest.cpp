@@ -199,6 +199,34 @@ TEST_F(RecorderTest, AFirstTickMoreThanHalfAMinuteLateCountsForTheNextMinute)
     EXPECT_EQ(late, (std::vector<std::string>{"15:59:31", "16:14:31"}));
 }
 
+TEST_F(RecorderTest, AFirstTickHeldUpPutsTheNextOneBackOnTheMinute)
+{
+    SimulatedDevices devices({"127.0.0.1:0 refuse"});
+    m_view.Add("127.0.0.1", devices.Port(0), 0, 15);
+    // When the first tick ran, and the timer's period after it: on time, late
+    // within its minute, and late enough to count for the next minute.
+    const std::pair<TimePoint, int> cases[] = {
+        {Utc(10, 16, 1, 400), 60000}, {Utc(10, 16, 20), 40500}, {Utc(10, 16, 51), 69500}};
+    int id = -1;
+    for (const auto& [first, period] : cases)
+    {
+        m_clock.Set(Utc(10, 15, 20));
+        ASSERT_TRUE(m_recorder.Start());
+        id = IdOf(0);
+        MinuteTick(first);
+        EXPECT_EQ(m_recorder.MinuteTimer().interval(), period);
+        // Ticks as the timer gives them; each run stores the quarter hour once.
+        for (TimePoint at = first; at < Utc(10, 31, 0);)
+        {
+            at += std::chrono::milliseconds(m_recorder.MinuteTimer().interval());
+            MinuteTick(at);
+        }
+        EXPECT_EQ(m_recorder.MinuteTimer().interval(), 60000);
+        m_recorder.Stop();
+    }
+    EXPECT_EQ(MinutesOf(Rows(), id), (std::vector<std::string>(3, "16:00")));
+}
+
 TEST_F(RecorderTest, OnlyAFreshFiniteValueIsStored)
 {
     SimulatedDevices devices({"127.0.0.1:0 reply 10.0.0.5;Lager;21.5\xb0"
