@@ -20,16 +20,10 @@ std::optional<Section> ReadSection(const std::filesystem::path& file, const std:
     std::optional<Section> section;
     bool inside = false;
     for (std::string line; std::getline(in, line);)
-    {
-        if (line.starts_with('['))
-        {
-            inside = line == "[" + name + "]";
-            if (inside)
-                section.emplace();
-        }
+        if (line.starts_with('[') && (inside = line == "[" + name + "]"))
+            section.emplace();
         else if (const auto equals = line.find('='); inside && equals != std::string::npos)
             (*section)[line.substr(0, equals)] = line.substr(equals + 1);
-    }
     return section;
 }
 
@@ -146,17 +140,13 @@ TEST_F(DataSourceSetup, CreatesThroughTheDriverSettingsInTheChosenScope)
     EXPECT_FALSE(User(name));
     EXPECT_TRUE(System(name));
     EXPECT_TRUE(ui.messages.empty());
-}
 
-TEST_F(DataSourceSetup, TheDefaultNameGetsAnEmbeddedDatabaseAfterTwoConfirmations)
-{
-    SetDefaultDatabaseFolder((dir / "daten" / "Tessaro").string());
-    std::string name = "Andere Quelle";
-    EXPECT_FALSE(SetupDataSource(name, false, ui));
-    EXPECT_EQ(ui.preset, "");
-
+    // The default name gets an embedded database after two confirmations:
     // OK with no driver chosen, then OK on the proposal.
+    SetDefaultDatabaseFolder((dir / "daten" / "Tessaro").string());
     const auto proposed = dir / "daten" / "Tessaro" / "Arveda Sensor Database.sqlite";
+    ui.choice.reset();
+    ui.chooseSystem = false;
     ui.edit = DataSourceAttributes{{"Database", proposed.string()}};
     name = kDefaultDataSourceName;
     ASSERT_TRUE(SetupDataSource(name, false, ui));
@@ -201,6 +191,19 @@ TEST_F(DataSourceSetup, ConfiguresInPlaceAndRecreatesAfterRemoval)
     EXPECT_FALSE(User(name));
     EXPECT_EQ(ReadFileBytes(env.SystemIni()), systemBefore);
     EXPECT_TRUE(ui.messages.empty());
+
+    // A driver we do not know shows all it holds; a Driver keyword is refused.
+    env.AddDataSource("Fremd", "Fremdtreiber", {{"Host", "a"}, {"Mode", "b"}});
+    ui.edit = DataSourceAttributes{{"Host", "c"}, {"Extra", "d"}};
+    name = "Fremd";
+    ASSERT_TRUE(SetupDataSource(name, false, ui));
+    EXPECT_EQ(ui.shown, DataSourceAttributes({{"Host", "a"}, {"Mode", "b"}}));
+    EXPECT_EQ(User(name), Section({{"Driver", "Fremdtreiber"}, {"Host", "c"}, {"Extra", "d"}}));
+    const std::string before = Files();
+    ui.edit = DataSourceAttributes{{"Driver", "SQLite3"}};
+    EXPECT_FALSE(SetupDataSource(name, false, ui));
+    EXPECT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(Files(), before);
 }
 
 TEST_F(DataSourceSetup, ANameChangedInTheDialogIsTheNameAfterwards)
@@ -264,22 +267,6 @@ TEST_F(DataSourceSetup, CancelAndUnusableNamesChangeNothing)
     EXPECT_FALSE(SetupDataSource(umlauts, false, ui));
     EXPECT_TRUE(ui.messages.empty());
     EXPECT_EQ(ui.chooseCalls, 3);
-}
-
-TEST_F(DataSourceSetup, UnknownDriversShowAllTheirKeywords)
-{
-    env.AddDataSource("Fremd", "Fremdtreiber", {{"Host", "a"}, {"Mode", "b"}});
-    ui.edit = DataSourceAttributes{{"Host", "c"}, {"Extra", "d"}};
-    std::string name = "Fremd";
-    ASSERT_TRUE(SetupDataSource(name, false, ui));
-    EXPECT_EQ(ui.shown, DataSourceAttributes({{"Host", "a"}, {"Mode", "b"}}));
-    EXPECT_EQ(User(name), Section({{"Driver", "Fremdtreiber"}, {"Host", "c"}, {"Extra", "d"}}));
-
-    const std::string before = Files();
-    ui.edit = DataSourceAttributes{{"Driver", "SQLite3"}};
-    EXPECT_FALSE(SetupDataSource(name, false, ui));
-    EXPECT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(Files(), before);
 }
 
 TEST_F(DataSourceSetup, ADriversOwnSetupRoutineIsUsedAndNeverSecondGuessed)

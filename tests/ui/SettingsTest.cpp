@@ -21,32 +21,24 @@ protected:
 
     std::filesystem::path File() const { return m_dir / "Arveda" / "Tessaro.conf"; }
 
-    void WriteFile(const std::string& text)
-    {
-        std::filesystem::create_directories(File().parent_path());
-        WriteFileBytes(File(), text);
-    }
-
     TempDir m_dir;
 };
 
-TEST_F(SettingsTest, AbsentValuesReadAsTheirDefaults)
+TEST_F(SettingsTest, AbsentValuesReadAsDefaultsAndSetOnesSurviveInTheirSections)
 {
-    const CSettings settings;
-    EXPECT_TRUE(settings.QuickConnect());
-    EXPECT_EQ(settings.DataSource(), "Arveda Sensor Database");
-    EXPECT_EQ(settings.UserName(), "");
-    EXPECT_EQ(settings.SizeX(812), 812);
-    EXPECT_EQ(settings.SizeY(433), 433);
-    EXPECT_EQ(settings.ExcelExport(), "");
-    EXPECT_EQ(settings.ExportRange(), -7);
-    EXPECT_TRUE(settings.RecentFiles().isEmpty());
+    {
+        const CSettings settings;
+        EXPECT_TRUE(settings.QuickConnect());
+        EXPECT_EQ(settings.DataSource(), "Arveda Sensor Database");
+        EXPECT_EQ(settings.UserName(), "");
+        EXPECT_EQ(settings.SizeX(812), 812);
+        EXPECT_EQ(settings.SizeY(433), 433);
+        EXPECT_EQ(settings.ExcelExport(), "");
+        EXPECT_EQ(settings.ExportRange(), -7);
+        EXPECT_TRUE(settings.RecentFiles().isEmpty());
+    }
     // Reading creates nothing.
     EXPECT_FALSE(std::filesystem::exists(File()));
-}
-
-TEST_F(SettingsTest, ValuesSurviveARestartInTheirSections)
-{
     {
         CSettings settings;
         settings.SetQuickConnect(false);
@@ -55,6 +47,7 @@ TEST_F(SettingsTest, ValuesSurviveARestartInTheirSections)
         settings.SetSize(1024, 700);
         settings.SetExcelExport(QStringLiteral("/home/anna/Export, alt.txt"));
         settings.SetExportRange(-30);
+        settings.SetRecentFiles({"/a.ini", "", "/b.ini", "/c.ini", "/d.ini", "/e.ini"});
     }
     const CSettings settings;
     EXPECT_FALSE(settings.QuickConnect());
@@ -64,6 +57,10 @@ TEST_F(SettingsTest, ValuesSurviveARestartInTheirSections)
     EXPECT_EQ(settings.SizeY(1), 700);
     EXPECT_EQ(settings.ExcelExport(), "/home/anna/Export, alt.txt");
     EXPECT_EQ(settings.ExportRange(), -30);
+    // Four recent files, without gaps; a shorter list leaves no old ones behind.
+    EXPECT_EQ(settings.RecentFiles(), QStringList({"/a.ini", "/b.ini", "/c.ini", "/d.ini"}));
+    CSettings().SetRecentFiles({"/z.ini"});
+    EXPECT_EQ(CSettings().RecentFiles(), QStringList({"/z.ini"}));
 
     // Each value sits in its own section, under its own name.
     const std::string text = ReadFileBytes(File());
@@ -79,9 +76,10 @@ TEST_F(SettingsTest, ValuesSurviveARestartInTheirSections)
 
 TEST_F(SettingsTest, DamagedNumbersReadAsDefaultsAndDamagedTextsSurvive)
 {
-    WriteFile("[Settings]\nQuickConnect=ja\nDataSource=Halle 3, Ost\n"
-              "[Window]\nSizeX=12px\nSizeY=99999999999\n"
-              "[Input]\nExportRange= 14 \n");
+    std::filesystem::create_directories(File().parent_path());
+    WriteFileBytes(File(), "[Settings]\nQuickConnect=ja\nDataSource=Halle 3, Ost\n"
+                           "[Window]\nSizeX=12px\nSizeY=99999999999\n"
+                           "[Input]\nExportRange= 14 \n");
     const CSettings settings;
     EXPECT_TRUE(settings.QuickConnect());
     EXPECT_EQ(settings.DataSource(), "Halle 3, Ost");
@@ -89,18 +87,9 @@ TEST_F(SettingsTest, DamagedNumbersReadAsDefaultsAndDamagedTextsSurvive)
     EXPECT_EQ(settings.SizeY(480), 480);
     EXPECT_EQ(settings.ExportRange(), 14);
 
-    WriteFile("[Settings]\nQuickConnect=5\n[Input]\nExportRange=\n");
+    WriteFileBytes(File(), "[Settings]\nQuickConnect=5\n[Input]\nExportRange=\n");
     EXPECT_TRUE(CSettings().QuickConnect());
     EXPECT_EQ(CSettings().ExportRange(), -7);
-}
-
-TEST_F(SettingsTest, RecentFilesKeepFourAndDropGaps)
-{
-    CSettings settings;
-    settings.SetRecentFiles({"/a.ini", "", "/b.ini", "/c.ini", "/d.ini", "/e.ini"});
-    EXPECT_EQ(CSettings().RecentFiles(), QStringList({"/a.ini", "/b.ini", "/c.ini", "/d.ini"}));
-    settings.SetRecentFiles({"/z.ini"});
-    EXPECT_EQ(CSettings().RecentFiles(), QStringList({"/z.ini"}));
 }
 
 } // namespace
