@@ -164,7 +164,8 @@ void BenchSqlite(OdbcTestEnv& env, long rows, const std::filesystem::path& dir)
     const std::filesystem::path database = dir / "bench.sqlite";
     const DataSourceAttributes file = {{"Database", database.string()}};
     env.AddDataSource("Bench SQLite before", "SQLite3", file);
-    env.AddDataSource("Bench SQLite after", "SQLite3", With(file, RowByRowAttributes("SQLite3")));
+    env.AddDataSource("Bench SQLite after", "SQLite3",
+                      With(file, CreatedDataSourceAttributes("SQLite3")));
     OpenOnce("Bench SQLite after");
     if (RunProcess({SQLITE3, database.string(), SqliteRows(rows)}, {}, kRunLimit).exitCode != 0)
         throw std::runtime_error("cannot fill the SQLite database");
@@ -183,7 +184,7 @@ void BenchPostgres(OdbcTestEnv& env, long rows, const std::filesystem::path& dir
     const std::string driver = OdbcTestEnv::PostgresDriver();
     env.AddDataSource("Bench PostgreSQL before", driver, connection);
     env.AddDataSource("Bench PostgreSQL after", driver,
-                      With(connection, RowByRowAttributes(driver)));
+                      With(connection, CreatedDataSourceAttributes(driver)));
     OpenOnce("Bench PostgreSQL after");
     const std::vector<std::string> psql = {PSQL,
                                            "-X",

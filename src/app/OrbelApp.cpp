@@ -1,12 +1,12 @@
 #include "app/OrbelApp.h"
 
-#include "app/SessionSignals.h"
+#include "app/SignalPipe.h"
+#include "db/DataSource.h"
+#include "net/SensorChannel.h"
 #include "sensors/ChannelList.h"
 #include "ui/CommandTable.h"
-#include "db/DataSource.h"
 #include "ui/MainFrame.h"
 #include "ui/OrbelView.h"
-#include "net/SensorChannel.h"
 #include "ui/StringTable.h"
 
 #include <QGuiApplication>
@@ -35,8 +35,13 @@ bool COrbelApp::InitInstance(const QStringList& arguments)
     LoadQtTranslations();
 
     m_pMainWnd = std::make_unique<CMainFrame>(m_bRecording);
-    m_pSessionSignals =
-        std::make_unique<CSessionSignals>([frame = m_pMainWnd.get()] { frame->EndSession(); });
+    // Several signals at once end the program once.
+    const auto endSession = [frame = m_pMainWnd.get()](int)
+    {
+        if (!frame->HasEnded())
+            frame->EndSession();
+    };
+    m_pSessionSignals = std::make_unique<CSignalPipe>(kSessionSignals, endSession);
     // What the last run kept of an unsaved configuration comes first; taken
     // back, it stands instead of the files of this start.
     const bool restored = m_pMainWnd->OfferRecoveryCopy();

@@ -3,10 +3,11 @@
 #include "settings/Settings.h"
 
 #include <QStringList>
+#include <csignal>
 #include <memory>
 
 class CMainFrame;
-class CSessionSignals;
+class CSignalPipe;
 class QTranslator;
 
 // The one object that lives for the whole run of the desktop program: start-up
@@ -28,6 +29,10 @@ public:
 
     CMainFrame* GetMainWnd() const { return m_pMainWnd.get(); }
 
+    // Logout, a service manager, Ctrl+C and a closed terminal end the
+    // program as Datei > Beenden does.
+    static constexpr int kSessionSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
     bool m_bRecording = false;
     static constexpr const auto& m_pszSections = CSettings::m_pszSections;
 
@@ -37,5 +42,5 @@ private:
 
     std::unique_ptr<QTranslator> m_pQtTranslator;
     std::unique_ptr<CMainFrame> m_pMainWnd;
-    std::unique_ptr<CSessionSignals> m_pSessionSignals;
+    std::unique_ptr<CSignalPipe> m_pSessionSignals;
 };

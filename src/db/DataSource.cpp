@@ -299,7 +299,7 @@ std::string WriteEditedDataSource(const std::string& name, const std::string& ne
     if (creating)
     {
         DataSourceAttributes attributes = edited;
-        for (auto& keyword : RowByRowAttributes(driver))
+        for (auto& keyword : CreatedDataSourceAttributes(driver))
             if (FindValue(attributes, keyword.first) == nullptr)
                 attributes.push_back(std::move(keyword));
         WriteNewDataSource(newName, driver, system, attributes, error);
@@ -458,12 +458,14 @@ std::vector<std::string> ListInstalledDrivers()
     return drivers;
 }
 
-DataSourceAttributes RowByRowAttributes(const std::string& driver)
+DataSourceAttributes CreatedDataSourceAttributes(const std::string& driver)
 {
     switch (KindOf(driver))
     {
     case DriverKind::Sqlite:
-        return {{"StepAPI", "1"}};
+        // The driver's own default is a sync now and then, which a
+        // write-ahead log does not survive a power cut with.
+        return {{"StepAPI", "1"}, {"JournalMode", "WAL"}, {"SyncPragma", "FULL"}};
     case DriverKind::Postgres:
         // A cursor, fetched this many rows at a time.
         return {{"UseDeclareFetch", "1"}, {"Fetch", "10000"}};
@@ -621,7 +623,7 @@ bool CreateSqliteDataSource(const std::string& name, const std::string& file, bo
         error = "Der Ordner für „" + file + "“ kann nicht angelegt werden: " + failure.message();
         return false;
     }
-    DataSourceAttributes attributes = RowByRowAttributes(kEmbeddedDriver);
+    DataSourceAttributes attributes = CreatedDataSourceAttributes(kEmbeddedDriver);
     attributes.insert(attributes.begin(), {"Database", path.string()});
     return WriteNewDataSource(name, kEmbeddedDriver, system, attributes, error);
 }

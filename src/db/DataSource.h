@@ -37,11 +37,14 @@ std::vector<std::string> ListDataSources();
 // the installer; it may come back under another name. True on success.
 bool SetupDataSource(std::string& dataSourceName, bool otherDriver, IDbUserInterface& ui);
 
-// The keywords that make the driver hand a result over a few rows at a time
-// instead of reading all of it when the query runs, so that exporting years
-// of readings takes no more memory than a day's. Set on every data source
-// the program creates; empty for a driver that is not known here.
-DataSourceAttributes RowByRowAttributes(const std::string& driver);
+// The keywords set on every data source the program creates; empty for a
+// driver that is not known here. Both drivers hand a result over a few rows
+// at a time instead of reading all of it when the query runs, so that
+// exporting years of readings takes no more memory than a day's. The
+// embedded database keeps a write-ahead log, so that a long read (an
+// export, a chart) never holds up the recording's writes, and syncs it at
+// every commit, so that a stored row survives a power cut.
+DataSourceAttributes CreatedDataSourceAttributes(const std::string& driver);
 
 // The drivers registered with the driver manager, in its order.
 std::vector<std::string> ListInstalledDrivers();

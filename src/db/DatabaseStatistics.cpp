@@ -1,11 +1,11 @@
 #include "db/DatabaseStatistics.h"
 
-#include "sensors/Clock.h"
-#include "sensors/OrbelDoc.h"
 #include "db/SensorDatabase.h"
 #include "db/SensorListHost.h"
 #include "db/SqlText.h"
 #include "db/StatusTextIds.h"
+#include "sensors/Clock.h"
+#include "sensors/OrbelDoc.h"
 
 #include <array>
 #include <cstdint>
@@ -84,15 +84,16 @@ bool CDatabaseStatistics::OnDatabaseStatistics()
     if (!wasOpen && !m_host.OpenDatabase())
         return false;
     m_host.SetStatusText(kStrDatabaseAccess);
-    ImportSensors();
-
-    const bool found = FindSensorIds();
+    // A database that went away or did not answer in time would cost every
+    // further statement the whole bound once more.
+    const bool found = (ImportSensors() || !db.IsLost()) && FindSensorIds();
     if (found)
     {
-        CountReadings("", 0);
-        CountReadings(" WHERE Reading IS NOT NULL", 1);
-        CountReadings(
-            " WHERE Reading IS NOT NULL AND Calendar=" + SqlDate(CClock::Current().LocalNow()), 2);
+        const std::string conditions[] = {"", " WHERE Reading IS NOT NULL",
+                                          " WHERE Reading IS NOT NULL AND Calendar=" +
+                                              SqlDate(CClock::Current().LocalNow())};
+        for (int pass = 0; pass < 3 && !db.IsLost(); ++pass)
+            CountReadings(conditions[pass], pass);
 
         for (int row = 0; row < m_host.GetRowCount(); ++row)
         {

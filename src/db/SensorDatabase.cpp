@@ -186,14 +186,17 @@ int CSensorDatabase::RegisterSensor(const CSensor& sensor)
     if (m_registrationFailure)
         return -1;
     // What may pass (a lock, a collision with another recorder) is tried
-    // again; only the failure that remains is shown.
+    // again; only the failure that remains is shown. A connection that went
+    // away, or a database that did not answer in time, is not tried again
+    // here: each attempt could cost the whole bound.
     const bool wasQuiet = m_db.m_bQuiet;
     m_db.m_bQuiet = true;
     int id = -1;
     for (int attempt = 0; attempt < kRegistrationAttempts && id < 0; ++attempt)
     {
         m_db.SetLastFailure({}, false);
-        if ((id = RegisterInTransaction(sensor)) < 0 && !m_db.LastFailureWasTemporary())
+        if ((id = RegisterInTransaction(sensor)) < 0 &&
+            (!m_db.LastFailureWasTemporary() || m_db.IsLost()))
             break;
     }
     m_db.m_bQuiet = wasQuiet;

@@ -67,13 +67,14 @@ std::string MomentCondition(const CivilTime& moment, char direction)
 }
 
 // The columns of a result bound to arrays, a block of rows per fetch: a
-// million rows must not cost three million calls into the driver.
+// million rows must not cost three million calls into the driver. The
+// arrays belong to this object, which the read holds on to.
 class CBoundRows
 {
 public:
     static constexpr SQLULEN kBlock = 1024;
 
-    explicit CBoundRows(SQLHSTMT statement) : m_hStmt(statement)
+    bool Bind(SQLHSTMT statement)
     {
         SQLSetStmtAttr(statement, SQL_ATTR_ROW_BIND_TYPE,
                        reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN), 0);
@@ -83,39 +84,19 @@ public:
             m_nSize < 1 || m_nSize > kBlock)
             m_nSize = 1;
         SQLSetStmtAttr(statement, SQL_ATTR_ROWS_FETCHED_PTR, &m_nFetched, 0);
-        m_bBound = Succeeded(SQLBindCol(statement, 1, SQL_C_SLONG, m_ids.data(), sizeof(SQLINTEGER),
-                                        m_idIndicators.data())) &&
-                   Succeeded(SQLBindCol(statement, 2, SQL_C_TYPE_DATE, m_dates.data(),
-                                        sizeof(SQL_DATE_STRUCT), m_dateIndicators.data())) &&
-                   Succeeded(SQLBindCol(statement, 3, SQL_C_TYPE_TIME, m_times.data(),
-                                        sizeof(SQL_TIME_STRUCT), m_timeIndicators.data())) &&
-                   Succeeded(SQLBindCol(statement, 4, SQL_C_DOUBLE, m_values.data(), sizeof(double),
-                                        m_valueIndicators.data()));
+        return Succeeded(SQLBindCol(statement, 1, SQL_C_SLONG, m_ids.data(), sizeof(SQLINTEGER),
+                                    m_idIndicators.data())) &&
+               Succeeded(SQLBindCol(statement, 2, SQL_C_TYPE_DATE, m_dates.data(),
+                                    sizeof(SQL_DATE_STRUCT), m_dateIndicators.data())) &&
+               Succeeded(SQLBindCol(statement, 3, SQL_C_TYPE_TIME, m_times.data(),
+                                    sizeof(SQL_TIME_STRUCT), m_timeIndicators.data())) &&
+               Succeeded(SQLBindCol(statement, 4, SQL_C_DOUBLE, m_values.data(), sizeof(double),
+                                    m_valueIndicators.data()));
     }
 
-    ~CBoundRows()
-    {
-        // The arrays go with this object; the statement must not keep them.
-        SQLFreeStmt(m_hStmt, SQL_UNBIND);
-        SQLSetStmtAttr(m_hStmt, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
-        SQLSetStmtAttr(m_hStmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
-    }
-
-    CBoundRows(const CBoundRows&) = delete;
-    CBoundRows& operator=(const CBoundRows&) = delete;
-
-    bool IsBound() const { return m_bBound; }
-    // SQL_NO_DATA after the last block.
-    SQLRETURN Fetch()
-    {
-        m_nFetched = 0;
-        const SQLRETURN rc = SQLFetch(m_hStmt);
-        // One row per fetch: some drivers leave the count alone.
-        if (Succeeded(rc) && m_nSize == 1)
-            m_nFetched = 1;
-        return rc;
-    }
-    SQLULEN Count() const { return std::min(m_nFetched, m_nSize); }
+    // Rows of the block just fetched. One row per fetch: some drivers leave
+    // the count alone.
+    SQLULEN Count() const { return m_nSize == 1 ? 1 : std::min(m_nFetched, m_nSize); }
 
     // A row without a date or a time has no place on a time axis.
     bool HasMoment(SQLULEN row) const
@@ -138,10 +119,8 @@ public:
     }
 
 private:
-    SQLHSTMT m_hStmt;
     SQLULEN m_nSize = 1;
     SQLULEN m_nFetched = 0;
-    bool m_bBound = false;
     std::array<SQLINTEGER, kBlock> m_ids{};
     std::array<SQL_DATE_STRUCT, kBlock> m_dates{};
     std::array<SQL_TIME_STRUCT, kBlock> m_times{};
@@ -198,6 +177,7 @@ bool CReadingHistory::Open()
     m_database.m_bQuickConnect = m_source.m_bQuickConnect;
     m_database.m_strUserName = m_source.m_strUserName;
     m_database.m_strPassword = m_source.m_strPassword;
+    m_database.m_db.SetTimeout(m_source.m_nTimeout);
     return m_database.OpenDatabase(false);
 }
 
@@ -215,6 +195,7 @@ bool CReadingHistory::FindSensorIds()
             return false;
         if (db.Fetch())
             line.m_nSensorId = static_cast<int>(std::atol(db.GetColumn(1).c_str()));
+        db.CloseCursor();
     }
     return true;
 }
@@ -244,23 +225,17 @@ bool CReadingHistory::ReadRows(const std::vector<int>& ids, const std::string& c
                     condition + " ORDER BY SensorID, Calendar, Clock"))
         return false;
 
-    CBoundRows rows(db.GetStatement());
-    SQLRETURN rc = rows.IsBound() ? SQL_SUCCESS : SQL_ERROR;
-    while (Succeeded(rc) && !m_bCancelled)
-    {
-        rc = rows.Fetch();
-        if (!Succeeded(rc))
-            break;
-        for (SQLULEN row = 0; row < rows.Count(); ++row)
-            if (rows.HasMoment(row))
-                handle(rows.SensorId(row), rows.Msecs(row), rows.Value(row));
-    }
-    if (m_bCancelled)
-        return false;
-    if (rc == SQL_NO_DATA)
-        return true;
-    m_ui.m_strText = db.GetDiagnosticText(SQL_HANDLE_STMT);
-    return false;
+    const auto rows = std::make_shared<CBoundRows>();
+    const bool read = db.ReadRows(
+        [&, rows](SQLHSTMT)
+        {
+            for (SQLULEN row = 0; row < rows->Count(); ++row)
+                if (rows->HasMoment(row))
+                    handle(rows->SensorId(row), rows->Msecs(row), rows->Value(row));
+            return !m_bCancelled;
+        },
+        [rows](SQLHSTMT statement) { return rows->Bind(statement); });
+    return read && !m_bCancelled;
 }
 
 void CReadingHistory::AddRow(int sensorId, std::int64_t msecs, std::optional<double> value,

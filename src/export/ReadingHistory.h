@@ -22,6 +22,7 @@ struct CHistorySource
     bool m_bQuickConnect = true;
     std::string m_strUserName;
     std::string m_strPassword;
+    int m_nTimeout = CDbAccess::kDefaultTimeout;
 };
 
 // One line of the chart: a measuring point and its readings.

@@ -158,6 +158,7 @@ bool BeginFile(CExportFile& file, CSensorDatabase& database, const std::string& 
         writeHeader(db, file.Buffer());
         file.Buffer() += "\r\n";
     }
+    db.CloseCursor();
     return true;
 }
 
@@ -167,21 +168,15 @@ template <typename RowWriter>
 bool WriteRows(CDbAccess& db, CExportFile& file, const std::string& query, RowWriter writeRow,
                std::string& errorText)
 {
-    bool failed = !db.Execute(query);
-    const SQLHSTMT statement = db.GetStatement();
-    while (!failed)
-    {
-        const SQLRETURN rc = SQLFetch(statement);
-        if (rc == SQL_NO_DATA)
-            break;
-        // A row that cannot be read ends the file there, and says so, rather
-        // than leaving a gap nobody would notice.
-        failed = !Succeeded(rc) || !writeRow(statement);
-        if (failed)
-            db.ReportError(SQL_HANDLE_STMT);
-        file.FlushIfFull();
-    }
-    if (failed)
+    // A row that cannot be read ends the file there, and says so, rather
+    // than leaving a gap nobody would notice.
+    const bool read = db.Execute(query) && db.ReadRows(
+                                               [&](SQLHSTMT statement)
+                                               {
+                                                   file.FlushIfFull();
+                                                   return writeRow(statement);
+                                               });
+    if (!read)
     {
         // The database has told the user why; the header line stays.
         std::string ignored;

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cmath>
 #include <ctime>
+#include <unordered_map>
+#include <utility>
 
 namespace
 {
@@ -86,19 +88,20 @@ bool CRecorder::Start()
     for (const std::unique_ptr<CSensor>& record : m_view.Sensors())
     {
         // Registering thousands of points may take minutes on a slow
-        // server; a stop asked for meanwhile ends the start cleanly.
-        if (m_view.StopRequested())
+        // server; a stop asked for meanwhile ends the start cleanly. So
+        // does a database that went away (its failure has been shown): each
+        // further point would wait for it the whole bound.
+        if (m_view.StopRequested() || m_database.m_db.IsLost())
         {
-            m_tickTimer.stop();
-            m_minuteTimer.stop();
-            for (const std::unique_ptr<CSensor>& each : m_view.Sensors())
-                each->m_pChannel = nullptr;
-            DeleteChannels();
-            m_database.m_db.Close();
-            m_view.SetStatusText(kStrReady, 0);
+            AbortStart();
             return false;
         }
         CreateChannel(*record, unrecorded);
+    }
+    if (m_database.m_db.IsLost())
+    {
+        AbortStart();
+        return false;
     }
     LinkChannels();
     OpenJournal();
@@ -127,17 +130,119 @@ bool CRecorder::Start()
     return true;
 }
 
+void CRecorder::AbortStart()
+{
+    m_tickTimer.stop();
+    m_minuteTimer.stop();
+    for (const std::unique_ptr<CSensor>& record : m_view.Sensors())
+        record->m_pChannel = nullptr;
+    DeleteChannels();
+    m_database.m_db.Close();
+    m_view.SetStatusText(kStrReady, 0);
+}
+
 void CRecorder::CreateChannel(CSensor& record, std::vector<CUnrecordedPoint>& unrecorded)
 {
     auto channel = std::make_unique<CDeviceChannel>(record);
     record.m_pChannel = channel.get();
+    channel->m_nSensorId = Register(record, unrecorded);
+    m_channels.push_back(std::move(channel));
+}
+
+int CRecorder::Register(const CSensor& record, std::vector<CUnrecordedPoint>& unrecorded)
+{
     // A point without its own SensorID still polls (it may be the master of
     // its device) but gets no rows: never any under a number not its own.
-    channel->m_nSensorId = m_database.RegisterSensor(record);
-    if (channel->m_nSensorId < 0)
+    const int id = m_database.RegisterSensor(record);
+    if (id < 0)
         unrecorded.push_back(
             {&record, m_database.LastRegistrationFailure().value_or(CRegistrationFailure{})});
-    m_channels.push_back(std::move(channel));
+    return id;
+}
+
+CReconfiguration CRecorder::Reconfigure(SensorList records)
+{
+    std::swap(m_view.Sensors(), records);
+    CReconfiguration result;
+    if (!m_bRecording)
+        return result;
+
+    // The running points by their text form, which holds every configured
+    // field; the channel's own copy is what runs.
+    std::unordered_multimap<std::string, CSensor*> running;
+    for (const std::unique_ptr<CSensor>& old : records)
+        if (old->m_pChannel != nullptr)
+            running.emplace(old->m_pChannel->m_sensor.FormatLine(), old.get());
+    for (const std::unique_ptr<CSensor>& record : m_view.Sensors())
+    {
+        record->m_pChannel = nullptr;
+        const auto found = running.find(record->FormatLine());
+        if (found == running.end())
+            continue;
+        CSensor& old = *found->second;
+        record->m_pChannel = std::exchange(old.m_pChannel, nullptr);
+        record->m_strStatus = std::move(old.m_strStatus);
+        running.erase(found);
+        ++result.m_nKept;
+    }
+    // The old records left with a channel go, and with them their cells.
+    for (const std::unique_ptr<CSensor>& old : records)
+    {
+        if (old->m_pChannel == nullptr)
+            continue;
+        old->m_pChannel = nullptr;
+        m_view.UpdateStatusCell(*old);
+        ++result.m_nStopped;
+    }
+
+    // Whether each channel that stays polls its device now.
+    std::unordered_map<CSensorChannel*, bool> polled;
+    for (const std::unique_ptr<CSensor>& record : m_view.Sensors())
+        if (CSensorChannel* channel = record->m_pChannel)
+            polled.emplace(channel, !channel->m_sensor.m_bDisabled && !channel->m_pMaster);
+    std::vector<CUnrecordedPoint> unrecorded;
+    for (const std::unique_ptr<CSensor>& record : m_view.Sensors())
+    {
+        // The recording ends next; nothing more is worth registering.
+        if (m_view.StopRequested())
+            break;
+        if (record->m_pChannel == nullptr)
+        {
+            CreateChannel(*record, unrecorded);
+            polled.emplace(record->m_pChannel, false);
+            ++result.m_nStarted;
+        }
+        else if (record->m_pChannel->m_nSensorId < 0)
+        {
+            // The database may take the point now (it was away at the start).
+            record->m_pChannel->m_nSensorId = Register(*record, unrecorded);
+        }
+    }
+
+    // Configuration order again; the channels of the points that went stop.
+    std::unordered_map<CSensorChannel*, std::unique_ptr<CSensorChannel>> owned;
+    for (std::unique_ptr<CSensorChannel>& channel : m_channels)
+        owned.emplace(channel.get(), std::move(channel));
+    m_channels.clear();
+    for (const std::unique_ptr<CSensor>& record : m_view.Sensors())
+        if (record->m_pChannel != nullptr)
+            m_channels.push_back(std::move(owned.at(record->m_pChannel)));
+    for (const auto& entry : owned)
+        if (entry.second)
+            entry.second->Stop();
+    owned.clear();
+
+    // Links go by age: a master that stays is still the oldest enabled
+    // channel of its device and polls on. A follower whose master went, and
+    // a new channel, may have become the master.
+    LinkChannels();
+    for (const auto& [channel, wasPolling] : polled)
+        if (!wasPolling && !channel->m_sensor.m_bDisabled && !channel->m_pMaster)
+            channel->Start(this);
+    m_view.RefreshStatusColumn();
+    if (!unrecorded.empty())
+        m_view.ReportUnrecorded(unrecorded);
+    return result;
 }
 
 void CRecorder::OpenJournal()
@@ -225,8 +330,8 @@ void CRecorder::OnMinuteTimer()
     {
         m_bAligned = true;
         m_minuteTimer.start(m_pace.m_nMinuteMs);
-        AlignCountdowns(due.m_utc);
     }
+    AlignCountdowns(due.m_utc);
     m_bInTick = true;
     const unsigned run = m_nRun;
     RunTick(due);
@@ -246,8 +351,11 @@ void CRecorder::AlignCountdowns(std::chrono::system_clock::time_point utc)
     // A tick more than half a minute late counts for the next minute.
     if (fields.tm_sec > 30)
         --minutes;
+    // A countdown once given never returns to 0: a tick sets it to the
+    // interval when it runs out.
     for (const std::unique_ptr<CSensorChannel>& channel : m_channels)
-        channel->m_nMinutesLeft = minutes % Interval(*channel) + 1;
+        if (channel->m_nMinutesLeft == 0)
+            channel->m_nMinutesLeft = minutes % Interval(*channel) + 1;
 }
 
 void CRecorder::RunTick(const CDueTick& due)

@@ -39,6 +39,14 @@ struct CStorageOptions
     std::size_t m_nBatchRows = 5000;
 };
 
+// What taking over a new configuration did with the measuring points.
+struct CReconfiguration
+{
+    std::size_t m_nKept = 0;    // went on as they were
+    std::size_t m_nStopped = 0; // removed or changed
+    std::size_t m_nStarted = 0; // new or changed
+};
+
 // Recording: one channel per configured sensor while it runs, the 100 ms
 // tick that drives their connections, and once a minute, aligned to the
 // full UTC minute, one row per due channel in the reading table. The rows of
@@ -76,6 +84,14 @@ public:
     bool Start();
     void Stop();
     bool IsRecording() const { return m_bRecording; }
+    // Replaces the view's records by `records` while recording runs (not
+    // from inside a minute tick). A record whose configured fields all equal
+    // those of a running point takes over that point's channel: countdown,
+    // connection and SensorID go on (a SensorID that is missing is asked
+    // for again). The other channels stop; the other records get channels,
+    // registered now, that start counting at the next minute tick as after
+    // a start. The journal and the storing thread are not touched.
+    CReconfiguration Reconfigure(SensorList records);
 
     // The timers' handlers, also driven directly by tests with a clock of
     // their own.
@@ -88,7 +104,7 @@ public:
     int FirstMinuteDelay(std::chrono::system_clock::time_point now) const;
     const QTimer& TickTimer() const { return m_tickTimer; }
     const QTimer& MinuteTimer() const { return m_minuteTimer; }
-    // In creation order, which is configuration order.
+    // In configuration order.
     const std::vector<std::unique_ptr<CSensorChannel>>& Channels() const { return m_channels; }
     // Nothing handed to storage is still under way.
     bool IsStorageIdle() const;
@@ -102,11 +118,18 @@ private:
         CivilTime m_local;
     };
 
+    // Takes down what a start set up before it was given up.
+    void AbortStart();
     // A channel for the record, with the SensorID of its point; unrecorded
     // collects the point when it has none.
     void CreateChannel(CSensor& record, std::vector<CUnrecordedPoint>& unrecorded);
+    // The SensorID of the record's point, or -1 after adding it to unrecorded.
+    int Register(const CSensor& record, std::vector<CUnrecordedPoint>& unrecorded);
     void OpenJournal();
+    // Gives channels without a countdown (all at the first tick, new ones
+    // after a reconfiguration) the one a start gives.
     void AlignCountdowns(std::chrono::system_clock::time_point utc);
+
     void RunTick(const CDueTick& due);
     void OnStorageReport(CStorageReport&& report);
     // The storage's state in the status bar; force: also when unchanged.

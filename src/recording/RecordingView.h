@@ -34,7 +34,8 @@ public:
     // Every record's Status cell from its channel, or empty without one.
     virtual void RefreshStatusColumn() = 0;
     virtual void ClearStatusColumn() = 0;
-    // The record's Status cell from its channel's current text; nothing when
+    // The record's Status cell from its channel's current text, empty when it
+    // has no channel (its point went with a new configuration); nothing when
     // the record has no row.
     virtual void UpdateStatusCell(CSensor& record) = 0;
     // Background and text background of the list, as 0x00BBGGRR.

@@ -26,12 +26,10 @@ std::vector<CReading> RowsWith(const CTick& tick, const std::vector<RowOutcome>&
     return rows;
 }
 
-// String 604, with the bound in seconds.
 std::string NoAnswerText(std::chrono::milliseconds bound)
 {
-    return "Die Datenbank hat nicht innerhalb von " +
-           std::to_string(std::chrono::duration_cast<std::chrono::seconds>(bound).count()) +
-           " Sekunden geantwortet.";
+    return ::NoAnswerText(
+        static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(bound).count()));
 }
 
 void Buffer(CJournal& journal, const CTick& tick, CStorageReport& report)
@@ -265,7 +263,8 @@ void CStorageWorker::Orphan(std::vector<CTick> ticks, const std::string& failure
 
 void CStorageWorker::Run(std::shared_ptr<CShared> shared)
 {
-    CDbAccess db;
+    // The thread keeps its own bound: the tick stops waiting for it.
+    CDbAccess db(CDbAccess::Calls::OnCallersThread);
     CReadingWriter writer(db, shared->m_strTable);
     const auto mayCommit = [&shared] { return shared->MayCommit(); };
     // One connection attempt per piece of work at most.

@@ -176,7 +176,7 @@ CHistoryWnd* CHistoryWnd::Open(COrbelView& view)
     if (!wasOpen && !CViewDatabaseCommands(view).OpenDatabase())
         return nullptr;
     CHistorySource source{database.m_strDataSource, database.m_bQuickConnect,
-                          database.m_strUserName, database.m_strPassword};
+                          database.m_strUserName, database.m_strPassword, database.m_db.Timeout()};
     if (!wasOpen)
         database.m_db.Close();
     auto* window =

@@ -1,5 +1,7 @@
+#include "common/PgServer.h"
 #include "common/Process.h"
 #include "common/TempDir.h"
+#include "db/DbAccess.h"
 #include "db/DbTestSupport.h"
 
 #include <cstdlib>
@@ -8,6 +10,8 @@
 
 namespace
 {
+
+using namespace std::chrono_literals;
 
 // tessaro-cli on the embedded driver, as a user without settings.
 class CliExportTest : public ::testing::Test
@@ -109,6 +113,76 @@ TEST_F(CliExportTest, StatsPrintTheFilesSensorsAndImportAddsTheRestOnce)
         ASSERT_EQ(result.exitCode, 0) << result.err;
         EXPECT_EQ(result.out, expected);
         EXPECT_EQ(ReadFileBytes(m_config), before + added + "\r\n");
+    }
+}
+
+TEST_F(CliExportTest, EveryDatabaseCommandWaitsForALockedFileNoLongerThanTheBoundGiven)
+{
+    // Set up to wait an hour; a command that ignored its option would run
+    // into the test's own limit.
+    std::filesystem::create_directories(m_home / ".config/Arveda");
+    WriteFileBytes(m_home / ".config/Arveda/Tessaro.conf", "[Database]\nTimeout=3600\n");
+    const std::string config = m_config.string(), out = (m_home / "x.xls").string();
+    const std::vector<std::vector<std::string>> commands = {{"db", "check"},
+                                                            {"stats", config},
+                                                            {"import", config},
+                                                            {"export-series", config, "1", out},
+                                                            {"export-summary", config, "1", out}};
+    SqliteLock lock(m_database.File());
+    for (std::vector<std::string> command : commands)
+    {
+        command.insert(command.end(), {"--db-timeout", "0"});
+        EXPECT_EQ(Cli(command).exitCode, 2) << command[0];
+        command.back() = "1";
+        const ProcessResult result = Cli(command);
+        EXPECT_EQ(result.exitCode, 1) << command[0];
+        // The driver's busy time-out and the program's own bound end together.
+        EXPECT_TRUE(result.err.find("locked") != std::string::npos ||
+                    result.err.find(NoAnswerText(1)) != std::string::npos)
+            << command[0] << result.err;
+    }
+}
+
+// A server that stops answering in the middle of a statement (held up by a
+// lock first, so that it is surely under way): the command ends after the
+// bound of the settings with the program's text, and status 1.
+class CliBoundTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { setenv("XDG_CONFIG_HOME", (m_home / ".config").c_str(), 1); }
+    void TearDown() override { unsetenv("XDG_CONFIG_HOME"); }
+
+    TempDir m_home;
+};
+
+TEST_F(CliBoundTest, StatsAndExportEndAfterTheBoundWhenTheServerStopsAnswering)
+{
+    std::filesystem::create_directories(m_home / ".config/Arveda");
+    WriteFileBytes(m_home / ".config/Arveda/Tessaro.conf", "[Database]\nTimeout=2\n");
+    const std::filesystem::path config = m_home / "sensors.ini";
+    WriteFileBytes(config, "ZELD1\r\n10.0.0.5\t80\t1\t1\t%\tServerraum\t0x00\r\n");
+    PgServer& server = PgServer::Shared();
+    const TestDatabase database(Backend::Postgres);
+    RawOdbc holder("DSN=" + database.Dsn());
+    holder.Exec("CREATE TABLE Sensors (SensorID INT, Host VARCHAR(64), Port INT, Slot INT, "
+                "Unit VARCHAR(32), Location VARCHAR(80))");
+    holder.Exec("CREATE TABLE Recording (Reading FLOAT, Calendar DATE, Clock TIME, SensorID INT)");
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"stats", config.string()},
+          {"export-series", config.string(), "0", (m_home / "serie.xls").string()}})
+    {
+        holder.Exec("BEGIN");
+        holder.Exec("LOCK TABLE Sensors IN ACCESS EXCLUSIVE MODE");
+        std::vector<std::string> argv = {TESSARO_CLI};
+        argv.insert(argv.end(), command.begin(), command.end());
+        argv.insert(argv.end(), {"--dsn", database.Dsn()});
+        ProcessResult result;
+        EXPECT_TRUE(EndsWhileSuspended(
+            server, [&] { result = RunProcess(argv, {}, 60s); },
+            [&] { return WaitsForALock(server); }));
+        EXPECT_EQ(result.exitCode, 1) << command[0];
+        EXPECT_NE(result.err.find(NoAnswerText(2)), std::string::npos) << result.err;
+        holder.Exec("ROLLBACK");
     }
 }
 

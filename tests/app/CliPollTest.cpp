@@ -48,10 +48,12 @@ TEST(CliPoll, PrintsStatesAndTheSlotsOfTheReply)
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const std::vector<std::string> states = Lines(result.out, "state\t");
     ASSERT_GE(states.size(), 2u) << result.out;
-    EXPECT_EQ(states.front(), "state\t3\tNamensauflösung...");
+    // States are sampled when the posted notice runs: a quick lookup may be
+    // over by then, so the resolving state need not show.
     EXPECT_EQ(states.back(), "state\t0\t21.5 ");
-    for (size_t i = 1; i + 1 < states.size(); ++i)
-        EXPECT_TRUE(states[i] == "state\t4\tVerbindungsaufbau..." ||
+    for (size_t i = 0; i + 1 < states.size(); ++i)
+        EXPECT_TRUE((i == 0 && states[i] == "state\t3\tNamensauflösung...") ||
+                    states[i] == "state\t4\tVerbindungsaufbau..." ||
                     states[i] == "state\t5\tVerbindungsaufbau...")
             << states[i];
     EXPECT_EQ(

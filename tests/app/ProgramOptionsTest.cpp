@@ -1,6 +1,7 @@
 #include "common/Process.h"
 
 #include <gtest/gtest.h>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -32,7 +33,8 @@ TEST(ProgramOptions, HelpAndVersionGoToStdoutAndUnknownOptionsAreNamed)
         {{TESSARO_CLI, "--version"}, 0, "tessaro-cli " + version + "\n", ""},
         {{TESSARO_CLI, "export-series", "a.ini", "--help"},
          0,
-         "usage: tessaro-cli export-series FILE INDEX OUT [--days N] [--dsn NAME] [--user NAME]\n",
+         "usage: tessaro-cli export-series FILE INDEX OUT [--days N] [--dsn NAME] [--user NAME] "
+         "[--db-timeout SECONDS]\n",
          ""},
         {{TESSARO_CLI, "db", "--help"}, 0, "       tessaro-cli db check [--dsn NAME]", ""},
         // A value is never taken for an option.
@@ -65,6 +67,23 @@ TEST(ProgramOptions, HelpAndVersionGoToStdoutAndUnknownOptionsAreNamed)
             EXPECT_NE(result.err.find(test.err), std::string::npos) << call << result.err;
             EXPECT_EQ(result.out, "") << call;
         }
+    }
+
+    // Where stderr is the journal, every line of an error carries its level;
+    // a journal named for another file (here stdout) leaves them plain.
+    for (const int fd : {2, 1})
+    {
+        const ProcessResult result =
+            RunProcess({"/bin/sh", "-c",
+                        "export JOURNAL_STREAM=$(stat -L -c %d:%i /proc/$$/fd/" +
+                            std::to_string(fd) + "); exec \"$0\" --bogus",
+                        TESSARO_CLI});
+        EXPECT_EQ(result.exitCode, 2) << result.err;
+        EXPECT_NE(result.err.find("tessaro-cli: unknown option '--bogus'\n"), std::string::npos)
+            << result.err;
+        std::istringstream lines(result.err);
+        for (std::string line; std::getline(lines, line);)
+            EXPECT_EQ(line.starts_with("<3>"), fd == 2) << line;
     }
 
     // Each command answers --help itself, without doing its work.

@@ -4,6 +4,7 @@
 #include "db/DbTestSupport.h"
 
 #include <algorithm>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sqlext.h>
 
@@ -173,6 +174,62 @@ TEST_P(DbAccessTest, ClosedObjectReportsEveryStatement)
 INSTANTIATE_TEST_SUITE_P(Drivers, DbAccessTest,
                          ::testing::Values(Backend::Sqlite, Backend::Postgres),
                          [](const auto& info) { return BackendName(info.param); });
+
+// The embedded driver steps through results: in the rollback journal mode
+// of older data sources, a result not read to its end holds a lock that
+// keeps writers on other connections waiting (here for 1 ms at most).
+TEST(DbAccessLockTest, AResultReadToItsEndOrClosedHoldsUpNoWriter)
+{
+    const TestDatabase database(Backend::Sqlite);
+    RecordingUi ui;
+    CDbAccess reader, writer;
+    reader.SetUserInterface(&ui);
+    writer.SetUserInterface(&ui);
+    ASSERT_TRUE(reader.DriverConnect("DSN=" + database.Dsn()));
+    ASSERT_TRUE(writer.DriverConnect("DSN=" + database.Dsn() + ";Timeout=1"));
+    ASSERT_TRUE(writer.Execute("CREATE TABLE t (a INT)"));
+    ASSERT_TRUE(writer.Execute("INSERT INTO t VALUES (1)"));
+    ASSERT_TRUE(writer.Execute("INSERT INTO t VALUES (2)"));
+    ASSERT_TRUE(writer.Execute("INSERT INTO t VALUES (3)"));
+    const auto writes = [&]
+    {
+        writer.m_bQuiet = true;
+        const bool written = writer.Execute("INSERT INTO t VALUES (4)");
+        writer.m_bQuiet = false;
+        return written;
+    };
+    ASSERT_TRUE(reader.Execute("SELECT a FROM t"));
+    ASSERT_TRUE(reader.Fetch());
+    ASSERT_FALSE(writes()) << "an open result holds no lock here: this test shows nothing";
+
+    const std::function<void()> reads[] = {
+        [&]
+        {
+            ASSERT_TRUE(reader.Fetch());
+            reader.CloseCursor();
+            EXPECT_FALSE(reader.Fetch());
+        },
+        [&]
+        {
+            while (reader.Fetch())
+            {
+            }
+        },
+        [&]
+        {
+            int rows = 0;
+            EXPECT_FALSE(reader.ReadRows([&](SQLHSTMT) { return ++rows < 2; }));
+            EXPECT_EQ(rows, 2);
+        },
+    };
+    for (size_t read = 0; read < std::size(reads); ++read)
+    {
+        ASSERT_TRUE(reader.Execute("SELECT a FROM t"));
+        reads[read]();
+        EXPECT_TRUE(writes()) << "read " << read;
+    }
+    EXPECT_TRUE(ui.m_errors.empty());
+}
 
 TEST(DbAccessConnectTest, MissingDriverIsReportedAndLeavesTheObjectClosed)
 {

@@ -1,6 +1,6 @@
+#include "common/PgServer.h"
 #include "db/DbAccess.h"
 #include "db/DbTestSupport.h"
-#include "common/PgServer.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -63,10 +63,24 @@ TEST(DbReconnectTest, AStatementTheServerCutOffRunsOnceMoreOnAFreshConnection)
     // Each statement that succeeded left its row exactly once.
     EXPECT_EQ(server.Psql("SELECT Value FROM Readings ORDER BY Value", database), "1\n2\n6\n");
 
+    // A server that stops answering: the call ends after the program's own
+    // bound as a lost connection, said once, and the next one after the
+    // server is back opens a fresh connection. (The statement sent into the
+    // stalled server may still be carried out when it comes back.)
+    db.SetTimeout(1);
+    EXPECT_TRUE(EndsWhileSuspended(
+        server, [&] { EXPECT_FALSE(db.Execute("INSERT INTO Readings VALUES (7)")); }));
+    ASSERT_EQ(ui.m_errors.size(), 3u);
+    EXPECT_EQ(ui.m_errors[2], NoAnswerText(1));
+    EXPECT_TRUE(db.IsLost());
+    EXPECT_TRUE(db.LastFailureWasTemporary());
+    EXPECT_TRUE(db.Execute("INSERT INTO Readings VALUES (8)"));
+    EXPECT_EQ(server.Psql("SELECT COUNT(*) FROM Readings WHERE Value = 8", database), "1\n");
+
     // A connection closed on purpose is not opened again behind the caller's back.
     db.Close();
     server.Restart();
-    EXPECT_FALSE(db.Execute("INSERT INTO Readings VALUES (7)"));
+    EXPECT_FALSE(db.Execute("INSERT INTO Readings VALUES (9)"));
     EXPECT_FALSE(db.IsOpen());
 }
 

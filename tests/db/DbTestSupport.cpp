@@ -4,9 +4,12 @@
 #include "common/Process.h"
 
 #include <array>
+#include <condition_variable>
+#include <mutex>
 #include <regex>
 #include <sqlext.h>
 #include <stdexcept>
+#include <thread>
 
 namespace
 {
@@ -238,6 +241,46 @@ std::size_t StatementTrace::Commits() const
     const std::string log = ReadFileBytes(m_dir / "trace.log");
     return static_cast<std::size_t>(std::distance(
         std::sregex_iterator(log.begin(), log.end(), kCommit), std::sregex_iterator()));
+}
+
+bool EndsWhileSuspended(PgServer& server, const std::function<void()>& work,
+                        const std::function<bool()>& underWay, std::chrono::seconds deadline)
+{
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool suspended = false;
+    bool ended = false;
+    bool late = false;
+    std::thread suspender(
+        [&]
+        {
+            std::unique_lock lock(mutex);
+            while (underWay && !ended && !underWay())
+                changed.wait_for(lock, std::chrono::milliseconds(20));
+            server.Suspend();
+            suspended = true;
+            changed.notify_all();
+            late = !changed.wait_for(lock, deadline, [&] { return ended; });
+            server.Resume();
+        });
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return suspended || underWay; });
+    }
+    work();
+    {
+        const std::lock_guard lock(mutex);
+        ended = true;
+        changed.notify_all();
+    }
+    suspender.join();
+    return !late;
+}
+
+bool WaitsForALock(PgServer& server)
+{
+    return server.Psql("SELECT COUNT(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'") !=
+           "0\n";
 }
 
 SqliteLock::SqliteLock(const std::filesystem::path& database)

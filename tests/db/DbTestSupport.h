@@ -8,7 +8,9 @@
 #include "sensors/Clock.h"
 #include "sensors/Sensor.h"
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <sql.h>
@@ -81,6 +83,17 @@ private:
 };
 
 class ChildProcess;
+class PgServer;
+
+// Runs work on this thread with the server suspended (it accepts and never
+// answers): from the start, or once underWay says that work is under way.
+// True when work ended within deadline; past it the server is resumed,
+// which lets work end, so that it never outlives the test.
+bool EndsWhileSuspended(PgServer& server, const std::function<void()>& work,
+                        const std::function<bool()>& underWay = {},
+                        std::chrono::seconds deadline = std::chrono::seconds(30));
+// Whether a statement of another connection waits for a lock on the server.
+bool WaitsForALock(PgServer& server);
 
 // Another program (the sqlite3 shell) holding an SQLite database file in an
 // exclusive transaction, from construction until Release.

@@ -1,5 +1,4 @@
 #include "app/OrbelApp.h"
-#include "app/SessionSignals.h"
 #include "desktop/DesktopTestSupport.h"
 #include "net/SensorChannel.h"
 #include "sensors/ChannelList.h"
@@ -93,7 +92,7 @@ TEST_F(AppTest, EndSignalsEndAsBeendenAndKeepUnsavedChangesForTheNextStart)
         stuck.start(std::chrono::seconds(20));
         return QApplication::exec();
     };
-    for (const int signal : CSessionSignals::kSignals)
+    for (const int signal : COrbelApp::kSessionSignals)
     {
         SCOPED_TRACE(signal);
         {

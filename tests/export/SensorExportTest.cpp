@@ -1,5 +1,6 @@
 #include "export/SensorExport.h"
 
+#include "common/PgServer.h"
 #include "db/DbTestSupport.h"
 #include "db/SensorDatabase.h"
 #include "export/ExportRange.h"
@@ -319,6 +320,34 @@ TEST_P(ReadingHistoryTest, EveryReadingASpanInDetailAndFailuresSayWhy)
     EXPECT_EQ(Describe(history.Detail()[0].Points()), Describe({At(11, 57, 3)}));
     EXPECT_EQ(history.Detail()[0].Rows(), 2u);
     EXPECT_EQ(history.Detail()[1].Rows(), 0u);
+
+    if (GetParam() == Backend::Sqlite)
+    {
+        // A read given up after its first block lets go of its result: a
+        // writer on another connection, waiting 1 ms at most, gets through.
+        RawOdbc("DSN=" + m_database.Dsn())
+            .Exec("INSERT INTO Recording SELECT 1.0, {d '2024-03-01'}, {t '10:00:00'}, " +
+                  std::to_string(m_nSecond) +
+                  " FROM (WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                  "WHERE i < 3000) SELECT i FROM n) AS rows");
+        CReadingHistory cancelled = History(m_database.Dsn());
+        cancelled.Cancel();
+        EXPECT_FALSE(cancelled.Load(0, 1000));
+        CDbAccess writer;
+        writer.SetUserInterface(&m_ui);
+        ASSERT_TRUE(writer.DriverConnect("DSN=" + m_database.Dsn() + ";Timeout=1"));
+        EXPECT_TRUE(writer.Execute("INSERT INTO Recording VALUES (1.0, {d '2024-03-01'}, "
+                                   "{t '10:01:00'}, 1)"));
+    }
+    else
+    {
+        // A server that stops answering fails a read after the bound.
+        CReadingHistory stalled({m_database.Dsn(), true, {}, {}, 1}, {{"10.0.0.5", 80, 1}});
+        ASSERT_TRUE(stalled.Load(0, 1000)) << stalled.ErrorText();
+        EXPECT_TRUE(
+            EndsWhileSuspended(PgServer::Shared(), [&] { EXPECT_FALSE(stalled.Update()); }));
+        EXPECT_EQ(stalled.ErrorText(), NoAnswerText(1));
+    }
 
     CReadingHistory missing = History("Keine solche Datenquelle");
     EXPECT_FALSE(missing.Load(3, 1000));

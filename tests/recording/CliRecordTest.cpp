@@ -1,7 +1,9 @@
+#include "app/cli/CliRecording.h"
 #include "common/PgServer.h"
 #include "common/Process.h"
 #include "common/TempDir.h"
 #include "net/NetTestSupport.h"
+#include "net/SensorChannel.h"
 #include "recording/Journal.h"
 #include "recording/RecordingTestSupport.h"
 
@@ -40,13 +42,16 @@ protected:
         return file.string();
     }
 
-    // The recorder with its stderr in a file, signalled directly.
+    // The recorder with its stderr in a file, signalled directly; journal:
+    // the file stands for the journal, as a service manager names it.
     std::unique_ptr<ChildProcess> Record(const std::vector<std::string>& args,
-                                         const std::string& errors = "stderr")
+                                         const std::string& errors = "stderr", bool journal = false)
     {
-        std::vector<std::string> argv = {
-            "/bin/sh",   "-c",    "exec \"$@\" 2>\"$0\"", (m_home / errors).string(),
-            TESSARO_CLI, "record"};
+        const char* start = journal ? ": >\"$0\"; export JOURNAL_STREAM=$(stat -c %d:%i \"$0\"); "
+                                      "exec \"$@\" 2>>\"$0\""
+                                    : "exec \"$@\" 2>\"$0\"";
+        std::vector<std::string> argv = {"/bin/sh",   "-c",    start, (m_home / errors).string(),
+                                         TESSARO_CLI, "record"};
         argv.insert(argv.end(), args.begin(), args.end());
         return std::make_unique<ChildProcess>(argv);
     }
@@ -192,6 +197,7 @@ TEST_F(CliRecordTest, RefusesWhatItCannotRecordAndStopsCleanlyOnInterrupt)
                                                {file, "--db-timeout"},
                                                {file, "--db-timeout", "0"},
                                                {file, "--db-timeout", "15s"},
+                                               {file, "--user"},
                                                {file, "--dsn", "a", "--dsn", "b"}})
     {
         std::vector<std::string> argv = {TESSARO_CLI, "record"};
@@ -204,15 +210,42 @@ TEST_F(CliRecordTest, RefusesWhatItCannotRecordAndStopsCleanlyOnInterrupt)
     EXPECT_EQ(wrong.exitCode, 2);
     EXPECT_EQ(wrong.err, "Die ausgewählte Datei entspricht nicht dem erwarteten Format.\n");
 
+    // Under a service manager, on stderr as its journal: a file of the wrong
+    // format on SIGHUP changes nothing and is told as an error; a good one
+    // is taken over and told as news, and a point that got no SensorID is
+    // tried again.
+    const std::string unrecorded = "127.0.0.1\t9\t2\t1\tV\t" + std::string(81, 'L') + "\t0x01";
+    WriteConfiguration({"127.0.0.1\t9\t0\t1\tV\tx\t0x01", unrecorded});
     TestDatabase db(Backend::Sqlite);
-    auto recorder = Record({file, "--dsn", db.Dsn()});
+    auto recorder = Record({file, "--dsn", db.Dsn()}, "stderr", true);
     std::string line;
+    for (const char* cell : {"0", "2"})
+    {
+        ASSERT_TRUE(recorder->ReadLine(line));
+        EXPECT_EQ(line, std::string("status\t127.0.0.1:9/") + cell + "\tdeaktiviert");
+    }
+    WriteFileBytes(file, "ZELD2\r\n127.0.0.1\t9\t0\t1\tV\tx\t0x01\r\n");
+    recorder->Signal(SIGHUP);
+    ASSERT_TRUE(PumpUntil([&] { return Errors().find("recorded on") != std::string::npos; }, 10s))
+        << Errors();
+    WriteConfiguration(
+        {"127.0.0.1\t9\t0\t1\tV\tx\t0x01", unrecorded, "127.0.0.1\t9\t1\t1\tV\ty\t0x01"});
+    recorder->Signal(SIGHUP);
+    // The points that stay keep their cells; the new one gets its own.
     ASSERT_TRUE(recorder->ReadLine(line));
-    EXPECT_EQ(line, "status\t127.0.0.1:9/0\tdeaktiviert");
+    EXPECT_EQ(line, "status\t127.0.0.1:9/1\tdeaktiviert");
     recorder->Signal(SIGINT);
     EXPECT_EQ(recorder->Wait(), 0);
-    EXPECT_EQ(recorder->ReadRest(), "status\t127.0.0.1:9/0\t\n");
-    EXPECT_EQ(Errors(), "");
+    EXPECT_EQ(recorder->ReadRest(),
+              "status\t127.0.0.1:9/0\t\nstatus\t127.0.0.1:9/2\t\nstatus\t127.0.0.1:9/1\t\n");
+    const std::string tooLong =
+        "<3>tessaro-cli: record: 127.0.0.1:9/2 not recorded: Location longer than 80 characters\n";
+    EXPECT_EQ(Errors(), tooLong + "<3>tessaro-cli: record: " + file +
+                            " not read again: Die ausgewählte Datei entspricht nicht dem "
+                            "erwarteten Format.\n"
+                            "<3>tessaro-cli: record: the points read before are recorded on\n" +
+                            tooLong + "<6>tessaro-cli: record: " + file +
+                            " read again: kept 2, stopped 0, started 1\n");
 }
 
 TEST_F(CliRecordTest, AJournalIsWrittenOutOnceAcrossAKillAStalledServerAndALock)
@@ -276,12 +309,13 @@ TEST_F(CliRecordTest, NeitherAClosedStdoutNorAHangupEndsRecordingButAStopDuringR
     recorder->CloseOutput();
     ASSERT_TRUE(PumpUntil([&] { return !std::filesystem::exists(journal); }, 120s)) << Errors();
     recorder->Signal(SIGHUP);
-    ASSERT_TRUE(PumpUntil([&] { return Errors().find("SIGHUP") != std::string::npos; }, 10s));
+    ASSERT_TRUE(PumpUntil([&] { return Errors().find("read again") != std::string::npos; }, 10s));
     recorder->Signal(SIGTERM);
     EXPECT_EQ(recorder->Wait(), 0);
     const std::string errors = Errors();
     EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 2) << errors;
-    EXPECT_NE(errors.find("stdout"), std::string::npos) << errors;
+    // Plain where stderr is no journal.
+    EXPECT_TRUE(errors.starts_with("tessaro-cli: record: stdout: ")) << errors;
     EXPECT_EQ(RowsAndDoubles("DSN=" + db.Dsn()), std::make_pair(std::string("100000"), size_t{0}));
 
     // Thousands of points to register: a stop ends the start between two.
@@ -300,6 +334,97 @@ TEST_F(CliRecordTest, NeitherAClosedStdoutNorAHangupEndsRecordingButAStopDuringR
     EXPECT_EQ(registering->Wait(30s), 0);
     EXPECT_EQ(registering->ReadRest(), "");
     EXPECT_LT(registered(), 2000u);
+}
+
+TEST_F(CliRecordTest, HangupTakesOverTheFileBetweenTwoMinutesWithoutMissingOrDoublingOne)
+{
+    EnsureApplication();
+    UseHalfHourTimeZone();
+    SimulatedDevices devices({"127.0.0.1:0 reply 10.0.0.5;Halle;21.5\xb0"
+                              "C;45.0%;230.0V;\\r\\n",
+                              "127.0.0.2:0 reply 10.0.0.6;Keller;12.5\xb0"
+                              "C;60.0%;\\r\\n"});
+    const std::string halle = "127.0.0.1\t" + std::to_string(devices.Port(0));
+    const std::string keller = "127.0.0.2\t" + std::to_string(devices.Port(1));
+    // The second point of the cellar follows the first, which goes: it
+    // polls on its own from then on. The hall's second point changes its
+    // interval, and a third joins.
+    const std::string kept[] = {halle + "\t0\t1\tC\tHalle\t0x00",
+                                keller + "\t1\t2\t%\tFeuchte\t0x00"};
+    const std::string file = WriteConfiguration(
+        {kept[0], keller + "\t0\t1\tC\tKeller\t0x00", kept[1], halle + "\t1\t1\t%\talt\t0x00"});
+    TestDatabase db(Backend::Sqlite);
+    std::FILE* lines = std::fopen((m_home / "lines").c_str(), "w");
+    ASSERT_NE(lines, nullptr);
+    ScaledClock clock(Utc(10, 59, 20), kScale);
+    {
+        CDbOptions options;
+        options.m_strDsn = db.Dsn();
+        CCliRecording recording(file, options, kPace, lines);
+        ASSERT_EQ(recording.Start(), std::nullopt);
+        const std::vector<CSensorChannel*> before = {recording.Recorder().Channels()[0].get(),
+                                                     recording.Recorder().Channels()[2].get()};
+        ASSERT_TRUE(PumpUntil([&] { return clock.UtcNow() >= Utc(11, 1, 5); }, 60s));
+        WriteConfiguration(
+            {kept[0], kept[1], halle + "\t1\t5\t%\tneu\t0x00", halle + "\t2\t1\tV\tdazu\t0x00"});
+        std::raise(SIGHUP);
+        ASSERT_TRUE(PumpUntil(
+            [&] { return recording.Recorder().Channels().back()->m_sensor.m_nSensorNo == 2; },
+            10s));
+        ASSERT_LT(clock.UtcNow(), Utc(11, 2, 0)) << "the reload came too late for this test";
+        EXPECT_EQ(recording.Recorder().Channels()[0].get(), before[0]);
+        EXPECT_EQ(recording.Recorder().Channels()[1].get(), before[1]);
+        ASSERT_TRUE(PumpUntil([&] { return clock.UtcNow() >= Utc(11, 5, 30); }, 60s));
+    }
+    std::fclose(lines);
+
+    // Minute ticks from 11:00 to 11:05 UTC, stored in local time.
+    const std::vector<StoredRow> rows = ReadRecording(db.Dsn());
+    const auto minutes = [&](const std::string& host, int slot)
+    { return MinutesOf(rows, SensorIdOf(db.Dsn(), host, slot)); };
+    using Minutes = std::vector<std::string>;
+    EXPECT_EQ(minutes("127.0.0.1", 0),
+              (Minutes{"16:30", "16:31", "16:32", "16:33", "16:34", "16:35"}));
+    EXPECT_EQ(minutes("127.0.0.2", 0), (Minutes{"16:30", "16:31"}));
+    EXPECT_EQ(minutes("127.0.0.2", 1), (Minutes{"16:30", "16:32", "16:34"}));
+    EXPECT_EQ(minutes("127.0.0.1", 1), (Minutes{"16:30", "16:31", "16:35"}));
+    EXPECT_EQ(minutes("127.0.0.1", 2), (Minutes{"16:32", "16:33", "16:34", "16:35"}));
+    ASSERT_EQ(rows.size(), 6u + 2 + 3 + 3 + 4);
+    for (const StoredRow& row : rows)
+        EXPECT_TRUE(row.reading.has_value()) << row.sensorId << " at " << row.clock;
+    // The cell of the point that went is emptied.
+    EXPECT_NE(ReadFileBytes(m_home / "lines")
+                  .find("status\t127.0.0.2:" + std::to_string(devices.Port(1)) + "/0\t\n"),
+              std::string::npos);
+}
+
+TEST_F(CliRecordTest, ALoginGivenConnectsWithThePasswordOfTheEnvironment)
+{
+    PgServer& server = PgServer::Shared();
+    static const bool s_bUser = (server.CreatePasswordUser("messwart", "geheim"), true);
+    ASSERT_TRUE(s_bUser);
+    const std::string database = server.CreateDatabase();
+    server.Psql("ALTER DATABASE " + database + " OWNER TO messwart");
+    static int s_nRuns = 0;
+    const std::string dsn = "Anmeldung " + std::to_string(++s_nRuns);
+    TestOdbcEnv().AddPostgresDataSource(dsn, server.Port(), database, PgServer::User());
+    const std::string file = WriteConfiguration({"127.0.0.1\t9\t0\t1\tV\tx\t0x01"});
+
+    setenv("TESSARO_DB_PASSWORD", "falsch", 1);
+    const ProcessResult refused =
+        RunProcess({TESSARO_CLI, "record", file, "--dsn", dsn, "--user", "messwart"});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("messwart"), std::string::npos) << refused.err;
+    setenv("TESSARO_DB_PASSWORD", "geheim", 1);
+    auto recorder = Record({file, "--dsn", dsn, "--user", "messwart"});
+    unsetenv("TESSARO_DB_PASSWORD");
+    std::string line;
+    ASSERT_TRUE(recorder->ReadLine(line, 30s)) << Errors();
+    recorder->Signal(SIGTERM);
+    EXPECT_EQ(recorder->Wait(), 0);
+    // The tables are the login's, made through its connection.
+    EXPECT_EQ(server.Psql("SELECT tableowner FROM pg_tables WHERE tablename = 'sensors'", database),
+              "messwart\n");
 }
 
 class CliRegistrationTest : public CliRecordTest, public ::testing::WithParamInterface<Backend>

@@ -15,11 +15,6 @@ namespace
 
 using namespace std::chrono_literals;
 
-// Minutes of 3 s: the clock runs twenty times faster, and so do the ticks
-// that drive the devices' polling.
-constexpr int kScale = 20;
-constexpr CRecordingPace kPace{100 / kScale, 60000 / kScale};
-
 const std::string kLager = "127.0.0.1:0 reply 10.0.0.5;Lager;{drift:20:0.5}\xb0"
                            "C;-\xb0"
                            "C;\\r\\n";
@@ -194,6 +189,26 @@ TEST_F(RecordingOutageTest, StoppedForThreeTicksWhileStatisticsAndExportShareThe
     // The outage was told once, not once a minute.
     EXPECT_EQ(m_ui.m_errors.size(), 1u + statisticsErrors);
     EXPECT_EQ(m_view.m_statusTexts.back(), 57345);
+}
+
+TEST_F(RecordingOutageTest, AServerThatStopsAnsweringDuringTheStartEndsItAfterTheBoundOnce)
+{
+    m_database.m_db.SetTimeout(1);
+    ASSERT_TRUE(m_database.OpenDatabase(false));
+    m_database.m_db.Close();
+    // Held up by a lock first, so that the registration is surely under way.
+    RawOdbc holder("DSN=" + m_strDsn);
+    holder.Exec("BEGIN");
+    holder.Exec("LOCK TABLE Sensors IN ACCESS EXCLUSIVE MODE");
+    EXPECT_TRUE(EndsWhileSuspended(
+        m_server, [&] { EXPECT_FALSE(m_recorder.Start()); },
+        [&] { return WaitsForALock(m_server); }));
+    EXPECT_EQ(m_ui.m_errors, std::vector<std::string>{NoAnswerText(1)});
+    EXPECT_FALSE(m_bRecording);
+    EXPECT_TRUE(m_recorder.Channels().empty());
+    EXPECT_FALSE(m_recorder.TickTimer().isActive());
+    EXPECT_EQ(m_view.m_statusTexts.back(), 57345);
+    holder.Exec("ROLLBACK");
 }
 
 TEST_F(RecordingOutageTest, AStalledServerHoldsUpNeitherTicksNorTheStop)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "db/DbTestSupport.h"
+#include "recording/Recorder.h"
 #include "recording/RecordingView.h"
 #include "sensors/OrbelDoc.h"
 
@@ -12,6 +13,11 @@
 #include <vector>
 
 class CSensorDatabase;
+
+// Minutes of 3 s: the clock runs twenty times faster, and so do the ticks
+// that drive the devices' polling.
+inline constexpr int kScale = 20;
+inline constexpr CRecordingPace kPace{100 / kScale, 60000 / kScale};
 
 // Half an hour east of UTC, so that minutes taken from local time instead of
 // UTC (or the other way round) show up as a different minute.

@@ -130,8 +130,13 @@ TEST_F(DataSourceSetup, CreatesThroughTheDriverSettingsInTheChosenScope)
     EXPECT_EQ(ui.offered, ListInstalledDrivers());
     EXPECT_EQ(ui.editedDriver, "SQLite3");
     EXPECT_EQ(ui.shown, DataSourceAttributes({{"Database", ""}}));
-    // Results come row by row, not read whole.
-    EXPECT_EQ(User(name), Section({{"Driver", "SQLite3"}, {"Database", file}, {"StepAPI", "1"}}));
+    // Results come row by row, not read whole, and readers do not hold up
+    // writers.
+    EXPECT_EQ(User(name), Section({{"Driver", "SQLite3"},
+                                   {"Database", file},
+                                   {"StepAPI", "1"},
+                                   {"JournalMode", "WAL"},
+                                   {"SyncPragma", "FULL"}}));
     EXPECT_TRUE(Connects(name));
 
     ui.chooseSystem = true; // "jedermann"
@@ -311,9 +316,30 @@ TEST_F(DataSourceSetup, CreatesAnEmbeddedDataSourceWithoutAsking)
     std::string error;
     const auto file = dir / "neu" / "ordner" / "k.db";
     ASSERT_TRUE(CreateSqliteDataSource("Kommandozeile", file.string(), false, error)) << error;
-    EXPECT_EQ(User("Kommandozeile"),
-              Section({{"Driver", "SQLite3"}, {"Database", file.string()}, {"StepAPI", "1"}}));
+    EXPECT_EQ(User("Kommandozeile"), Section({{"Driver", "SQLite3"},
+                                              {"Database", file.string()},
+                                              {"StepAPI", "1"},
+                                              {"JournalMode", "WAL"},
+                                              {"SyncPragma", "FULL"}}));
     EXPECT_TRUE(Connects("Kommandozeile"));
+    {
+        // A result read only in part (an export, a chart) does not hold up
+        // a writer on another connection, which waits 1 ms at most here;
+        // and every commit is synced.
+        CDbAccess reader, writer;
+        reader.SetUserInterface(&ui);
+        writer.SetUserInterface(&ui);
+        ASSERT_TRUE(reader.DriverConnect("DSN=Kommandozeile"));
+        ASSERT_TRUE(writer.DriverConnect("DSN=Kommandozeile;Timeout=1"));
+        ASSERT_TRUE(writer.Execute("INSERT INTO Probe VALUES (1)"));
+        ASSERT_TRUE(writer.Execute("INSERT INTO Probe VALUES (2)"));
+        ASSERT_TRUE(reader.Execute("SELECT x FROM Probe"));
+        ASSERT_TRUE(reader.Fetch());
+        EXPECT_TRUE(writer.Execute("INSERT INTO Probe VALUES (3)"));
+        ASSERT_TRUE(writer.Execute("PRAGMA synchronous"));
+        ASSERT_TRUE(writer.Fetch());
+        EXPECT_EQ(writer.GetColumn(1), "2") << "FULL";
+    }
 
     const std::string before = Files();
     EXPECT_FALSE(CreateSqliteDataSource("Kommandozeile", "/anders.db", false, error));
@@ -329,7 +355,9 @@ TEST_F(DataSourceSetup, CreatesAnEmbeddedDataSourceWithoutAsking)
     ASSERT_TRUE(created) << error;
     EXPECT_EQ(System("Relativ"), Section({{"Driver", "SQLite3"},
                                           {"Database", (dir / "rel" / "r.db").string()},
-                                          {"StepAPI", "1"}}));
+                                          {"StepAPI", "1"},
+                                          {"JournalMode", "WAL"},
+                                          {"SyncPragma", "FULL"}}));
 }
 
 } // namespace

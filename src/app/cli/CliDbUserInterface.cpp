@@ -1,5 +1,7 @@
 #include "app/cli/CliDbUserInterface.h"
 
+#include "app/cli/CliReport.h"
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -19,7 +21,7 @@ CCliDbUserInterface::CCliDbUserInterface(
 
 bool CCliDbUserInterface::ReportOdbcError(const std::string& diagnostics)
 {
-    std::fprintf(stderr, "%s\n", diagnostics.c_str());
+    CliReport(CliLevel::Error, "%s", diagnostics.c_str());
     return false;
 }
 
@@ -27,7 +29,7 @@ bool CCliDbUserInterface::AskLogin(std::string& userName, std::string& password)
 {
     if (!m_credentials)
     {
-        std::fprintf(stderr, "tessaro-cli: the data source asks for a login; give --user\n");
+        CliReport(CliLevel::Error, "tessaro-cli: the data source asks for a login; give --user");
         return false;
     }
     userName = m_credentials->first;
@@ -37,12 +39,12 @@ bool CCliDbUserInterface::AskLogin(std::string& userName, std::string& password)
 
 void CCliDbUserInterface::ShowMessage(const std::string& text)
 {
-    std::fprintf(stderr, "%s\n", text.c_str());
+    CliReport(CliLevel::Error, "%s", text.c_str());
 }
 
 void CCliDbUserInterface::ChooseDriver(const std::vector<std::string>&, std::string& driver, bool&)
 {
-    std::fprintf(stderr, "tessaro-cli: no driver is chosen here; use 'tessaro-cli db init'\n");
+    CliReport(CliLevel::Error, "tessaro-cli: no driver is chosen here; use 'tessaro-cli db init'");
     driver.clear();
 }
 

@@ -1,4 +1,5 @@
 #include "app/cli/CliCommands.h"
+#include "app/cli/CliReport.h"
 #include "app/cli/CliSession.h"
 #include "export/ExportHost.h"
 #include "export/ExportWorkbook.h"
@@ -48,7 +49,7 @@ public:
         if (m_bWorkbookWritten)
             std::printf("export\t%s\nworkbook\t%s\n", path.c_str(), workbook.Path().c_str());
         else
-            std::fprintf(stderr, "tessaro-cli: %s\n", workbook.ErrorText().c_str());
+            CliReport(CliLevel::Error, "tessaro-cli: %s", workbook.ErrorText().c_str());
     }
 
     bool m_bWorkbookWritten = false;
@@ -67,37 +68,28 @@ std::optional<int> ParseInt(const std::string& text)
 
 int Export(CliArgs args, bool summary)
 {
-    std::vector<std::string> positional;
-    std::optional<std::string> dsn, user;
+    const std::optional<CCliWords> words = SplitWords(args);
+    const std::optional<CDbOptions> options = words ? ReadDbOptions(*words) : std::nullopt;
+    const char* command = summary ? "export-summary" : "export-series";
+    if (!options || words->m_positional.size() != 3)
+        return UsageError(command);
+    const std::vector<std::string>& positional = words->m_positional;
+    const std::optional<int> index = ParseInt(positional[1]);
     std::optional<int> days;
-    bool badOption = false;
-    for (size_t i = 0; i < args.size(); ++i)
-    {
-        const bool hasValue = i + 1 < args.size();
-        if (args[i] == "--dsn" && hasValue && !dsn)
-            dsn = args[++i];
-        else if (args[i] == "--user" && hasValue && !user)
-            user = args[++i];
-        else if (args[i] == "--days" && hasValue && !summary && !days)
-            badOption = !(days = ParseInt(args[++i]));
-        else
-            positional.push_back(args[i]);
-    }
-    const std::optional<int> index =
-        positional.size() == 3 ? ParseInt(positional[1]) : std::nullopt;
-    if (badOption || !index || *index < 0)
-    {
-        return UsageError(summary ? "export-summary" : "export-series");
-    }
+    if (const std::optional<std::string> given = words->Option("--days"))
+        if (!(days = ParseInt(*given)))
+            return UsageError(command);
+    if (!index || *index < 0)
+        return UsageError(command);
 
-    CCliSession session(dsn, user);
+    CCliSession session(*options);
     if (const int status = session.LoadDocument(positional[0]))
         return status;
     SensorList& sensors = session.m_document.m_sensors;
     if (static_cast<size_t>(*index) >= sensors.size())
     {
-        std::fprintf(stderr, "tessaro-cli: %s has %zu sensors; there is no sensor %d\n",
-                     positional[0].c_str(), sensors.size(), *index);
+        CliReport(CliLevel::Error, "tessaro-cli: %s has %zu sensors; there is no sensor %d",
+                  positional[0].c_str(), sensors.size(), *index);
         return 1;
     }
     const CSensor& sensor = **std::next(sensors.begin(), *index);
@@ -108,7 +100,7 @@ int Export(CliArgs args, bool summary)
     if (!exporter.Export(sensor, summary, host))
     {
         if (!exporter.ErrorText().empty())
-            std::fprintf(stderr, "tessaro-cli: %s\n", exporter.ErrorText().c_str());
+            CliReport(CliLevel::Error, "tessaro-cli: %s", exporter.ErrorText().c_str());
         return 1;
     }
     return host.m_bWorkbookWritten && FlushStdout() ? 0 : 1;

@@ -3,6 +3,8 @@
 // goes too, any other CR belongs to the reply. Like the polling connection,
 // only the first 199 bytes of a reply count, and a NUL byte ends it.
 #include "app/cli/CliCommands.h"
+#include "app/cli/CliReport.h"
+#include "app/cli/CliSession.h"
 #include "net/ReplyParser.h"
 #include "sensors/TextEncoding.h"
 
@@ -87,13 +89,8 @@ int RunParse(CliArgs args)
     }
     if (std::cin.bad())
     {
-        std::fprintf(stderr, "tessaro-cli: cannot read stdin\n");
+        CliReport(CliLevel::Error, "tessaro-cli: cannot read stdin");
         return 1;
     }
-    if (std::fflush(stdout) != 0 || std::ferror(stdout))
-    {
-        std::perror("tessaro-cli: stdout");
-        return 1;
-    }
-    return 0;
+    return FlushStdout() ? 0 : 1;
 }

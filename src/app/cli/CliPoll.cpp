@@ -1,6 +1,8 @@
+#include "app/cli/CliCommands.h"
+#include "app/cli/CliReport.h"
+#include "app/cli/CliSession.h"
 #include "net/AsyncConnection.h"
 #include "net/ChannelStatusSink.h"
-#include "app/cli/CliCommands.h"
 #include "net/DeviceChannel.h"
 
 #include <QCoreApplication>
@@ -80,7 +82,7 @@ int RunPoll(CliArgs args)
     const std::optional<long> port = ReadWholeNumber(args[1], 1, 65535);
     if (!port)
     {
-        std::fprintf(stderr, "tessaro-cli: poll: bad port '%s'\n", args[1].c_str());
+        CliReport(CliLevel::Error, "tessaro-cli: poll: bad port '%s'", args[1].c_str());
         return 2;
     }
     long replies = 1;
@@ -94,7 +96,8 @@ int RunPoll(CliArgs args)
             const std::optional<long> count = ReadWholeNumber(args[i + 1], 1, 1000000);
             if (!count)
             {
-                std::fprintf(stderr, "tessaro-cli: poll: bad count '%s'\n", args[i + 1].c_str());
+                CliReport(CliLevel::Error, "tessaro-cli: poll: bad count '%s'",
+                          args[i + 1].c_str());
                 return 2;
             }
             replies = *count;
@@ -104,7 +107,8 @@ int RunPoll(CliArgs args)
             const std::optional<double> timeout = ReadSeconds(args[i + 1]);
             if (!timeout)
             {
-                std::fprintf(stderr, "tessaro-cli: poll: bad timeout '%s'\n", args[i + 1].c_str());
+                CliReport(CliLevel::Error, "tessaro-cli: poll: bad timeout '%s'",
+                          args[i + 1].c_str());
                 return 2;
             }
             seconds = *timeout;
@@ -132,17 +136,12 @@ int RunPoll(CliArgs args)
     QTimer::singleShot(static_cast<int>(std::lround(seconds * 1000)), &application,
                        [seconds]
                        {
-                           std::fprintf(stderr, "tessaro-cli: poll: no reply within %g s\n",
-                                        seconds);
+                           CliReport(CliLevel::Error, "tessaro-cli: poll: no reply within %g s",
+                                     seconds);
                            QCoreApplication::exit(1);
                        });
     channel.Start(&printer);
     const int status = application.exec();
     channel.Stop();
-    if (std::fflush(stdout) != 0 || std::ferror(stdout))
-    {
-        std::perror("tessaro-cli: stdout");
-        return 1;
-    }
-    return status;
+    return FlushStdout() ? status : 1;
 }

@@ -1,4 +1,6 @@
 #include "app/cli/CliCommands.h"
+#include "app/cli/CliReport.h"
+#include "app/cli/CliSession.h"
 #include "net/DeviceQuery.h"
 
 #include <cstdio>
@@ -23,7 +25,7 @@ int RunQuery(CliArgs args)
             ReadPort(std::string_view(host).substr(colon + 1));
         if (!given)
         {
-            std::fprintf(stderr, "tessaro-cli: query: bad port in '%s'\n", args[0].c_str());
+            CliReport(CliLevel::Error, "tessaro-cli: query: bad port in '%s'", args[0].c_str());
             return 2;
         }
         port = *given;
@@ -33,15 +35,10 @@ int RunQuery(CliArgs args)
     const std::optional<std::string> reply = QueryDeviceReply(host, port);
     if (!reply || reply->empty())
     {
-        std::fprintf(stderr, "tessaro-cli: query: no reply from %s:%u\n", host.c_str(), port);
+        CliReport(CliLevel::Error, "tessaro-cli: query: no reply from %s:%u", host.c_str(), port);
         return 1;
     }
     for (const CInstalledSensor& sensor : ReadInstalledSensors(*reply))
         std::printf("%d [%s]\n", sensor.m_nSensorNo, sensor.m_strUnit.c_str());
-    if (std::fflush(stdout) != 0 || std::ferror(stdout))
-    {
-        std::perror("tessaro-cli: stdout");
-        return 1;
-    }
-    return 0;
+    return FlushStdout() ? 0 : 1;
 }

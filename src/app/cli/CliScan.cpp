@@ -1,4 +1,6 @@
 #include "app/cli/CliCommands.h"
+#include "app/cli/CliReport.h"
+#include "app/cli/CliSession.h"
 #include "net/NetworkScan.h"
 #include "sensors/OrbelDoc.h"
 
@@ -81,17 +83,9 @@ int RunScan(CliArgs args)
     {
         std::error_code error;
         create = !std::filesystem::exists(*options.file, error) && !error;
-        std::string errorText;
-        if (!create && !doc.OnOpenDocument(*options.file, errorText))
-        {
-            if (doc.m_bBadFormat)
-            {
-                std::fprintf(stderr, "%s\n", errorText.c_str());
-                return 2;
-            }
-            std::fprintf(stderr, "tessaro-cli: %s: %s\n", options.file->c_str(), errorText.c_str());
-            return 1;
-        }
+        if (!create)
+            if (const int status = LoadConfiguration(doc, *options.file))
+                return status;
     }
 
     CNetworkScan scan(options.broadcast, options.discoveryPort, options.queryPort);
@@ -107,8 +101,8 @@ int RunScan(CliArgs args)
         });
     if (scan.DiscoveryError() != 0)
     {
-        std::fprintf(stderr, "tessaro-cli: scan: cannot send the discovery: %s\n",
-                     std::strerror(scan.DiscoveryError()));
+        CliReport(CliLevel::Error, "tessaro-cli: scan: cannot send the discovery: %s",
+                  std::strerror(scan.DiscoveryError()));
         return 1;
     }
 
@@ -117,14 +111,10 @@ int RunScan(CliArgs args)
         std::string errorText;
         if (!doc.OnSaveDocument(*options.file, errorText))
         {
-            std::fprintf(stderr, "tessaro-cli: %s: %s\n", options.file->c_str(), errorText.c_str());
+            CliReport(CliLevel::Error, "tessaro-cli: %s: %s", options.file->c_str(),
+                      errorText.c_str());
             return 1;
         }
     }
-    if (std::fflush(stdout) != 0 || std::ferror(stdout))
-    {
-        std::perror("tessaro-cli: stdout");
-        return 1;
-    }
-    return 0;
+    return FlushStdout() ? 0 : 1;
 }

@@ -1,4 +1,5 @@
 #include "app/cli/CliCommands.h"
+#include "app/cli/CliReport.h"
 #include "app/cli/CliSession.h"
 #include "db/DatabaseStatistics.h"
 #include "db/SensorListHost.h"
@@ -41,21 +42,14 @@ private:
     CCliSession& m_session;
 };
 
-// "FILE [--dsn NAME] [--user NAME]"; false on anything else.
-bool ParseArgs(CliArgs args, std::string& file, std::optional<std::string>& dsn,
-               std::optional<std::string>& user)
+// "FILE" and the database's options; nothing on anything else.
+std::optional<std::pair<std::string, CDbOptions>> ReadArgs(CliArgs args)
 {
-    if (args.empty() || args.size() % 2 == 0)
-        return false;
-    file = args[0];
-    for (size_t i = 1; i < args.size(); i += 2)
-    {
-        std::optional<std::string>& value = args[i] == "--dsn" ? dsn : user;
-        if ((args[i] != "--dsn" && args[i] != "--user") || value)
-            return false;
-        value = args[i + 1];
-    }
-    return true;
+    const std::optional<CCliWords> words = SplitWords(args);
+    const std::optional<CDbOptions> options = words ? ReadDbOptions(*words) : std::nullopt;
+    if (!options || words->m_positional.size() != 1)
+        return std::nullopt;
+    return std::make_pair(words->m_positional[0], *options);
 }
 
 void PrintLine(const std::string& line)
@@ -68,13 +62,11 @@ void PrintLine(const std::string& line)
 
 int RunStats(CliArgs args)
 {
-    std::string file;
-    std::optional<std::string> dsn, user;
-    if (!ParseArgs(args, file, dsn, user))
-    {
+    const auto parsed = ReadArgs(args);
+    if (!parsed)
         return UsageError("stats");
-    }
-    CCliSession session(dsn, user);
+    const std::string& file = parsed->first;
+    CCliSession session(parsed->second);
     if (const int status = session.LoadDocument(file))
         return status;
     CCliSensorList list(session);
@@ -92,13 +84,11 @@ int RunStats(CliArgs args)
 
 int RunImport(CliArgs args)
 {
-    std::string file;
-    std::optional<std::string> dsn, user;
-    if (!ParseArgs(args, file, dsn, user))
-    {
+    const auto parsed = ReadArgs(args);
+    if (!parsed)
         return UsageError("import");
-    }
-    CCliSession session(dsn, user);
+    const std::string& file = parsed->first;
+    CCliSession session(parsed->second);
     if (const int status = session.LoadDocument(file))
         return status;
     CCliSensorList list(session);
@@ -109,7 +99,7 @@ int RunImport(CliArgs args)
         std::string errorText;
         if (!session.m_document.OnSaveDocument(file, errorText))
         {
-            std::fprintf(stderr, "tessaro-cli: %s: %s\n", file.c_str(), errorText.c_str());
+            CliReport(CliLevel::Error, "tessaro-cli: %s: %s", file.c_str(), errorText.c_str());
             return 1;
         }
     }

@@ -1,4 +1,5 @@
 #include "app/cli/CliCommands.h"
+#include "app/cli/CliReport.h"
 #include "net/DescriptorLimit.h"
 
 #include <cctype>
@@ -28,15 +29,17 @@ constexpr Command kCommands[] = {
      "poll one device; print its states and the slots of\n"
      "each reply",
      RunPoll},
-    {"db", "db init [--dsn NAME] [--file PATH]\ndb check [--dsn NAME] [--user NAME]",
+    {"db",
+     "db init [--dsn NAME] [--file PATH]\n"
+     "db check [--dsn NAME] [--user NAME] [--db-timeout SECONDS]",
      "init: create a data source on the embedded driver;\n"
      "check: open a data source, create missing tables,\n"
      "print them",
      RunDb},
-    {"record", "record FILE [--dsn NAME] [--db-timeout SECONDS]",
-     "record the configuration until SIGINT or SIGTERM;\n"
-     "print each change of a Status cell and each row\n"
-     "written or buffered",
+    {"record", "record FILE [--dsn NAME] [--user NAME] [--db-timeout SECONDS]",
+     "record the configuration until SIGINT or SIGTERM,\n"
+     "reading FILE again on SIGHUP; print each change\n"
+     "of a Status cell and each row written or buffered",
      RunRecord},
     {"query", "query HOST[:PORT]",
      "print the installed sensors of one device\n(port 80 by default)", RunQuery},
@@ -44,19 +47,22 @@ constexpr Command kCommands[] = {
      "find devices by broadcast and print their sensors;\n"
      "with FILE, add the new ones to it and save it",
      RunScan},
-    {"export-series", "export-series FILE INDEX OUT [--days N] [--dsn NAME] [--user NAME]",
+    {"export-series",
+     "export-series FILE INDEX OUT [--days N] [--dsn NAME] [--user NAME] "
+     "[--db-timeout SECONDS]",
      "write the readings of sensor INDEX (from 0) of FILE\n"
      "to OUT, only the last N days with --days, and a\n"
      "workbook with a chart beside it",
      RunExportSeries},
-    {"export-summary", "export-summary FILE INDEX OUT [--dsn NAME] [--user NAME]",
+    {"export-summary",
+     "export-summary FILE INDEX OUT [--dsn NAME] [--user NAME] [--db-timeout SECONDS]",
      "write the daily maximum, average and minimum of\n"
      "sensor INDEX to OUT, and a workbook with a chart\n"
      "beside it",
      RunExportSummary},
-    {"stats", "stats FILE [--dsn NAME] [--user NAME]",
+    {"stats", "stats FILE [--dsn NAME] [--user NAME] [--db-timeout SECONDS]",
      "print each sensor of FILE with its counts of\nreadings in the database", RunStats},
-    {"import", "import FILE [--dsn NAME] [--user NAME]",
+    {"import", "import FILE [--dsn NAME] [--user NAME] [--db-timeout SECONDS]",
      "add the sensors registered in the database to FILE\nand print them", RunImport},
 };
 
@@ -84,52 +90,58 @@ std::vector<std::string_view> Lines(std::string_view text)
     return lines;
 }
 
-void PrintText(std::FILE* to, std::string_view text)
+std::string Usage(const Command& command)
 {
-    std::fwrite(text.data(), 1, text.size(), to);
-}
-
-void PrintUsage(std::FILE* to, const Command& command)
-{
-    bool first = true;
+    std::string text;
     for (const std::string_view form : Lines(command.synopsis))
     {
-        PrintText(to, first ? "usage: tessaro-cli " : "       tessaro-cli ");
-        PrintText(to, form);
-        PrintText(to, "\n");
-        first = false;
+        text += text.empty() ? "usage: tessaro-cli " : "       tessaro-cli ";
+        text += form;
+        text += '\n';
     }
+    return text;
 }
 
-void PrintHelp(std::FILE* to)
+std::string Help()
 {
-    std::fprintf(to, "Tessaro data-logging agent without a window.\n\n"
-                     "usage: tessaro-cli COMMAND [ARGS]\n"
-                     "       tessaro-cli COMMAND --help\n"
-                     "       tessaro-cli --version\n\ncommands:\n");
+    std::string text = "Tessaro data-logging agent without a window.\n\n"
+                       "usage: tessaro-cli COMMAND [ARGS]\n"
+                       "       tessaro-cli COMMAND --help\n"
+                       "       tessaro-cli --version\n\ncommands:\n";
+    const auto column = [&](int width) { text.append(static_cast<size_t>(width), ' '); };
     for (const Command& command : kCommands)
     {
         const std::vector<std::string_view> forms = Lines(command.synopsis);
         std::vector<std::string_view> description = Lines(command.description);
         for (size_t i = 0; i < forms.size(); ++i)
         {
-            std::fprintf(to, "%*s%.*s", kIndent, "", static_cast<int>(forms[i].size()),
-                         forms[i].data());
+            column(kIndent);
+            text += forms[i];
             // A short last form has the description beside it.
             const int width = kIndent + static_cast<int>(forms[i].size());
             if (i + 1 == forms.size() && width < kDescriptionColumn - 1)
             {
-                std::fprintf(to, "%*s%.*s", kDescriptionColumn - width, "",
-                             static_cast<int>(description.front().size()),
-                             description.front().data());
+                column(kDescriptionColumn - width);
+                text += description.front();
                 description.erase(description.begin());
             }
-            std::fputc('\n', to);
+            text += '\n';
         }
         for (const std::string_view line : description)
-            std::fprintf(to, "%*s%.*s\n", kDescriptionColumn, "", static_cast<int>(line.size()),
-                         line.data());
+        {
+            column(kDescriptionColumn);
+            text += line;
+            text += '\n';
+        }
     }
+    return text;
+}
+
+// Help asked for goes to stdout.
+int PrintHelp(const std::string& text)
+{
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
 // Whether the command takes the option, and whether a value follows it;
@@ -161,21 +173,14 @@ std::optional<int> CheckOptions(const Command& command, CliArgs args)
     {
         const std::string& arg = args[i];
         if (arg == "--help" || arg == "-h")
-        {
-            PrintUsage(stdout, command);
-            PrintText(stdout, "\n");
-            PrintText(stdout, command.description);
-            PrintText(stdout, "\n");
-            return std::fflush(stdout) == 0 ? 0 : 1;
-        }
+            return PrintHelp(Usage(command) + "\n" + std::string(command.description) + "\n");
         if (arg.size() < 3 || arg.compare(0, 2, "--") != 0)
             continue;
         const std::optional<bool> takesValue = OptionOf(command, arg);
         if (!takesValue)
         {
-            std::fprintf(stderr, "tessaro-cli: %s: unknown option '%s'\n",
-                         std::string(command.name).c_str(), arg.c_str());
-            PrintUsage(stderr, command);
+            CliReport(CliLevel::Error, "tessaro-cli: %s: unknown option '%s'\n%s",
+                      std::string(command.name).c_str(), arg.c_str(), Usage(command).c_str());
             return 2;
         }
         if (*takesValue)
@@ -189,7 +194,7 @@ std::optional<int> CheckOptions(const Command& command, CliArgs args)
 int UsageError(std::string_view name)
 {
     if (const Command* command = FindCommand(name))
-        PrintUsage(stderr, *command);
+        CliReport(CliLevel::Error, "%s", Usage(*command).c_str());
     return 2;
 }
 
@@ -198,15 +203,12 @@ int main(int argc, char** argv)
     RaiseDescriptorLimit();
     if (argc < 2)
     {
-        PrintHelp(stderr);
+        CliReport(CliLevel::Error, "%s", Help().c_str());
         return 2;
     }
     const std::string_view name = argv[1];
     if (name == "--help" || name == "-h" || name == "help")
-    {
-        PrintHelp(stdout);
-        return std::fflush(stdout) == 0 ? 0 : 1;
-    }
+        return PrintHelp(Help());
     if (name == "--version")
     {
         std::printf("tessaro-cli %s\n", TESSARO_VERSION);
@@ -215,9 +217,8 @@ int main(int argc, char** argv)
     const Command* command = FindCommand(name);
     if (!command)
     {
-        std::fprintf(stderr, "tessaro-cli: unknown %s '%s'\n",
-                     name.starts_with('-') ? "option" : "command", argv[1]);
-        PrintHelp(stderr);
+        CliReport(CliLevel::Error, "tessaro-cli: unknown %s '%s'\n%s",
+                  name.starts_with('-') ? "option" : "command", argv[1], Help().c_str());
         return 2;
     }
     const std::vector<std::string> args(argv + 2, argv + argc);
