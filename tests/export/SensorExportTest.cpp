@@ -65,13 +65,18 @@ TEST(ReadingReduction, ColumnsKeepTheirExtremesAndEveryGap)
         CReadingReduction reduction(test.columns, 0, test.width);
         std::istringstream rows(test.rows);
         size_t count = 0;
+        std::vector<double> values;
         for (std::string row; rows >> row; ++count)
         {
             const std::string value = row.substr(row.find('=') + 1);
-            reduction.Add(std::stoll(row),
-                          value == "-" ? std::nullopt : std::optional<double>(std::stod(value)));
+            if (value != "-")
+                values.push_back(std::stod(value));
+            reduction.Add(std::stoll(row), value == "-" ? std::nullopt
+                                                        : std::optional<double>(values.back()));
         }
         EXPECT_EQ(Describe(reduction.Points()), test.points) << test.name;
+        const auto [lowest, highest] = std::minmax_element(values.begin(), values.end());
+        EXPECT_EQ(reduction.ValueRange(), std::make_pair(*lowest, *highest)) << test.name;
         EXPECT_EQ(reduction.ColumnWidth(), test.widthAfter) << test.name;
         EXPECT_EQ(reduction.Rows(), count) << test.name;
     }

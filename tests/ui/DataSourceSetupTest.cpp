@@ -13,6 +13,17 @@ namespace
 
 using Section = std::map<std::string, std::string>;
 
+// A data source on the embedded driver as the program creates it: results
+// come row by row, not read whole, and readers do not hold up writers.
+Section Embedded(const std::string& file)
+{
+    return {{"Driver", "SQLite3"},
+            {"Database", file},
+            {"StepAPI", "1"},
+            {"JournalMode", "WAL"},
+            {"SyncPragma", "FULL"}};
+}
+
 // One section of an odbc.ini, as the file holds it.
 std::optional<Section> ReadSection(const std::filesystem::path& file, const std::string& name)
 {
@@ -130,13 +141,7 @@ TEST_F(DataSourceSetup, CreatesThroughTheDriverSettingsInTheChosenScope)
     EXPECT_EQ(ui.offered, ListInstalledDrivers());
     EXPECT_EQ(ui.editedDriver, "SQLite3");
     EXPECT_EQ(ui.shown, DataSourceAttributes({{"Database", ""}}));
-    // Results come row by row, not read whole, and readers do not hold up
-    // writers.
-    EXPECT_EQ(User(name), Section({{"Driver", "SQLite3"},
-                                   {"Database", file},
-                                   {"StepAPI", "1"},
-                                   {"JournalMode", "WAL"},
-                                   {"SyncPragma", "FULL"}}));
+    EXPECT_EQ(User(name), Embedded(file));
     EXPECT_TRUE(Connects(name));
 
     ui.chooseSystem = true; // "jedermann"
@@ -316,11 +321,7 @@ TEST_F(DataSourceSetup, CreatesAnEmbeddedDataSourceWithoutAsking)
     std::string error;
     const auto file = dir / "neu" / "ordner" / "k.db";
     ASSERT_TRUE(CreateSqliteDataSource("Kommandozeile", file.string(), false, error)) << error;
-    EXPECT_EQ(User("Kommandozeile"), Section({{"Driver", "SQLite3"},
-                                              {"Database", file.string()},
-                                              {"StepAPI", "1"},
-                                              {"JournalMode", "WAL"},
-                                              {"SyncPragma", "FULL"}}));
+    EXPECT_EQ(User("Kommandozeile"), Embedded(file.string()));
     EXPECT_TRUE(Connects("Kommandozeile"));
     {
         // A result read only in part (an export, a chart) does not hold up
@@ -353,11 +354,7 @@ TEST_F(DataSourceSetup, CreatesAnEmbeddedDataSourceWithoutAsking)
     const bool created = CreateSqliteDataSource("Relativ", "rel/r.db", true, error);
     std::filesystem::current_path(cwd);
     ASSERT_TRUE(created) << error;
-    EXPECT_EQ(System("Relativ"), Section({{"Driver", "SQLite3"},
-                                          {"Database", (dir / "rel" / "r.db").string()},
-                                          {"StepAPI", "1"},
-                                          {"JournalMode", "WAL"},
-                                          {"SyncPragma", "FULL"}}));
+    EXPECT_EQ(System("Relativ"), Embedded((dir / "rel" / "r.db").string()));
 }
 
 } // namespace
