@@ -74,12 +74,12 @@ TEST_F(RecordingTest, StartAndStopFromTheMenuWithTheStatusColumnFollowingTheDevi
     EXPECT_EQ(Column(7), QStringList(4, QString()));
 }
 
-TEST_F(RecordingTest, AFailedOpenLeavesTheListWhiteAndRecordingOff)
+TEST_F(RecordingTest, AFailedOpenLeavesRecordingOffAndADataSourceSetUpAtTheStartIsKept)
 {
-    CSettings().SetDataSource(QStringLiteral("Nicht vorhanden"));
+    CSettings().SetDataSource(QStringLiteral("Noch anzulegen"));
     OpenFrame("ZELD1\r\n127.0.0.1\t9\t0\t1\tV\tx\t0x00\r\n");
-    // The offer to create the data source is declined.
     CModalWatcher watcher;
+    // The offer to create the data source is declined.
     Act(ID_START_STOP)->trigger();
     EXPECT_GE(watcher.Count(), 1);
     EXPECT_FALSE(m_bRecording);
@@ -88,15 +88,10 @@ TEST_F(RecordingTest, AFailedOpenLeavesTheListWhiteAndRecordingOff)
     EXPECT_EQ(StatusBarText(), QStringLiteral("Bereit"));
     EXPECT_EQ(Column(7), QStringList{QString()});
     EXPECT_EQ(Frame().GetDocument().m_sensors.front()->m_pChannel, nullptr);
-}
 
-TEST_F(RecordingTest, ADataSourceSetUpAtTheStartIsTheOneShownAndKept)
-{
-    CSettings().SetDataSource(QStringLiteral("Noch anzulegen"));
-    OpenFrame("ZELD1\r\n127.0.0.1\t9\t0\t1\tV\tx\t0x00\r\n");
     // Created on the embedded driver, renamed in its settings.
     const QString file = QString::fromStdString((m_files / "sued.sqlite").string());
-    CModalWatcher watcher;
+    const int declined = watcher.Count();
     watcher.Then(
         [](QWidget* dialog)
         {
@@ -112,7 +107,8 @@ TEST_F(RecordingTest, ADataSourceSetUpAtTheStartIsTheOneShownAndKept)
             ButtonOf(dialog, "OK")->click();
         });
     Act(ID_START_STOP)->trigger();
-    EXPECT_EQ(watcher.Texts(), QStringList({"Datenquelle anlegen", "Datenquelle einrichten"}));
+    EXPECT_EQ(watcher.Texts().mid(declined),
+              QStringList({"Datenquelle anlegen", "Datenquelle einrichten"}));
     ASSERT_TRUE(m_bRecording);
     QComboBox* combo = Frame().m_wndDataSourceCombo;
     EXPECT_EQ(combo->currentText(), "Lager Süd");
