@@ -8,9 +8,9 @@
 #include "export/ReadingReduction.h"
 #include "sensors/Sensor.h"
 
+#include <QDateTime>
 #include <climits>
 #include <cmath>
-#include <ctime>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <limits>
@@ -71,8 +71,8 @@ TEST(ReadingReduction, ColumnsKeepTheirExtremesAndEveryGap)
             const std::string value = row.substr(row.find('=') + 1);
             if (value != "-")
                 values.push_back(std::stod(value));
-            reduction.Add(std::stoll(row), value == "-" ? std::nullopt
-                                                        : std::optional<double>(values.back()));
+            reduction.Add(std::stoll(row),
+                          value == "-" ? std::nullopt : std::optional<double>(values.back()));
         }
         EXPECT_EQ(Describe(reduction.Points()), test.points) << test.name;
         const auto [lowest, highest] = std::minmax_element(values.begin(), values.end());
@@ -113,18 +113,10 @@ TEST(ReadingReduction, ManyRowsShrinkToTheColumnsWithTheirPeaks)
               50);
 }
 
-// Local time as the C library has it.
+// Local time.
 std::int64_t Msecs(int year, int month, int day, int hour, int minute, int second)
 {
-    std::tm local{};
-    local.tm_year = year - 1900;
-    local.tm_mon = month - 1;
-    local.tm_mday = day;
-    local.tm_hour = hour;
-    local.tm_min = minute;
-    local.tm_sec = second;
-    local.tm_isdst = -1;
-    return static_cast<std::int64_t>(std::mktime(&local)) * 1000;
+    return QDateTime(QDate(year, month, day), QTime(hour, minute, second)).toMSecsSinceEpoch();
 }
 
 CChartPoint At(int hour, int minute, double value)
