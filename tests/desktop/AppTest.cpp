@@ -1,11 +1,11 @@
-#include "ui/AboutDlg.h"
-#include "sensors/ChannelList.h"
-#include "ui/CommandTable.h"
-#include "desktop/DesktopTestSupport.h"
 #include "app/OrbelApp.h"
-#include "sensors/OrbelDoc.h"
+#include "desktop/DesktopTestSupport.h"
 #include "net/SensorChannel.h"
+#include "sensors/ChannelList.h"
+#include "sensors/OrbelDoc.h"
 #include "settings/Settings.h"
+#include "ui/AboutDlg.h"
+#include "ui/CommandTable.h"
 #include "ui/UiTestSupport.h"
 #include "ui/WrappedMessageBox.h"
 
@@ -44,42 +44,38 @@ TEST_F(AppTest, StartUpOpensTheFileAndThenTheMostRecentOne)
         QCoreApplication::setApplicationName(QStringLiteral("Probe"));
         EXPECT_EQ(QGuiApplication::applicationDisplayName(), "Probe");
         QCoreApplication::setApplicationName(QStringLiteral("Tessaro"));
-        // The box starts locked, showing the default name.
-        EXPECT_FALSE(frame->m_wndDataSourceCombo->isEnabled());
-        EXPECT_EQ(frame->m_wndDataSourceCombo->currentText(), "Arveda Sensor Database");
-        EXPECT_TRUE(frame->GetActiveView()->m_db.m_bQuickConnect);
-        EXPECT_EQ(frame->GetActiveView()->m_db.m_strUserName, "");
         frame->OpenDocumentFile(recent);
         EXPECT_TRUE(frame->close());
         app.ExitInstance(0);
     }
+    // Later starts: the most recent file, reopened once the event loop runs;
+    // a named file first, which is then the most recent one. Arguments, the
+    // sensors before the event loop runs and after, and the title.
+    const std::tuple<QStringList, size_t, size_t, QString> starts[] = {
+        {{}, 0, 3, "zuletzt.ini - Tessaro"}, {{named}, 1, 1, "genannt.ini - Tessaro"}};
+    for (const auto& [arguments, before, after, title] : starts)
     {
-        // The reopening is posted: it happens once the event loop runs.
         COrbelApp app;
-        ASSERT_TRUE(app.InitInstance({}));
-        EXPECT_TRUE(app.GetMainWnd()->GetDocument().m_sensors.empty());
+        ASSERT_TRUE(app.InitInstance(arguments));
+        EXPECT_EQ(app.GetMainWnd()->GetDocument().m_sensors.size(), before);
         QCoreApplication::processEvents();
-        EXPECT_EQ(app.GetMainWnd()->windowTitle(), "zuletzt.ini - Tessaro");
+        EXPECT_EQ(app.GetMainWnd()->GetDocument().m_sensors.size(), after);
+        EXPECT_EQ(app.GetMainWnd()->windowTitle(), title);
         app.GetMainWnd()->close();
         app.ExitInstance(0);
     }
-    {
-        // A named file is opened first and is then the most recent one.
-        COrbelApp app;
-        ASSERT_TRUE(app.InitInstance({named}));
-        QCoreApplication::processEvents();
-        EXPECT_EQ(app.GetMainWnd()->windowTitle(), "genannt.ini - Tessaro");
-        EXPECT_EQ(app.GetMainWnd()->GetDocument().m_sensors.size(), 1u);
-        app.GetMainWnd()->close();
-        app.ExitInstance(0);
-    }
-    // A file that cannot be opened ends the start after its message.
+    // A file that cannot be opened ends the start after its message; the
+    // exit destroys every channel left over.
     COrbelApp app;
     CModalWatcher watcher;
     EXPECT_FALSE(app.InitInstance({WriteConfig("kaputt.ini", "kein Magic\r\n")}));
     EXPECT_EQ(watcher.Texts(),
               QStringList({"Die ausgewählte Datei entspricht nicht dem erwarteten Format."}));
-    EXPECT_EQ(app.ExitInstance(1), 1);
+    CSensor sensor;
+    for (int i = 0; i < 3; ++i)
+        new CSensorChannel(sensor);
+    EXPECT_EQ(app.ExitInstance(7), 7);
+    EXPECT_TRUE(CChannelList::Entries().empty());
 }
 
 TEST_F(AppTest, EndSignalsEndAsBeendenAndKeepUnsavedChangesForTheNextStart)
@@ -112,20 +108,10 @@ TEST_F(AppTest, EndSignalsEndAsBeendenAndKeepUnsavedChangesForTheNextStart)
             struct sigaction current = {};
             sigaction(signal, nullptr, &current);
             ASSERT_NE(current.sa_handler, SIG_DFL) << "the signal would end the test program";
-            QTimer send;
-            send.setSingleShot(true);
-            QObject::connect(&send, &QTimer::timeout, [signal] { raise(signal); });
-            send.start(0);
             // A closed terminal finds a dialog open; it ends all the same.
-            QTimer dialog;
-            dialog.setSingleShot(true);
-            QObject::connect(&dialog, &QTimer::timeout,
-                             [frame] { frame->OnCommand(ID_APP_ABOUT); });
             if (signal == SIGHUP)
-            {
-                dialog.start(0);
-                send.start(50);
-            }
+                QTimer::singleShot(0, frame, [frame] { frame->OnCommand(ID_APP_ABOUT); });
+            QTimer::singleShot(signal == SIGHUP ? 50 : 0, frame, [signal] { raise(signal); });
             EXPECT_EQ(run(), 0);
             app.ExitInstance(0);
             EXPECT_FALSE(app.m_bRecording);
@@ -178,83 +164,27 @@ TEST_F(AppTest, EndSignalsEndAsBeendenAndKeepUnsavedChangesForTheNextStart)
     last.ExitInstance(0);
 }
 
-TEST_F(AppTest, ExitDestroysEveryChannelLeftOver)
-{
-    CSensor sensor;
-    for (int i = 0; i < 3; ++i)
-        new CSensorChannel(sensor);
-    ASSERT_EQ(CChannelList::Entries().size(), 3u);
-    COrbelApp app;
-    EXPECT_EQ(app.ExitInstance(7), 7);
-    EXPECT_TRUE(CChannelList::Entries().empty());
-}
-
-TEST_F(AppTest, SettingsAreSavedAtCloseEvenWhenTheCloseIsCancelled)
-{
-    CMainFrame& frame = NewFrame();
-    frame.OnCommand(ID_LOCK_SELECTION);
-    frame.m_wndDataSourceCombo->setEditText(QStringLiteral("Messdaten Süd"));
-    frame.OnCommand(ID_LOGIN_REQUIRED);
-    View().m_db.m_strUserName = "anna";
-    View().m_db.m_strPassword = "geheim";
-    frame.GetDocument().SetModifiedFlag();
-    CModalWatcher watcher;
-    watcher.Then([](QWidget* box) { Answer(box, QMessageBox::Cancel); });
-    EXPECT_FALSE(frame.close());
-    {
-        const CSettings settings;
-        EXPECT_EQ(settings.DataSource(), "Messdaten Süd");
-        EXPECT_FALSE(settings.QuickConnect());
-        EXPECT_EQ(settings.UserName(), "anna");
-    }
-    // The password stays in memory only.
-    QSettings file(QStringLiteral("Arveda"), QStringLiteral("Tessaro"));
-    for (const QString& key : file.allKeys())
-        EXPECT_NE(file.value(key).toString(), "geheim") << key.toStdString();
-
-    CMainFrame& next = NewFrame();
-    EXPECT_EQ(next.m_wndDataSourceCombo->currentText(), "Messdaten Süd");
-    EXPECT_TRUE(Act(ID_LOGIN_REQUIRED)->isChecked());
-    // The lock is not kept.
-    EXPECT_TRUE(Act(ID_LOCK_SELECTION)->isChecked());
-    EXPECT_FALSE(next.m_wndDataSourceCombo->isEnabled());
-}
-
 TEST(WrappedMessageBox, LongLinesBreakAtTheirLastSpace)
 {
-    // 87 characters: the break falls on the last space before the 76th.
-    const QString words = QStringLiteral("Die Datenquelle konnte nicht geöffnet werden, "
-                                         "bitte prüfen Sie die Einstellungen jetzt.");
-    ASSERT_EQ(words.size(), 87);
-    const QString wrapped = WrapMessageText(words);
-    EXPECT_EQ(wrapped.split('\n'),
-              QStringList({"Die Datenquelle konnte nicht geöffnet werden, bitte prüfen Sie die",
-                           "Einstellungen jetzt."}));
-    const QString solid(100, QLatin1Char('x'));
-    EXPECT_EQ(WrapMessageText(solid), solid);
-    // Exactly 75 characters stay on one line; spaces past the edge break nothing.
-    const QString full = QString(74, 'a') + QStringLiteral(" b");
-    EXPECT_EQ(WrapMessageText(full).count('\n'), 1);
-    EXPECT_EQ(WrapMessageText(QString(73, 'a') + QStringLiteral(" b")).count('\n'), 0);
-    EXPECT_EQ(WrapMessageText(QString(75, 'a') + QStringLiteral("     ")).count('\n'), 0);
-    // A line feed starts counting anew, and a long word after a break carries its count.
-    const QString lines = QString(70, 'a') + QStringLiteral("\n") + QString(70, 'b') +
-                          QStringLiteral(" ") + QString(10, 'c') + QStringLiteral(" ") +
-                          QString(70, 'd');
-    EXPECT_EQ(
-        WrapMessageText(lines).split('\n'),
-        QStringList({QString(70, 'a'), QString(70, 'b'), QString(10, 'c'), QString(70, 'd')}));
-}
+    const QString a(70, 'a'), b(70, 'b'), c(10, 'c'), d(67, 'd');
+    // A text and its lines: the break falls on the last space before the
+    // 76th character, a longer word stays whole; exactly 75 characters stay
+    // on one line and spaces past the edge break nothing; a line feed starts
+    // counting anew, and a long word after a break carries its count.
+    const std::pair<QString, QStringList> cases[] = {
+        {QStringLiteral("Die Datenquelle konnte nicht geöffnet werden, bitte prüfen Sie die "
+                        "Einstellungen jetzt."),
+         {QStringLiteral("Die Datenquelle konnte nicht geöffnet werden, bitte prüfen Sie die"),
+          "Einstellungen jetzt."}},
+        {QString(100, 'x'), {QString(100, 'x')}},
+        {QString(74, 'a') + " b", {QString(74, 'a'), "b"}},
+        {QString(73, 'a') + " b", {QString(73, 'a') + " b"}},
+        {QString(75, 'a') + "     ", {QString(75, 'a') + "     "}},
+        {a + "\n" + b + " " + c + " " + d, {a, b, c, d}},
+    };
+    for (const auto& [text, lines] : cases)
+        EXPECT_EQ(WrapMessageText(text).split('\n'), lines) << text.toStdString();
 
-TEST(WrappedMessageBox, StringBoxesJoinTheirTwoStrings)
-{
-    CModalWatcher watcher;
-    StringMessageBox(QMessageBox::Warning, QMessageBox::Ok, 227, 0);
-    StringMessageBox(QMessageBox::Warning, QMessageBox::Ok, 227, 226);
-    EXPECT_EQ(watcher.Texts(),
-              QStringList({"Die angegebene Datenquelle existiert nicht.",
-                           "Die angegebene Datenquelle existiert nicht.Die ausgewählte Datei "
-                           "entspricht\nnicht dem erwarteten Format."}));
 }
 
 // A desktop style that puts pictures on dialog buttons.
@@ -270,7 +200,7 @@ public:
     }
 };
 
-TEST(WrappedMessageBox, OnlyOurBreaksAndNoPicturesOnTheButtons)
+TEST(WrappedMessageBox, OnlyOurBreaksNoPicturesOnTheButtonsAndStringBoxesJoinTheirStrings)
 {
     const QString style = QApplication::style()->name();
     QApplication::setStyle(new CButtonIconStyle);
@@ -296,7 +226,13 @@ TEST(WrappedMessageBox, OnlyOurBreaksAndNoPicturesOnTheButtons)
     WrappedMessageBox(QMessageBox::Warning, QMessageBox::Ok | QMessageBox::Yes | QMessageBox::No,
                       text);
     QApplication::setStyle(style);
-    EXPECT_EQ(watcher.Count(), 1);
+    StringMessageBox(QMessageBox::Warning, QMessageBox::Ok, 227, 0);
+    StringMessageBox(QMessageBox::Warning, QMessageBox::Ok, 227, 226);
+    ASSERT_EQ(watcher.Count(), 3);
+    EXPECT_EQ(watcher.Texts().mid(1),
+              QStringList({"Die angegebene Datenquelle existiert nicht.",
+                           "Die angegebene Datenquelle existiert nicht.Die ausgewählte Datei "
+                           "entspricht\nnicht dem erwarteten Format."}));
 }
 
 TEST(AboutDlg, ShowsVersionAndYear)

@@ -33,15 +33,17 @@ CMainFrame& DesktopTest::NewFrame()
     return frame;
 }
 
+CMainFrame& DesktopTest::OpenFrame(const std::string& bytes, const std::string& name)
+{
+    CMainFrame& frame = NewFrame();
+    EXPECT_TRUE(frame.OpenDocumentFile(WriteConfig(name, bytes)));
+    return frame;
+}
+
 QString DesktopTest::WriteConfig(const std::string& name, const std::string& bytes)
 {
     WriteFileBytes(m_files / name, bytes);
-    return QString::fromStdString((m_files / name).string());
-}
-
-std::string DesktopTest::ReadConfig(const QString& path) const
-{
-    return ReadFileBytes(path.toStdString());
+    return FilePath(name);
 }
 
 void DesktopTest::Select(std::initializer_list<int> rows)
@@ -85,36 +87,6 @@ std::string DesktopTest::SelectedAddress()
 {
     const auto rows = View().SelectedRows();
     return rows.size() == 1 ? rows.front().second->m_strAddress : std::string();
-}
-
-CModalWatcher::CModalWatcher()
-{
-    QObject::connect(&m_timer, &QTimer::timeout, [this] { Poll(); });
-    m_timer.start(5);
-}
-
-CModalWatcher::~CModalWatcher() = default;
-
-void CModalWatcher::Poll()
-{
-    QWidget* modal = QApplication::activeModalWidget();
-    // A dialog may reuse the address of the one before it; a mark may not.
-    if (!modal || modal->property("tessaroWatched").toBool())
-        return;
-    modal->setProperty("tessaroWatched", true);
-    ++m_nCount;
-    if (auto* box = qobject_cast<QMessageBox*>(modal))
-        m_texts.append(box->text());
-    else
-        m_texts.append(modal->windowTitle());
-    if (!m_answers.empty())
-    {
-        auto answer = std::move(m_answers.front());
-        m_answers.erase(m_answers.begin());
-        answer(modal);
-    }
-    else if (auto* dialog = qobject_cast<QDialog*>(modal))
-        dialog->reject();
 }
 
 void Answer(QWidget* box, QMessageBox::StandardButton button)

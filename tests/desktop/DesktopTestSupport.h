@@ -1,18 +1,14 @@
 #pragma once
 
+#include "common/TempDir.h"
 #include "ui/MainFrame.h"
 #include "ui/OrbelView.h"
-#include "common/TempDir.h"
+#include "ui/WidgetTestSupport.h"
 
 #include <QAction>
-#include <QApplication>
-#include <QMessageBox>
+#include <QLabel>
 #include <QSettings>
-#include <QStringList>
 #include <QTest>
-#include <QTimer>
-#include <functional>
-#include <gtest/gtest.h>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -40,13 +36,21 @@ protected:
 
     // A new frame with an empty configuration, shown and active.
     CMainFrame& NewFrame();
+    // A new frame showing a configuration file of these bytes.
+    CMainFrame& OpenFrame(const std::string& bytes = kThreeSensors,
+                          const std::string& name = "drei.ini");
     // Writes bytes into a file of the test's folder and returns its path.
     QString WriteConfig(const std::string& name, const std::string& bytes);
-    std::string ReadConfig(const QString& path) const;
+    QString FilePath(const std::string& name) const
+    {
+        return QString::fromStdString((m_files / name).string());
+    }
+    std::string ReadConfig(const QString& path) const { return ReadFileBytes(path.toStdString()); }
 
     CMainFrame& Frame() { return *m_frames.back(); }
     COrbelView& View() { return *Frame().GetActiveView(); }
     QAction* Act(int id) { return Frame().Commands().Action(id); }
+    QLabel* MessagePane() { return Frame().findChild<QLabel*>(QStringLiteral("messagePane")); }
     void Select(std::initializer_list<int> rows);
     // A key typed where the keyboard focus is.
     void Key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
@@ -59,29 +63,6 @@ protected:
     TempDir m_files;
     bool m_bRecording = false;
     std::vector<std::unique_ptr<CMainFrame>> m_frames;
-};
-
-// Records every modal dialog that comes up and answers it: the texts of
-// message boxes are kept; each dialog is handed to the next answer, or
-// rejected when there is none.
-class CModalWatcher
-{
-public:
-    CModalWatcher();
-    ~CModalWatcher();
-
-    // Acts on the next modal dialog instead of rejecting it.
-    void Then(std::function<void(QWidget*)> answer) { m_answers.push_back(std::move(answer)); }
-    const QStringList& Texts() const { return m_texts; }
-    int Count() const { return m_nCount; }
-
-private:
-    void Poll();
-
-    QTimer m_timer;
-    QStringList m_texts;
-    int m_nCount = 0;
-    std::vector<std::function<void(QWidget*)>> m_answers;
 };
 
 // Clicks the message box button of that standard role.

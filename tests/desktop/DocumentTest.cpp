@@ -52,7 +52,7 @@ TEST_F(DocumentTest, OpenEditSaveAndReopenKeepTheContent)
     EXPECT_NE(listed.out.find("Geraet-B"), std::string::npos);
 
     // Save As writes the same bytes under the new name, which the title shows.
-    const QString copy = QString::fromStdString((m_files / "kopie").string());
+    const QString copy = FilePath("kopie");
     {
         CModalWatcher watcher;
         watcher.Then(ChooseFile(copy));
@@ -66,33 +66,50 @@ TEST_F(DocumentTest, OpenEditSaveAndReopenKeepTheContent)
     EXPECT_EQ(frame.GetDocument().Serialize(), saved);
 }
 
-TEST_F(DocumentTest, AModifiedConfigurationIsOfferedForSavingFirst)
+TEST_F(DocumentTest, ChangesAreOfferedForSavingKeptWhenAnOpenFailsAndSavedOnlyWhereAllowed)
 {
-    CMainFrame& frame = NewFrame();
-    const QString path = WriteConfig("lager.ini", kThreeSensors);
-    frame.OpenDocumentFile(path);
+    CMainFrame& frame = OpenFrame(kThreeSensors, "lager.ini");
+    const QString path = FilePath("lager.ini");
     Select({0});
     frame.OnCommand(ID_EDIT_CLEAR);
-
+    const std::string changed = frame.GetDocument().Serialize();
     CModalWatcher watcher;
     watcher.Then([](QWidget* box) { Answer(box, QMessageBox::Cancel); });
     frame.OnCommand(ID_FILE_NEW);
     EXPECT_EQ(watcher.Texts(), QStringList({"Änderungen in lager.ini speichern?"}));
-    EXPECT_EQ(View().topLevelItemCount(), 2);
-    EXPECT_TRUE(frame.GetDocument().IsModified());
 
+    // A file of the wrong format, or one that is not there, after "Nein":
+    // its message once, and the configuration on show stays.
+    for (const QString& bad :
+         {WriteConfig("falsch.ini", "zeld1\r\nx\t80\t0\t1\t\t\t0x00\r\n"), FilePath("fehlt.ini")})
+    {
+        watcher.Then([](QWidget* box) { Answer(box, QMessageBox::No); });
+        EXPECT_FALSE(frame.OpenDocumentFile(bad));
+        EXPECT_EQ(frame.GetDocument().Serialize(), changed);
+        EXPECT_EQ(View().topLevelItemCount(), 2);
+        EXPECT_EQ(View().SensorAt(0), frame.GetDocument().m_sensors.front().get());
+        EXPECT_EQ(frame.windowTitle(), "lager.ini - Tessaro");
+        EXPECT_TRUE(frame.GetDocument().IsModified());
+    }
+    ASSERT_EQ(watcher.Count(), 5);
+    EXPECT_EQ(watcher.Texts().mid(1, 3),
+              QStringList({"Änderungen in lager.ini speichern?",
+                           "Die ausgewählte Datei entspricht nicht dem erwarteten Format.",
+                           "Änderungen in lager.ini speichern?"}));
+    EXPECT_TRUE(watcher.Texts().last().contains("fehlt.ini"));
+
+    // "Nein" lets the changes go, "Ja" saves them.
     watcher.Then([](QWidget* box) { Answer(box, QMessageBox::No); });
     frame.OnCommand(ID_FILE_NEW);
     EXPECT_EQ(View().topLevelItemCount(), 0);
     EXPECT_EQ(ReadConfig(path), kThreeSensors);
-
     frame.OpenDocumentFile(path);
     Select({0});
     frame.OnCommand(ID_EDIT_CLEAR);
     watcher.Then([](QWidget* box) { Answer(box, QMessageBox::Yes); });
     frame.OnCommand(ID_FILE_NEW);
     EXPECT_EQ(View().topLevelItemCount(), 0);
-    EXPECT_EQ(ReadConfig(path).find("10.0.0.5"), std::string::npos);
+    EXPECT_EQ(ReadConfig(path), changed);
 
     // Closing asks too; cancelling keeps the window open.
     frame.GetDocument().SetModifiedFlag();
@@ -100,46 +117,11 @@ TEST_F(DocumentTest, AModifiedConfigurationIsOfferedForSavingFirst)
     EXPECT_FALSE(frame.close());
     EXPECT_TRUE(frame.isVisible());
     EXPECT_EQ(watcher.Texts().last(), "Änderungen in Unbenannt speichern?");
-}
 
-TEST_F(DocumentTest, AFailedOpenKeepsTheConfigurationThatWasOpen)
-{
-    CMainFrame& frame = NewFrame();
-    const QString good = WriteConfig("gut.ini", kThreeSensors);
-    frame.OpenDocumentFile(good);
-    Select({0});
-    frame.OnCommand(ID_ENABLE_DISABLE);
-    const std::string before = frame.GetDocument().Serialize();
-
-    CModalWatcher watcher;
-    watcher.Then([](QWidget* box) { Answer(box, QMessageBox::No); });
-    EXPECT_FALSE(
-        frame.OpenDocumentFile(WriteConfig("falsch.ini", "zeld1\r\nx\t80\t0\t1\t\t\t0x00\r\n")));
-    EXPECT_EQ(watcher.Texts(),
-              QStringList({"Änderungen in gut.ini speichern?",
-                           "Die ausgewählte Datei entspricht nicht dem erwarteten Format."}));
-    EXPECT_EQ(frame.GetDocument().Serialize(), before);
-    EXPECT_EQ(View().topLevelItemCount(), 3);
-    EXPECT_EQ(View().SensorAt(0), frame.GetDocument().m_sensors.front().get());
-    EXPECT_EQ(frame.windowTitle(), "gut.ini - Tessaro");
-    EXPECT_TRUE(frame.GetDocument().IsModified());
-
-    // A file that is not there: the system's reason, once, and nothing changes.
-    watcher.Then([](QWidget* box) { Answer(box, QMessageBox::No); });
-    EXPECT_FALSE(frame.OpenDocumentFile(QString::fromStdString((m_files / "fehlt.ini").string())));
-    EXPECT_EQ(watcher.Count(), 4);
-    EXPECT_TRUE(watcher.Texts().last().contains("fehlt.ini"));
-    EXPECT_EQ(frame.GetDocument().Serialize(), before);
-    // A later save writes the configuration that stayed.
-    ASSERT_TRUE(frame.OnFileSave());
-    EXPECT_EQ(ReadConfig(good), before);
-}
-
-TEST_F(DocumentTest, SavingAsksBeforeReplacingAFileChangedSinceAndRefusesReadOnlyOnes)
-{
-    CMainFrame& frame = NewFrame();
-    const QString path = WriteConfig("lager.ini", kThreeSensors);
-    ASSERT_TRUE(frame.OpenDocumentFile(path));
+    // Saving asks before it replaces a file changed since, and refuses a
+    // read-only one.
+    frame.GetDocument().SetModifiedFlag(false);
+    ASSERT_TRUE(frame.OpenDocumentFile(WriteConfig("lager.ini", kThreeSensors)));
     Select({1});
     frame.OnCommand(ID_ENABLE_DISABLE);
     const std::string mine = frame.GetDocument().Serialize();
@@ -147,10 +129,10 @@ TEST_F(DocumentTest, SavingAsksBeforeReplacingAFileChangedSinceAndRefusesReadOnl
     const std::string theirs = kThreeSensors + "10.0.0.9\t80\t3\t1\tV\tNeu\t0x00\r\n";
     WriteConfig("lager.ini", theirs);
 
-    CModalWatcher watcher;
+    const int asked = watcher.Count();
     watcher.Then([](QWidget* box) { Answer(box, QMessageBox::No); });
     ASSERT_FALSE(frame.OnFileSave());
-    EXPECT_EQ(watcher.Texts(),
+    EXPECT_EQ(watcher.Texts().mid(asked),
               QStringList({path + " wurde seit dem Öffnen geändert.\nTrotzdem speichern?"}));
     EXPECT_EQ(ReadConfig(path), theirs);
     EXPECT_TRUE(frame.GetDocument().IsModified());
@@ -159,11 +141,11 @@ TEST_F(DocumentTest, SavingAsksBeforeReplacingAFileChangedSinceAndRefusesReadOnl
     EXPECT_EQ(ReadConfig(path), mine);
     // What was saved here is no change of someone else's.
     EXPECT_TRUE(frame.OnFileSave());
-    EXPECT_EQ(watcher.Count(), 2);
+    EXPECT_EQ(watcher.Count(), asked + 2);
 
     std::filesystem::permissions(path.toStdString(), std::filesystem::perms(0444));
     EXPECT_FALSE(frame.OnFileSave());
-    EXPECT_EQ(watcher.Count(), 3);
+    EXPECT_EQ(watcher.Count(), asked + 3);
     EXPECT_TRUE(watcher.Texts().last().startsWith(path + " kann nicht gespeichert werden."));
     EXPECT_EQ(ReadConfig(path), mine);
 }

@@ -1,9 +1,8 @@
-#include "ui/CommandTable.h"
 #include "desktop/DesktopTestSupport.h"
 #include "sensors/OrbelDoc.h"
 #include "settings/Settings.h"
+#include "ui/CommandTable.h"
 #include "ui/UiTestSupport.h"
-#include "ui/WidgetTestSupport.h"
 
 #include <QClipboard>
 #include <QComboBox>
@@ -33,7 +32,7 @@ const std::string kFourSensors = "ZELD1\r\n"
                                  "beta\t8080\t2\t5\t°C\tmitte\t0x00\r\n"
                                  "Alpha\t80\t1\t1\t%\tzuletzt\t0x01\r\n"
                                  "gamma\t81\t0\t60\tkWh\tAnfang\t0x00\r\n"
-                                 "delta\t443\t3\t15\tbar\tBüro\t0x00\r\n";
+                                 "Delta\t443\t3\t15\tbar\tBüro\t0x00\r\n";
 
 using ListViewTest = DesktopTest;
 
@@ -45,10 +44,9 @@ void ClickHeader(COrbelView& view, int column)
     QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, middle);
 }
 
-TEST_F(ListViewTest, ColumnsShowTheSettingsOfEachSensor)
+TEST_F(ListViewTest, ColumnsShowEachSensorItsStateAndTheBrowserItsAddress)
 {
-    CMainFrame& frame = NewFrame();
-    frame.OpenDocumentFile(WriteConfig("vier.ini", kFourSensors));
+    CMainFrame& frame = OpenFrame(kFourSensors);
     COrbelView& view = View();
     QStringList titles;
     for (int column = 0; column < view.columnCount(); ++column)
@@ -75,16 +73,38 @@ TEST_F(ListViewTest, ColumnsShowTheSettingsOfEachSensor)
     { return view.topLevelItem(row)->icon(0).pixmap(16, 16).toImage(); };
     EXPECT_NE(image(0), image(1));
     EXPECT_EQ(image(0), image(2));
-    Select({0});
-    frame.OnCommand(ID_ENABLE_DISABLE);
+    // The topmost row of a mixed selection decides for all of it.
+    const auto disabled = [&]
+    {
+        std::vector<bool> states;
+        for (const auto& record : frame.GetDocument().m_sensors)
+            states.push_back(record->m_bDisabled);
+        return states;
+    };
+    view.setFocus();
+    Select({0, 1});
+    Key(Qt::Key_E, Qt::ControlModifier);
+    EXPECT_EQ(disabled(), std::vector<bool>({true, true, false, false}));
     EXPECT_EQ(image(0), image(1));
+    frame.OnCommand(ID_ENABLE_DISABLE);
+    EXPECT_EQ(disabled(), std::vector<bool>({false, false, false, false}));
+    EXPECT_TRUE(frame.GetDocument().IsModified());
+
+    // The browser gets the device's address, only with exactly one row.
+    CUrlRecorder recorder;
+    QDesktopServices::setUrlHandler(QStringLiteral("http"), &recorder, "Open");
+    for (const auto& rows : {std::initializer_list<int>{0}, {1}, {0, 1}})
+    {
+        Select(rows);
+        frame.OnCommand(ID_OPEN_IN_BROWSER);
+    }
+    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+    EXPECT_EQ(recorder.m_urls, QList<QUrl>({QUrl("http://beta:8080"), QUrl("http://Alpha")}));
 }
 
 TEST_F(ListViewTest, SortingFollowsTheColumnRulesAndTheDocumentKeepsTheOrder)
 {
-    CMainFrame& frame = NewFrame();
-    const QString path = WriteConfig("vier.ini", kFourSensors);
-    frame.OpenDocumentFile(path);
+    CMainFrame& frame = OpenFrame(kFourSensors);
     COrbelView& view = View();
     COrbelDoc& doc = frame.GetDocument();
 
@@ -92,18 +112,20 @@ TEST_F(ListViewTest, SortingFollowsTheColumnRulesAndTheDocumentKeepsTheOrder)
     EXPECT_EQ(Column(2), QStringList({"80", "81", "443", "8080"}));
     ClickHeader(view, 2);
     EXPECT_EQ(Column(2), QStringList({"8080", "443", "81", "80"}));
-    EXPECT_EQ(DocumentAddresses(), std::vector<std::string>({"beta", "delta", "gamma", "Alpha"}));
+    EXPECT_EQ(DocumentAddresses(), std::vector<std::string>({"beta", "Delta", "gamma", "Alpha"}));
     EXPECT_FALSE(doc.IsModified());
 
-    // A changed row makes the next click ascending again.
-    Select({3});
+    // A changed row makes the next click ascending again, where it would
+    // otherwise turn the order.
+    ClickHeader(view, 2);
+    Select({0});
     frame.OnCommand(ID_ENABLE_DISABLE);
     ClickHeader(view, 2);
     EXPECT_EQ(Column(2), QStringList({"80", "81", "443", "8080"}));
 
     // Letter case does not count for the address; the description sorts Z to A first.
     ClickHeader(view, 1);
-    EXPECT_EQ(Column(1), QStringList({"Alpha", "beta", "delta", "gamma"}));
+    EXPECT_EQ(Column(1), QStringList({"Alpha", "beta", "Delta", "gamma"}));
     ClickHeader(view, 6);
     EXPECT_EQ(Column(6), QStringList({"zuletzt", "mitte", "Büro", "Anfang"}));
     ClickHeader(view, 6);
@@ -114,11 +136,11 @@ TEST_F(ListViewTest, SortingFollowsTheColumnRulesAndTheDocumentKeepsTheOrder)
     // The sort survives Save: the file lists the sensors as shown.
     doc.SetModifiedFlag();
     ASSERT_TRUE(frame.OnFileSave());
-    EXPECT_EQ(ReadConfig(path), "ZELD1\r\n"
-                                "Alpha\t80\t1\t1\t%\tzuletzt\t0x00\r\n"
-                                "beta\t8080\t2\t5\t°C\tmitte\t0x00\r\n"
-                                "delta\t443\t3\t15\tbar\tBüro\t0x00\r\n"
-                                "gamma\t81\t0\t60\tkWh\tAnfang\t0x00\r\n");
+    EXPECT_EQ(ReadConfig(FilePath("drei.ini")), "ZELD1\r\n"
+                                                "Alpha\t80\t1\t1\t%\tzuletzt\t0x00\r\n"
+                                                "beta\t8080\t2\t5\t°C\tmitte\t0x00\r\n"
+                                                "Delta\t443\t3\t15\tbar\tBüro\t0x00\r\n"
+                                                "gamma\t81\t0\t60\tkWh\tAnfang\t0x00\r\n");
 }
 
 TEST_F(ListViewTest, TheFirstRowFitsTheColumnsOnceTheCommandIsDone)
@@ -151,113 +173,57 @@ TEST_F(ListViewTest, NewSensorProposesTheFirstAddressAndCancelRemovesIt)
 {
     CMainFrame& frame = NewFrame();
     COrbelDoc& doc = frame.GetDocument();
-    {
-        CModalWatcher watcher;
-        QString address;
-        QString interval;
-        watcher.Then(
-            [&](QWidget* dialog)
-            {
-                address = dialog->findChild<QLineEdit*>("address")->text();
-                interval = dialog->findChild<QLineEdit*>("interval")->text();
-                dialog->findChild<QLineEdit*>("address")->setText("geraet-1");
-                ButtonOf(dialog, "OK")->click();
-            });
-        frame.OnCommand(ID_NEW_SENSOR);
-        EXPECT_EQ(address, "127.0.0.1");
-        EXPECT_EQ(interval, "1");
-    }
+    QStringList proposed;
+    CModalWatcher watcher;
+    watcher.Then(
+        [&](QWidget* dialog)
+        {
+            auto* address = dialog->findChild<QLineEdit*>("address");
+            proposed << address->text() << dialog->findChild<QLineEdit*>("interval")->text();
+            address->setText("geraet-1");
+            ButtonOf(dialog, "OK")->click();
+        });
+    frame.OnCommand(ID_NEW_SENSOR);
     EXPECT_EQ(DocumentAddresses(), std::vector<std::string>({"geraet-1"}));
     EXPECT_EQ(Column(1), QStringList({"geraet-1"}));
     EXPECT_TRUE(doc.IsModified());
 
     doc.SetModifiedFlag(false);
     Select({0});
-    {
-        CModalWatcher watcher;
-        QString address;
-        watcher.Then(
-            [&](QWidget* dialog)
-            {
-                address = dialog->findChild<QLineEdit*>("address")->text();
-                ButtonOf(dialog, "Abbrechen")->click();
-            });
-        frame.OnCommand(ID_NEW_SENSOR);
-        EXPECT_EQ(address, "geraet-1");
-    }
+    watcher.Then(
+        [&](QWidget* dialog)
+        {
+            proposed << dialog->findChild<QLineEdit*>("address")->text();
+            ButtonOf(dialog, "Abbrechen")->click();
+        });
+    frame.OnCommand(ID_NEW_SENSOR);
+    EXPECT_EQ(proposed, QStringList({"127.0.0.1", "1", "geraet-1"}));
     EXPECT_EQ(View().topLevelItemCount(), 1);
     EXPECT_EQ(doc.m_sensors.size(), 1u);
     EXPECT_EQ(View().m_nSelected, 0);
     EXPECT_FALSE(doc.IsModified());
 }
 
-TEST_F(ListViewTest, PropertiesEditSeveralSensorsAtOnce)
+TEST_F(ListViewTest, PropertiesEditTheSelectedRows)
 {
-    CMainFrame& frame = NewFrame();
-    frame.OpenDocumentFile(WriteConfig("zwei.ini", "ZELD1\r\n"
-                                                   "Geraet1\t80\t0\t5\t°C\tKeller\t0x00\r\n"
-                                                   "andere\t80\t7\t5\t°C\tDach\t0x00\r\n"
-                                                   "geraet1\t80\t1\t5\t°C\tkeller\t0x01\r\n"));
+    CMainFrame& frame = OpenFrame("ZELD1\r\n"
+                                  "Geraet1\t80\t0\t5\t°C\tKeller\t0x00\r\n"
+                                  "andere\t80\t7\t5\t°C\tDach\t0x00\r\n"
+                                  "geraet1\t80\t1\t5\t°C\tkeller\t0x01\r\n");
     Select({0, 2});
     CModalWatcher watcher;
-    QStringList shown;
     watcher.Then(
         [&](QWidget* dialog)
         {
-            for (const char* name : {"address", "interval", "description", "unit"})
-                shown.append(dialog->findChild<QLineEdit*>(name)->text());
-            auto* number = dialog->findChild<QComboBox*>("sensorNo");
-            shown.append(number->currentText());
-            number->setEditText("3");
-            dialog->findChild<QLineEdit*>("interval")->setText("0");
+            dialog->findChild<QComboBox*>("sensorNo")->setEditText("3");
             ButtonOf(dialog, "OK")->click();
         });
     QTest::keyClick(&View(), Qt::Key_Return);
-    EXPECT_EQ(shown, QStringList({"Geraet1", "5", "Keller", "°C", "~"}));
     EXPECT_EQ(Column(1), QStringList({"Geraet1", "andere", "Geraet1"}));
     EXPECT_EQ(Column(3), QStringList({"3", "7", "3"}));
-    EXPECT_EQ(Column(5), QStringList({"1 min", "5 min", "1 min"}));
-    EXPECT_EQ(Column(6), QStringList({"Keller", "Dach", "Keller"}));
     EXPECT_TRUE(frame.GetDocument().IsModified());
     // The disabled one stays disabled.
     EXPECT_TRUE(frame.GetDocument().m_sensors.back()->m_bDisabled);
-}
-
-TEST_F(ListViewTest, EnableDisableMakesAMixedSelectionUniform)
-{
-    CMainFrame& frame = NewFrame();
-    frame.OpenDocumentFile(WriteConfig("vier.ini", kFourSensors));
-    COrbelDoc& doc = frame.GetDocument();
-    const auto disabled = [&]
-    {
-        std::vector<bool> states;
-        for (const auto& record : doc.m_sensors)
-            states.push_back(record->m_bDisabled);
-        return states;
-    };
-    Select({0, 1});
-    frame.OnCommand(ID_ENABLE_DISABLE);
-    EXPECT_EQ(disabled(), std::vector<bool>({true, true, false, false}));
-    frame.OnCommand(ID_ENABLE_DISABLE);
-    EXPECT_EQ(disabled(), std::vector<bool>({false, false, false, false}));
-    EXPECT_TRUE(doc.IsModified());
-}
-
-TEST_F(ListViewTest, TheBrowserGetsTheDevicesAddress)
-{
-    CMainFrame& frame = NewFrame();
-    frame.OpenDocumentFile(WriteConfig("vier.ini", kFourSensors));
-    CUrlRecorder recorder;
-    QDesktopServices::setUrlHandler(QStringLiteral("http"), &recorder, "Open");
-    Select({0});
-    frame.OnCommand(ID_OPEN_IN_BROWSER);
-    Select({1});
-    frame.OnCommand(ID_OPEN_IN_BROWSER);
-    // Only with exactly one row.
-    Select({0, 1});
-    frame.OnCommand(ID_OPEN_IN_BROWSER);
-    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
-    EXPECT_EQ(recorder.m_urls, QList<QUrl>({QUrl("http://beta:8080"), QUrl("http://Alpha")}));
 }
 
 TEST_F(ListViewTest, ContextMenusDependOnTheSelectionAndOpenAtTheCentreByKey)
@@ -265,15 +231,16 @@ TEST_F(ListViewTest, ContextMenusDependOnTheSelectionAndOpenAtTheCentreByKey)
     CMainFrame& frame = NewFrame();
     frame.resize(600, 400);
     frame.move(0, 0);
-    frame.OpenDocumentFile(WriteConfig("vier.ini", kFourSensors));
+    ASSERT_TRUE(frame.OpenDocumentFile(WriteConfig("vier.ini", kFourSensors)));
     COrbelView& view = View();
     QStringList items;
     QString defaultItem;
     QPoint shownAt;
     QString name;
-    const auto open = [&](QContextMenuEvent::Reason reason, QPoint at)
+    const auto open = [&](const std::function<void()>& trigger)
     {
         items.clear();
+        shownAt = {};
         QTimer::singleShot(
             20,
             [&]
@@ -289,35 +256,45 @@ TEST_F(ListViewTest, ContextMenusDependOnTheSelectionAndOpenAtTheCentreByKey)
                 shownAt = menu->pos();
                 menu->close();
             });
-        QContextMenuEvent event(reason, view.viewport()->mapFromGlobal(at), at);
-        QApplication::sendEvent(view.viewport(), &event);
+        trigger();
+    };
+    const auto middle = [&](const QRect& rect)
+    {
+        return view.viewport()->mapToGlobal(
+            QPoint(rect.left() + rect.width() / 2, rect.top() + rect.height() / 2));
     };
 
     Select({2});
     view.setCurrentItem(view.topLevelItem(2), 0, QItemSelectionModel::NoUpdate);
-    open(QContextMenuEvent::Mouse, view.viewport()->mapToGlobal(QPoint(30, 30)));
+    const QPoint click = view.viewport()->mapToGlobal(QPoint(30, 30));
+    open(
+        [&]
+        {
+            QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(30, 30), click);
+            QApplication::sendEvent(view.viewport(), &event);
+        });
     EXPECT_EQ(name, "Device");
     EXPECT_EQ(items, QStringList({"Datenreihe e&xportieren...", "&Zusammenfassung exportieren...",
                                   "V&erlauf anzeigen", "-", "Per B&rowser verbinden", "-",
                                   "&Löschen", "Akti&vieren/deaktivieren", "E&igenschaften"}));
     EXPECT_EQ(defaultItem, "E&igenschaften");
-    EXPECT_EQ(shownAt, view.viewport()->mapToGlobal(QPoint(30, 30)));
+    EXPECT_EQ(shownAt, click);
 
-    // By keyboard: the middle of the focused row.
-    open(QContextMenuEvent::Keyboard, QPoint(-1, -1));
-    const QRect row = view.visualItemRect(view.topLevelItem(2));
-    EXPECT_EQ(shownAt, view.viewport()->mapToGlobal(
-                           QPoint(row.left() + row.width() / 2, row.top() + row.height() / 2)));
+    // By keyboard: the middle of the focused row. The window system turns
+    // the Menu key into the event; Shift+F10 is the program's own.
+    view.setFocus();
+    open([&] { Key(Qt::Key_F10, Qt::ShiftModifier); });
+    EXPECT_EQ(name, "Device");
+    EXPECT_EQ(shownAt, middle(view.visualItemRect(view.topLevelItem(2))));
 
     // Without a selection nor a focused row: the other menu, at the list's middle.
     view.clearSelection();
     view.setCurrentItem(nullptr);
-    open(QContextMenuEvent::Keyboard, QPoint(-1, -1));
+    open([&] { Key(Qt::Key_F10, Qt::ShiftModifier); });
     EXPECT_EQ(name, "Default");
     EXPECT_EQ(items, QStringList({"Alles &markieren", "-", "&Neuer Sensor", "Netz&werk durchsuchen",
                                   "Löschen &rückgängig (grau)"}));
-    const QRect list = view.viewport()->rect();
-    EXPECT_EQ(shownAt, view.viewport()->mapToGlobal(QPoint(list.width() / 2, list.height() / 2)));
+    EXPECT_EQ(shownAt, middle(view.viewport()->rect()));
 }
 
 TEST_F(ListViewTest, DataSourceBoxListsTheDefinedNamesAtTheFirstUpdate)
@@ -350,15 +327,112 @@ TEST_F(ListViewTest, DataSourceBoxListsTheDefinedNamesAtTheFirstUpdate)
     SharedOdbcEnv().AddSqliteDataSource("Später", m_files / "spaeter.db");
     frame.OnFileNew();
     EXPECT_EQ(combo->count(), names.size());
+}
 
-    // Unlocked, a typed name is what the settings keep.
-    frame.OnCommand(ID_LOCK_SELECTION);
-    combo->setEditText(QStringLiteral("Zeta Lager"));
-    frame.OnCommand(ID_LOGIN_REQUIRED);
-    EXPECT_TRUE(frame.close());
-    const CSettings settings;
-    EXPECT_EQ(settings.DataSource(), "Zeta Lager");
-    EXPECT_FALSE(settings.QuickConnect());
+TEST_F(ListViewTest, CopiedRowsPasteIntoAnotherConfigurationInDisplayOrder)
+{
+    CMainFrame& source = OpenFrame(kThreeSensors, "quelle.ini");
+    View().setFocus();
+    Select({2, 0});
+    Key(Qt::Key_C, Qt::ControlModifier);
+    const QString copied = QGuiApplication::clipboard()->text();
+    EXPECT_EQ(copied, "ZELD1\r\n"
+                      "10.0.0.5\t80\t0\t15\t°C\tLager Süd\t0x00\r\n"
+                      "alpha.local\t81\t1\t60\tkWh\tZähler\t0x00\r\n");
+    EXPECT_FALSE(source.GetDocument().IsModified());
+
+    CMainFrame& target = OpenFrame("ZELD1\r\nvorhanden\t80\t0\t1\t\t\t0x00\r\n", "ziel.ini");
+    View().setFocus();
+    Key(Qt::Key_Insert, Qt::ShiftModifier);
+    EXPECT_EQ(Column(1), QStringList({"vorhanden", "10.0.0.5", "alpha.local"}));
+    // The pasted rows, and only they, end up selected.
+    EXPECT_EQ(View().m_nSelected, 2);
+    EXPECT_FALSE(View().topLevelItem(0)->isSelected());
+    EXPECT_TRUE(target.GetDocument().IsModified());
+    // Pasting again adds duplicates; all of them copy as shown.
+    target.OnCommand(ID_EDIT_PASTE);
+    EXPECT_EQ(View().topLevelItemCount(), 5);
+    Key(Qt::Key_A, Qt::ControlModifier);
+    Key(Qt::Key_Insert, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text().count("\r\n"), 6);
+    ASSERT_TRUE(target.OnFileSave());
+    EXPECT_EQ(ReadConfig(FilePath("ziel.ini")), "ZELD1\r\nvorhanden\t80\t0\t1\t\t\t0x00\r\n" +
+                                                    copied.mid(7).toStdString() +
+                                                    copied.mid(7).toStdString());
+
+    // Later lines lose their leading blanks; a magic line ended by LF alone is no paste.
+    QGuiApplication::clipboard()->setText(
+        QStringLiteral("ZELD1\r\n\r\n  \tnach-blanks\t80\t4\t1\t\t\t0x00\r\nkurz\t80\t1\r\n"));
+    target.OnCommand(ID_EDIT_PASTE);
+    EXPECT_EQ(Column(1).last(), "nach-blanks");
+    EXPECT_EQ(View().topLevelItemCount(), 6);
+    QGuiApplication::clipboard()->setText(QStringLiteral("ZELD1\nlf-only\t80\t4\t1\t\t\t0x00\r\n"));
+    target.OnCommand(ID_EDIT_PASTE);
+    EXPECT_EQ(View().topLevelItemCount(), 6);
+}
+
+TEST_F(ListViewTest, DeletionsComeBackBatchByBatchAndCutsDoNot)
+{
+    CMainFrame& frame = OpenFrame();
+    COrbelDoc& doc = frame.GetDocument();
+
+    // The row that takes the deleted row's place is selected, the new last
+    // one after the last, so that repeated Entf goes on downwards.
+    const std::pair<int, std::string> deletions[] = {
+        {0, "Geraet-B"}, {1, "alpha.local"}, {2, "Geraet-B"}};
+    View().setFocus();
+    for (const auto& [row, next] : deletions)
+    {
+        View().setCurrentItem(View().topLevelItem(row));
+        Key(Qt::Key_Delete);
+        EXPECT_EQ(View().m_nSelected, 1) << row;
+        EXPECT_EQ(SelectedAddress(), next) << row;
+        EXPECT_TRUE(View().currentItem() && View().currentItem()->isSelected()) << row;
+        doc.SetModifiedFlag(false);
+        frame.OnFileNew();
+        frame.OpenDocumentFile(FilePath("drei.ini"));
+    }
+    Select({0});
+    Key(Qt::Key_Delete);
+    Select({1});
+    Key(Qt::Key_Delete);
+    EXPECT_EQ(DocumentAddresses(), std::vector<std::string>({"Geraet-B"}));
+
+    Key(Qt::Key_Backspace, Qt::AltModifier);
+    EXPECT_EQ(DocumentAddresses(), std::vector<std::string>({"Geraet-B", "alpha.local"}));
+    EXPECT_EQ(View().m_nSelected, 1);
+    EXPECT_TRUE(View().topLevelItem(1)->isSelected());
+    Key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(DocumentAddresses(),
+              std::vector<std::string>({"Geraet-B", "alpha.local", "10.0.0.5"}));
+    EXPECT_FALSE(Act(ID_EDIT_UNDO)->isEnabled());
+
+    // A cut is gone for good, into the clipboard; undo brings back the last
+    // deletion before it.
+    Select({0});
+    Key(Qt::Key_Delete);
+    Select({0, 1});
+    Key(Qt::Key_Delete, Qt::ShiftModifier);
+    EXPECT_EQ(View().topLevelItemCount(), 0);
+    EXPECT_EQ(QGuiApplication::clipboard()->text().count("\r\n"), 3);
+    frame.OnCommand(ID_EDIT_UNDO);
+    EXPECT_EQ(DocumentAddresses(), std::vector<std::string>({"Geraet-B"}));
+    EXPECT_FALSE(Act(ID_EDIT_UNDO)->isEnabled());
+
+    // New and Open forget what could be undone.
+    Select({0});
+    frame.OnCommand(ID_EDIT_CLEAR);
+    EXPECT_TRUE(Act(ID_EDIT_UNDO)->isEnabled());
+    doc.SetModifiedFlag(false);
+    frame.OnCommand(ID_FILE_NEW);
+    EXPECT_FALSE(Act(ID_EDIT_UNDO)->isEnabled());
+    frame.OpenDocumentFile(WriteConfig("andere.ini", kThreeSensors));
+    Select({0});
+    frame.OnCommand(ID_EDIT_CLEAR);
+    doc.SetModifiedFlag(false);
+    frame.OpenDocumentFile(FilePath("drei.ini"));
+    EXPECT_FALSE(Act(ID_EDIT_UNDO)->isEnabled());
+    EXPECT_EQ(View().topLevelItemCount(), 3);
 }
 
 } // namespace

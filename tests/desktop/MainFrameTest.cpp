@@ -1,7 +1,7 @@
-#include "ui/CommandTable.h"
 #include "desktop/DesktopTestSupport.h"
 #include "sensors/OrbelDoc.h"
 #include "settings/Settings.h"
+#include "ui/CommandTable.h"
 
 #include <QClipboard>
 #include <QComboBox>
@@ -41,7 +41,7 @@ QStringList MenuTexts(QMenu* menu)
 
 using MainFrameTest = DesktopTest;
 
-TEST_F(MainFrameTest, MenusShowTheirItemsAndCheckMarks)
+TEST_F(MainFrameTest, MenusToolbarAndStatusBarShowTheirItemsAndCheckMarks)
 {
     CMainFrame& frame = NewFrame();
     QStringList titles;
@@ -80,104 +80,7 @@ TEST_F(MainFrameTest, MenusShowTheirItemsAndCheckMarks)
     Act(ID_VIEW_STATUS_BAR)->trigger();
     EXPECT_TRUE(frame.m_wndStatusBar->isHidden());
     EXPECT_FALSE(Act(ID_VIEW_STATUS_BAR)->isChecked());
-}
 
-TEST_F(MainFrameTest, KeysReachTheirCommandsInTheList)
-{
-    CMainFrame& frame = NewFrame();
-    ASSERT_TRUE(frame.OpenDocumentFile(WriteConfig("drei.ini", kThreeSensors)));
-    View().setFocus();
-    QCoreApplication::processEvents();
-    COrbelDoc& doc = frame.GetDocument();
-
-    Select({0});
-    Key(Qt::Key_E, Qt::ControlModifier);
-    EXPECT_TRUE(doc.m_sensors.front()->m_bDisabled);
-    EXPECT_TRUE(doc.IsModified());
-
-    Key(Qt::Key_A, Qt::ControlModifier);
-    EXPECT_EQ(View().m_nSelected, 3);
-    Key(Qt::Key_Insert, Qt::ControlModifier);
-    EXPECT_TRUE(QGuiApplication::clipboard()->text().startsWith("ZELD1\r\n10.0.0.5\t80"));
-    QGuiApplication::clipboard()->clear();
-    Key(Qt::Key_C, Qt::ControlModifier);
-    EXPECT_EQ(QGuiApplication::clipboard()->text().count("\r\n"), 4);
-
-    Select({1});
-    Key(Qt::Key_Delete);
-    EXPECT_EQ(DocumentAddresses(), std::vector<std::string>({"10.0.0.5", "alpha.local"}));
-    Key(Qt::Key_Backspace, Qt::AltModifier);
-    EXPECT_EQ(DocumentAddresses().back(), "Geraet-B");
-    Select({2});
-    Key(Qt::Key_Delete);
-    Key(Qt::Key_Z, Qt::ControlModifier);
-    EXPECT_EQ(DocumentAddresses().size(), 3u);
-
-    Select({0});
-    Key(Qt::Key_Delete, Qt::ShiftModifier);
-    EXPECT_EQ(DocumentAddresses().size(), 2u);
-    EXPECT_TRUE(QGuiApplication::clipboard()->text().contains("10.0.0.5"));
-    Key(Qt::Key_Insert, Qt::ShiftModifier);
-    EXPECT_EQ(DocumentAddresses().back(), "10.0.0.5");
-
-    CModalWatcher watcher;
-    Key(Qt::Key_Return);
-    EXPECT_EQ(watcher.Texts(), QStringList({"Sensor-Eigenschaften"}));
-
-    Key(Qt::Key_L, Qt::ControlModifier);
-    EXPECT_TRUE(frame.m_wndDataSourceCombo->isEnabled());
-    Key(Qt::Key_L, Qt::ControlModifier);
-    EXPECT_FALSE(frame.m_wndDataSourceCombo->isEnabled());
-}
-
-TEST_F(MainFrameTest, CommandsAreEnabledByTheSelectionClipboardAndUndoList)
-{
-    CMainFrame& frame = NewFrame();
-    frame.OpenDocumentFile(WriteConfig("drei.ini", kThreeSensors));
-    const int needOne[] = {ID_PROPERTIES, ID_ENABLE_DISABLE, ID_EDIT_COPY, ID_EDIT_CUT,
-                           ID_EDIT_CLEAR};
-    const int needExactlyOne[] = {ID_OPEN_IN_BROWSER, ID_EXPORT_SERIES, ID_EXPORT_SUMMARY};
-    const int always[] = {
-        ID_NEW_SENSOR, ID_EDIT_SELECT_ALL,  ID_FIT_COLUMNS,  ID_LOCK_SELECTION, ID_LOGIN_REQUIRED,
-        ID_START_STOP, ID_EDIT_DATA_SOURCE, ID_OTHER_DRIVER, ID_FILE_NEW,       ID_FILE_SAVE};
-    for (int selected : {0, 1, 2, 3})
-    {
-        View().clearSelection();
-        for (int row = 0; row < selected; ++row)
-            View().topLevelItem(row)->setSelected(true);
-        for (int id : needOne)
-            EXPECT_EQ(Act(id)->isEnabled(), selected >= 1) << id << " with " << selected;
-        for (int id : needExactlyOne)
-            EXPECT_EQ(Act(id)->isEnabled(), selected == 1) << id << " with " << selected;
-        for (int id : always)
-            EXPECT_TRUE(Act(id)->isEnabled()) << id << " with " << selected;
-    }
-
-    EXPECT_FALSE(Act(ID_EDIT_PASTE)->isEnabled());
-    QGuiApplication::clipboard()->setText(QStringLiteral("irgendein Text"));
-    EXPECT_TRUE(Act(ID_EDIT_PASTE)->isEnabled());
-    // Text without the magic line is pasted as nothing.
-    frame.OnCommand(ID_EDIT_PASTE);
-    EXPECT_EQ(View().topLevelItemCount(), 3);
-    EXPECT_FALSE(frame.GetDocument().IsModified());
-
-    EXPECT_FALSE(Act(ID_EDIT_UNDO)->isEnabled());
-    Select({1});
-    frame.OnCommand(ID_EDIT_CLEAR);
-    EXPECT_TRUE(Act(ID_EDIT_UNDO)->isEnabled());
-    frame.OnCommand(ID_EDIT_UNDO);
-    EXPECT_FALSE(Act(ID_EDIT_UNDO)->isEnabled());
-
-    // A command greyed out does nothing when it arrives another way.
-    View().clearSelection();
-    const int rows = View().topLevelItemCount();
-    frame.OnCommand(ID_EDIT_CLEAR);
-    EXPECT_EQ(View().topLevelItemCount(), rows);
-}
-
-TEST_F(MainFrameTest, ToolbarStatusBarAndPrompts)
-{
-    CMainFrame& frame = NewFrame();
     const QList<QAction*> buttons = frame.m_wndToolBar->actions();
     // The 22 slots, and "Verlauf anzeigen" after the exports.
     ASSERT_EQ(buttons.size(), 23);
@@ -206,9 +109,7 @@ TEST_F(MainFrameTest, ToolbarStatusBarAndPrompts)
     EXPECT_FALSE(combo->isEnabled());
     EXPECT_EQ(combo->toolTip(), "ODBC-Datenquelle");
 
-    auto* pane = frame.findChild<QLabel*>(QStringLiteral("messagePane"));
-    ASSERT_NE(pane, nullptr);
-    EXPECT_EQ(pane->text(), "Bereit");
+    EXPECT_EQ(MessagePane()->text(), "Bereit");
     for (const char* indicator : {"UF", "NUM", "RF"})
         EXPECT_NE(frame.findChild<QLabel*>(QString::fromLatin1(indicator)), nullptr) << indicator;
     Act(ID_ENABLE_DISABLE)->showStatusText(&frame);
@@ -218,10 +119,46 @@ TEST_F(MainFrameTest, ToolbarStatusBarAndPrompts)
     EXPECT_EQ(Act(ID_ENABLE_DISABLE)->toolTip(), "Sensor (de-)aktivieren");
 }
 
+TEST_F(MainFrameTest, CommandsAreEnabledByTheSelectionAndClipboard)
+{
+    CMainFrame& frame = OpenFrame();
+    const int needOne[] = {ID_PROPERTIES, ID_ENABLE_DISABLE, ID_EDIT_COPY, ID_EDIT_CUT,
+                           ID_EDIT_CLEAR};
+    const int needExactlyOne[] = {ID_OPEN_IN_BROWSER, ID_EXPORT_SERIES, ID_EXPORT_SUMMARY};
+    const int always[] = {
+        ID_NEW_SENSOR, ID_EDIT_SELECT_ALL,  ID_FIT_COLUMNS,  ID_LOCK_SELECTION, ID_LOGIN_REQUIRED,
+        ID_START_STOP, ID_EDIT_DATA_SOURCE, ID_OTHER_DRIVER, ID_FILE_NEW,       ID_FILE_SAVE};
+    for (int selected : {0, 1, 2, 3})
+    {
+        View().clearSelection();
+        for (int row = 0; row < selected; ++row)
+            View().topLevelItem(row)->setSelected(true);
+        for (int id : needOne)
+            EXPECT_EQ(Act(id)->isEnabled(), selected >= 1) << id << " with " << selected;
+        for (int id : needExactlyOne)
+            EXPECT_EQ(Act(id)->isEnabled(), selected == 1) << id << " with " << selected;
+        for (int id : always)
+            EXPECT_TRUE(Act(id)->isEnabled()) << id << " with " << selected;
+    }
+
+    EXPECT_FALSE(Act(ID_EDIT_PASTE)->isEnabled());
+    QGuiApplication::clipboard()->setText(QStringLiteral("irgendein Text"));
+    EXPECT_TRUE(Act(ID_EDIT_PASTE)->isEnabled());
+    // Text without the magic line is pasted as nothing.
+    frame.OnCommand(ID_EDIT_PASTE);
+    EXPECT_EQ(View().topLevelItemCount(), 3);
+    EXPECT_FALSE(frame.GetDocument().IsModified());
+
+    // A command greyed out does nothing when it arrives another way.
+    Select({0, 1});
+    CModalWatcher watcher;
+    frame.OnCommand(ID_EXPORT_SERIES);
+    EXPECT_EQ(watcher.Count(), 0);
+}
+
 TEST_F(MainFrameTest, TheFileDialogShowsItsColumnsWhole)
 {
-    CMainFrame& frame = NewFrame();
-    ASSERT_TRUE(frame.OpenDocumentFile(WriteConfig("drei.ini", kThreeSensors)));
+    CMainFrame& frame = OpenFrame();
     WriteConfig("groesser.ini", std::string(408, 'x'));
     CModalWatcher watcher;
     watcher.Then(
@@ -251,16 +188,18 @@ TEST_F(MainFrameTest, TheFileDialogShowsItsColumnsWhole)
 
 TEST_F(MainFrameTest, TabMovesTheFocusAndTheBoxKeepsItsKeys)
 {
-    CMainFrame& frame = NewFrame();
-    frame.OpenDocumentFile(WriteConfig("drei.ini", kThreeSensors));
+    CMainFrame& frame = OpenFrame();
     QComboBox* combo = frame.m_wndDataSourceCombo;
+    // A selected row would take the program's keys.
+    Select({0});
     View().setFocus();
     QCoreApplication::processEvents();
 
-    // A locked box cannot take the focus.
+    // A locked box cannot take the focus; Strg+L unlocks it.
     Key(Qt::Key_Tab);
     EXPECT_TRUE(View().hasFocus());
-    frame.OnCommand(ID_LOCK_SELECTION);
+    Key(Qt::Key_L, Qt::ControlModifier);
+    EXPECT_TRUE(combo->isEnabled());
     Key(Qt::Key_Tab);
     EXPECT_TRUE(combo->hasFocus());
 
@@ -306,7 +245,7 @@ TEST_F(MainFrameTest, MinimisedWhileRecordingASavedConfigurationHidesInTheTray)
 {
     m_frames.push_back(std::make_unique<CTrayFrame>(m_bRecording));
     CMainFrame& frame = Frame();
-    frame.OpenDocumentFile(WriteConfig("drei.ini", kThreeSensors));
+    ASSERT_TRUE(frame.OpenDocumentFile(WriteConfig("drei.ini", kThreeSensors)));
     frame.show();
     QCoreApplication::processEvents();
     const auto minimise = [&]
@@ -315,24 +254,19 @@ TEST_F(MainFrameTest, MinimisedWhileRecordingASavedConfigurationHidesInTheTray)
         QCoreApplication::processEvents();
     };
 
-    // Not recording: an ordinary minimised window.
-    minimise();
-    EXPECT_TRUE(View().m_bMinimized);
-    EXPECT_TRUE(frame.isVisible());
-    EXPECT_FALSE(frame.m_trayIcon.IsShown());
-    frame.OnRestoreWindow();
-    QCoreApplication::processEvents();
-    EXPECT_FALSE(View().m_bMinimized);
-
-    // Recording with unsaved changes: the same.
-    m_bRecording = true;
-    frame.GetDocument().SetModifiedFlag();
-    minimise();
-    EXPECT_TRUE(frame.isVisible());
-    EXPECT_FALSE(frame.m_trayIcon.IsShown());
-    frame.OnRestoreWindow();
-    QCoreApplication::processEvents();
-
+    // Not recording, or recording with unsaved changes: an ordinary minimised window.
+    for (const bool recording : {false, true})
+    {
+        m_bRecording = recording;
+        frame.GetDocument().SetModifiedFlag(recording);
+        minimise();
+        EXPECT_TRUE(View().m_bMinimized);
+        EXPECT_TRUE(frame.isVisible());
+        EXPECT_FALSE(frame.m_trayIcon.IsShown());
+        frame.OnRestoreWindow();
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(View().m_bMinimized);
+    }
     frame.GetDocument().SetModifiedFlag(false);
     minimise();
     EXPECT_FALSE(frame.isVisible());
@@ -363,35 +297,92 @@ TEST_F(MainFrameTest, MinimisedWhileRecordingASavedConfigurationHidesInTheTray)
     EXPECT_EQ(CSettings().SizeY(0), 480);
 }
 
-TEST_F(MainFrameTest, WithoutANotificationAreaTheWindowIsNeverHidden)
+TEST_F(MainFrameTest, SettingsAreSavedAtCloseEvenWhenItIsCancelledUnlessMinimised)
 {
-    CMainFrame& frame = NewFrame();
-    m_bRecording = true;
-    frame.showMinimized();
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(frame.isVisible());
-    EXPECT_FALSE(frame.m_trayIcon.IsShown());
-}
-
-TEST_F(MainFrameTest, TheWindowSizeIsRememberedUnlessMinimised)
-{
+    CMainFrame& first = NewFrame();
+    // What a new window gets on a first start.
+    const QSize screen = first.screen()->availableSize();
+    EXPECT_EQ(first.size(), QSize(screen.width() * 3 / 4, screen.height() * 3 / 4));
+    first.resize(610, 420);
+    first.OnCommand(ID_LOCK_SELECTION);
+    first.m_wndDataSourceCombo->setEditText(QStringLiteral("Messdaten Süd"));
+    first.OnCommand(ID_LOGIN_REQUIRED);
+    View().m_db.m_strUserName = "anna";
+    View().m_db.m_strPassword = "geheim";
+    first.GetDocument().SetModifiedFlag();
+    CModalWatcher watcher;
+    watcher.Then([](QWidget* box) { Answer(box, QMessageBox::Cancel); });
+    EXPECT_FALSE(first.close());
     {
-        CMainFrame& first = NewFrame();
-        // What a new window gets on a first start.
-        const QSize screen = first.screen()->availableSize();
-        EXPECT_EQ(first.size(), QSize(screen.width() * 3 / 4, screen.height() * 3 / 4));
-        first.resize(610, 420);
-        EXPECT_TRUE(first.close());
+        const CSettings settings;
+        EXPECT_EQ(QSize(settings.SizeX(0), settings.SizeY(0)), QSize(610, 420));
+        EXPECT_EQ(settings.DataSource(), "Messdaten Süd");
+        EXPECT_FALSE(settings.QuickConnect());
+        EXPECT_EQ(settings.UserName(), "anna");
     }
-    EXPECT_EQ(CSettings().SizeX(0), 610);
-    EXPECT_EQ(CSettings().SizeY(0), 420);
+    // The password stays in memory only.
+    QSettings file(QStringLiteral("Arveda"), QStringLiteral("Tessaro"));
+    for (const QString& key : file.allKeys())
+        EXPECT_NE(file.value(key).toString(), "geheim") << key.toStdString();
+
     CMainFrame& second = NewFrame();
     EXPECT_EQ(second.size(), QSize(610, 420));
+    EXPECT_EQ(second.m_wndDataSourceCombo->currentText(), "Messdaten Süd");
+    EXPECT_TRUE(Act(ID_LOGIN_REQUIRED)->isChecked());
+    // The lock is not kept.
+    EXPECT_TRUE(Act(ID_LOCK_SELECTION)->isChecked());
+    EXPECT_FALSE(second.m_wndDataSourceCombo->isEnabled());
+    // Without a notification area a window is never hidden, not even while
+    // recording; minimised, it keeps the size of the last normal run.
     second.resize(500, 300);
+    m_bRecording = true;
     second.showMinimized();
     QCoreApplication::processEvents();
+    EXPECT_TRUE(second.isVisible());
+    EXPECT_FALSE(second.m_trayIcon.IsShown());
     EXPECT_TRUE(second.close());
     EXPECT_EQ(CSettings().SizeX(0), 610);
+}
+
+TEST_F(MainFrameTest, SettingsReadDefaultsForAbsentOrDamagedValuesAndKeepTheirSections)
+{
+    const std::filesystem::path file = m_settings / "Arveda" / "Tessaro.conf";
+    {
+        const CSettings settings;
+        EXPECT_TRUE(settings.QuickConnect());
+        EXPECT_EQ(settings.DataSource(), "Arveda Sensor Database");
+        EXPECT_EQ(settings.SizeX(812), 812);
+        EXPECT_EQ(settings.ExportRange(), -7);
+        EXPECT_TRUE(settings.RecentFiles().isEmpty());
+    }
+    // Reading creates nothing.
+    EXPECT_FALSE(std::filesystem::exists(file));
+    CSettings().SetExcelExport(QStringLiteral("/home/anna/Export, alt.txt"));
+    CSettings().SetExportRange(-30);
+    CSettings().SetSize(1024, 700);
+    // Four recent files, without gaps; a shorter list leaves no old ones behind.
+    CSettings().SetRecentFiles({"/a.ini", "", "/b.ini", "/c.ini", "/d.ini", "/e.ini"});
+    EXPECT_EQ(CSettings().RecentFiles(), QStringList({"/a.ini", "/b.ini", "/c.ini", "/d.ini"}));
+    CSettings().SetRecentFiles({"/z.ini"});
+    EXPECT_EQ(CSettings().RecentFiles(), QStringList({"/z.ini"}));
+    EXPECT_EQ(CSettings().ExcelExport(), "/home/anna/Export, alt.txt");
+    // An empty string is a value, not an absent one.
+    CSettings().SetDataSource(QString());
+    EXPECT_EQ(CSettings().DataSource(), "");
+    const std::string text = ReadFileBytes(file);
+    for (const char* expected : {"[Window]", "SizeX=1024", "SizeY=700", "[Files]", "ExcelExport=",
+                                 "[Input]", "ExportRange=-30", "[Settings]", "DataSource="})
+        EXPECT_NE(text.find(expected), std::string::npos) << expected << " missing in\n" << text;
+
+    // A hand-edited file: numbers that are not whole ones read as the
+    // default, a text with a comma as written.
+    WriteFileBytes(file, "[Settings]\nQuickConnect=ja\nDataSource=Halle 3, Ost\n"
+                         "[Window]\nSizeX=12px\nSizeY=99999999999\n[Input]\nExportRange= 14 \n");
+    const CSettings settings;
+    EXPECT_TRUE(settings.QuickConnect());
+    EXPECT_EQ(settings.DataSource(), "Halle 3, Ost");
+    EXPECT_EQ(QSize(settings.SizeX(640), settings.SizeY(480)), QSize(640, 480));
+    EXPECT_EQ(settings.ExportRange(), 14);
 }
 
 } // namespace

@@ -22,10 +22,7 @@ class RecordingTest : public DesktopTest
 {
 protected:
     QColor ListColour() { return View().palette().color(QPalette::Base); }
-    QString StatusBarText()
-    {
-        return Frame().m_wndStatusBar->findChild<QLabel*>(QStringLiteral("messagePane"))->text();
-    }
+    QString StatusBarText() { return MessagePane()->text(); }
 };
 
 TEST_F(RecordingTest, StartAndStopFromTheMenuWithTheStatusColumnFollowingTheDevices)
@@ -37,12 +34,10 @@ TEST_F(RecordingTest, StartAndStopFromTheMenuWithTheStatusColumnFollowingTheDevi
     const std::string lager = std::to_string(devices.Port(0));
     SharedOdbcEnv().AddSqliteDataSource("Desktop Recording", m_files / "recording.sqlite");
     CSettings().SetDataSource(QStringLiteral("Desktop Recording"));
-    NewFrame();
-    Frame().OpenDocumentFile(WriteConfig(
-        "geraete.ini", "ZELD1\r\n127.0.0.1\t" + lager + "\t0\t1\t°C\tLager\t0x00\r\n127.0.0.1\t" +
-                           lager + "\t1\t1\t°C\tLeer\t0x00\r\n127.0.0.1\t" + lager +
-                           "\t2\t1\t%\tAus\t0x01\r\n127.0.0.2\t" + std::to_string(devices.Port(1)) +
-                           "\t0\t5\tV\tWeg\t0x00\r\n"));
+    OpenFrame("ZELD1\r\n127.0.0.1\t" + lager + "\t0\t1\t°C\tLager\t0x00\r\n127.0.0.1\t" + lager +
+              "\t1\t1\t°C\tLeer\t0x00\r\n127.0.0.1\t" + lager +
+              "\t2\t1\t%\tAus\t0x01\r\n127.0.0.2\t" + std::to_string(devices.Port(1)) +
+              "\t0\t5\tV\tWeg\t0x00\r\n");
     const QStringList live = {"21.5 °C", "~ °C", "deaktiviert", "[10061] Verbindung abgewiesen"};
 
     Act(ID_START_STOP)->trigger();
@@ -79,14 +74,12 @@ TEST_F(RecordingTest, StartAndStopFromTheMenuWithTheStatusColumnFollowingTheDevi
     EXPECT_EQ(Column(7), QStringList(4, QString()));
 }
 
-TEST_F(RecordingTest, AFailedOpenLeavesTheListWhiteAndRecordingOff)
+TEST_F(RecordingTest, AFailedOpenLeavesRecordingOffAndADataSourceSetUpAtTheStartIsKept)
 {
-    CSettings().SetDataSource(QStringLiteral("Nicht vorhanden"));
-    NewFrame();
-    Frame().OpenDocumentFile(
-        WriteConfig("eins.ini", "ZELD1\r\n127.0.0.1\t9\t0\t1\tV\tx\t0x00\r\n"));
-    // The offer to create the data source is declined.
+    CSettings().SetDataSource(QStringLiteral("Noch anzulegen"));
+    OpenFrame("ZELD1\r\n127.0.0.1\t9\t0\t1\tV\tx\t0x00\r\n");
     CModalWatcher watcher;
+    // The offer to create the data source is declined.
     Act(ID_START_STOP)->trigger();
     EXPECT_GE(watcher.Count(), 1);
     EXPECT_FALSE(m_bRecording);
@@ -95,17 +88,10 @@ TEST_F(RecordingTest, AFailedOpenLeavesTheListWhiteAndRecordingOff)
     EXPECT_EQ(StatusBarText(), QStringLiteral("Bereit"));
     EXPECT_EQ(Column(7), QStringList{QString()});
     EXPECT_EQ(Frame().GetDocument().m_sensors.front()->m_pChannel, nullptr);
-}
 
-TEST_F(RecordingTest, ADataSourceSetUpAtTheStartIsTheOneShownAndKept)
-{
-    CSettings().SetDataSource(QStringLiteral("Noch anzulegen"));
-    NewFrame();
-    Frame().OpenDocumentFile(
-        WriteConfig("eins.ini", "ZELD1\r\n127.0.0.1\t9\t0\t1\tV\tx\t0x00\r\n"));
     // Created on the embedded driver, renamed in its settings.
     const QString file = QString::fromStdString((m_files / "sued.sqlite").string());
-    CModalWatcher watcher;
+    const int declined = watcher.Count();
     watcher.Then(
         [](QWidget* dialog)
         {
@@ -121,7 +107,8 @@ TEST_F(RecordingTest, ADataSourceSetUpAtTheStartIsTheOneShownAndKept)
             ButtonOf(dialog, "OK")->click();
         });
     Act(ID_START_STOP)->trigger();
-    EXPECT_EQ(watcher.Texts(), QStringList({"Datenquelle anlegen", "Datenquelle einrichten"}));
+    EXPECT_EQ(watcher.Texts().mid(declined),
+              QStringList({"Datenquelle anlegen", "Datenquelle einrichten"}));
     ASSERT_TRUE(m_bRecording);
     QComboBox* combo = Frame().m_wndDataSourceCombo;
     EXPECT_EQ(combo->currentText(), "Lager Süd");
@@ -140,10 +127,8 @@ TEST_F(RecordingTest, AnOutageShowsTheBufferedRowsAndOneMessageNotOneAMinute)
     CSettings settings;
     settings.SetDataSource(QStringLiteral("Desktop Outage"));
     settings.SetDbTimeout(1);
-    NewFrame();
-    Frame().OpenDocumentFile(WriteConfig("zwei.ini", "ZELD1\r\n127.0.0.1\t" + port +
-                                                         "\t0\t1\tV\ta\t0x00\r\n127.0.0.1\t" +
-                                                         port + "\t1\t1\tV\tb\t0x00\r\n"));
+    OpenFrame("ZELD1\r\n127.0.0.1\t" + port + "\t0\t1\tV\ta\t0x00\r\n127.0.0.1\t" + port +
+              "\t1\t1\tV\tb\t0x00\r\n");
     Act(ID_START_STOP)->trigger();
     ASSERT_TRUE(m_bRecording);
     CRecorder& recorder = View().m_recorder;
@@ -176,11 +161,9 @@ TEST_F(RecordingTest, PointsWhoseTextsDoNotFitTheSensorTableAreNamedInOneMessage
 {
     SharedOdbcEnv().AddSqliteDataSource("Desktop Limits", m_files / "limits.sqlite");
     CSettings().SetDataSource(QStringLiteral("Desktop Limits"));
-    NewFrame();
-    Frame().OpenDocumentFile(
-        WriteConfig("lang.ini", "ZELD1\r\n127.0.0.1\t9\t0\t1\tV\t" + std::string(81, 'x') +
-                                    "\t0x01\r\n127.0.0.1\t9\t1\t1\t" + std::string(33, 'u') +
-                                    "\tkurz\t0x01\r\n127.0.0.1\t9\t2\t1\tV\tpasst\t0x01\r\n"));
+    OpenFrame("ZELD1\r\n127.0.0.1\t9\t0\t1\tV\t" + std::string(81, 'x') +
+              "\t0x01\r\n127.0.0.1\t9\t1\t1\t" + std::string(33, 'u') +
+              "\tkurz\t0x01\r\n127.0.0.1\t9\t2\t1\tV\tpasst\t0x01\r\n");
     CModalWatcher watcher;
     Act(ID_START_STOP)->trigger();
     ASSERT_TRUE(m_bRecording);

@@ -1,17 +1,130 @@
 #include "export/SensorExport.h"
 
+#include "common/PgServer.h"
 #include "db/DbTestSupport.h"
-#include "export/ExportRange.h"
-#include "sensors/Sensor.h"
 #include "db/SensorDatabase.h"
+#include "export/ExportRange.h"
+#include "export/ReadingHistory.h"
+#include "export/ReadingReduction.h"
+#include "sensors/Sensor.h"
 
+#include <QDateTime>
 #include <climits>
+#include <cmath>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <limits>
+#include <random>
+#include <sstream>
 
 namespace
 {
 
+constexpr double kGap = std::numeric_limits<double>::quiet_NaN();
+
+// Points as "x=y", "x=gap" for a break.
+std::string Describe(const std::vector<CChartPoint>& points)
+{
+    std::string text;
+    for (const CChartPoint& point : points)
+    {
+        char value[32];
+        std::snprintf(value, sizeof value, "%g", point.y);
+        text += (text.empty() ? "" : " ") + std::to_string(static_cast<long long>(point.x)) + "=" +
+                (std::isnan(point.y) ? "gap" : value);
+    }
+    return text;
+}
+
+TEST(ReadingReduction, ColumnsKeepTheirExtremesAndEveryGap)
+{
+    // Rows as "time=value", "time=-" for a NULL; points as Describe writes them.
+    const struct
+    {
+        const char* name;
+        int columns;
+        std::int64_t width, widthAfter;
+        const char* rows;
+        const char* points;
+    } cases[] = {
+        {"one row per column is drawn as read", 10, 1000, 1000, "0=1 1000=2 2000=- 3000=3 4000=4",
+         "0=1 1000=2 2000=gap 3000=3 4000=4"},
+        {"NULL rows at either end draw nothing", 10, 1000, 1000, "0=- 1000=5 2000=-", "1000=5"},
+        {"a column keeps first, highest, lowest and last in time order", 10, 10000, 10000,
+         "0=5 1000=9 2000=1 3000=7 4000=3 9000=5", "0=5 1000=9 2000=1 9000=5"},
+        {"a NULL inside a column splits it", 10, 10000, 10000,
+         "0=1 1000=3 2000=- 3000=2 4000=4 5000=3", "0=1 1000=3 2000=gap 3000=2 4000=4 5000=3"},
+        {"rows past the last column make the columns twice as wide, with their gaps", 4, 1000, 2000,
+         "0=0 500=- 1000=1 2000=2 3000=- 4000=4 7000=7",
+         "0=0 500=gap 1000=1 2000=2 3000=gap 4000=4 7000=7"},
+        {"a late row goes to its place", 10, 1000, 1000, "2000=2 0=0.5 1000=-",
+         "0=0.5 1000=gap 2000=2"},
+    };
+    for (const auto& test : cases)
+    {
+        CReadingReduction reduction(test.columns, 0, test.width);
+        std::istringstream rows(test.rows);
+        size_t count = 0;
+        std::vector<double> values;
+        for (std::string row; rows >> row; ++count)
+        {
+            const std::string value = row.substr(row.find('=') + 1);
+            if (value != "-")
+                values.push_back(std::stod(value));
+            reduction.Add(std::stoll(row),
+                          value == "-" ? std::nullopt : std::optional<double>(values.back()));
+        }
+        EXPECT_EQ(Describe(reduction.Points()), test.points) << test.name;
+        const auto [lowest, highest] = std::minmax_element(values.begin(), values.end());
+        EXPECT_EQ(reduction.ValueRange(), std::make_pair(*lowest, *highest)) << test.name;
+        EXPECT_EQ(reduction.ColumnWidth(), test.widthAfter) << test.name;
+        EXPECT_EQ(reduction.Rows(), count) << test.name;
+    }
+}
+
+TEST(ReadingReduction, ManyRowsShrinkToTheColumnsWithTheirPeaks)
+{
+    CReadingReduction reduction(100);
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> values(-50, 50);
+    std::vector<double> added;
+    for (std::int64_t minute = 0; minute < 100'000; ++minute)
+    {
+        const double value = values(random);
+        const bool missing = minute % 997 == 0;
+        reduction.Add(1'700'000'000'000 + minute * 60'000,
+                      missing ? std::nullopt : std::optional<double>(value));
+        if (!missing)
+            added.push_back(value);
+    }
+    const std::vector<CChartPoint> points = reduction.Points();
+    // At most the four extremes of both halves and a gap per column.
+    EXPECT_TRUE(points.size() > 100u && points.size() <= 100u * 10) << points.size();
+    EXPECT_TRUE(std::is_sorted(points.begin(), points.end(),
+                               [](const CChartPoint& a, const CChartPoint& b)
+                               { return a.x < b.x; }));
+    const auto [lowest, highest] = std::minmax_element(added.begin(), added.end());
+    for (const double peak : {*lowest, *highest})
+        EXPECT_TRUE(std::any_of(points.begin(), points.end(),
+                                [peak](const CChartPoint& p) { return p.y == peak; }));
+    EXPECT_EQ(reduction.ValueRange(), std::make_pair(*lowest, *highest));
+    EXPECT_GT(std::count_if(points.begin(), points.end(),
+                            [](const CChartPoint& p) { return std::isnan(p.y); }),
+              50);
+}
+
+// Local time.
+std::int64_t Msecs(int year, int month, int day, int hour, int minute, int second)
+{
+    return QDateTime(QDate(year, month, day), QTime(hour, minute, second)).toMSecsSinceEpoch();
+}
+
+CChartPoint At(int hour, int minute, double value)
+{
+    return {static_cast<double>(Msecs(2024, 3, 1, hour, minute, 0)), value};
+}
+
+// A point registered as recording registers it, on each driver.
 class SensorExportTest : public ::testing::TestWithParam<Backend>
 {
 protected:
@@ -19,14 +132,19 @@ protected:
     {
         m_sdb.m_strDataSource = m_database.Dsn();
         ASSERT_TRUE(m_sdb.OpenDatabase(false));
-        CSensor sensor;
-        sensor.m_strAddress = "10.0.0.5";
-        sensor.m_nSensorNo = 1;
-        sensor.m_strUnit = "\xC2\xB0"
-                           "C";
-        sensor.m_strDescription = "Serverraum";
-        m_nId = m_sdb.RegisterSensor(sensor);
+        m_nId = Register("10.0.0.5", 1, "°C", "Serverraum");
         ASSERT_GT(m_nId, 0);
+    }
+
+    int Register(const std::string& host, int slot, const std::string& unit = {},
+                 const std::string& description = {})
+    {
+        CSensor sensor;
+        sensor.m_strAddress = host;
+        sensor.m_nSensorNo = slot;
+        sensor.m_strUnit = unit;
+        sensor.m_strDescription = description;
+        return m_sdb.RegisterSensor(sensor);
     }
 
     // rows: "reading, {d ...}, {t ...}" of this sensor, or of another.
@@ -120,8 +238,125 @@ TEST_P(SensorExportTest, FailuresEndTheFileAndSayWhy)
     EXPECT_EQ(m_ui.m_errors.size(), 2u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, SensorExportTest,
-                         ::testing::Values(Backend::Sqlite, Backend::Postgres),
-                         [](const auto& info) { return BackendName(info.param); });
+// The chart window's readings: the exported point as the first line and
+// again as the third, another point, and one never recorded.
+class ReadingHistoryTest : public SensorExportTest
+{
+protected:
+    void SetUp() override
+    {
+        SensorExportTest::SetUp();
+        m_nSecond = Register("10.0.0.6", 0);
+        Insert({"1, {d '2024-02-27'}, {t '23:59:59'}", "2, {d '2024-02-28'}, {t '00:00:00'}",
+                "3, {d '2024-03-01'}, {t '11:57:00'}", "NULL, {d '2024-03-01'}, {t '11:58:00'}",
+                "4, {d '2024-03-01'}, {t '11:59:00'}"});
+        Insert({"-5, {d '2024-03-01'}, {t '11:59:00'}"}, m_nSecond);
+    }
+
+    CReadingHistory History(const std::string& dsn)
+    {
+        return CReadingHistory(
+            {dsn, true, {}, {}},
+            {{"10.0.0.5", 80, 1}, {"10.0.0.6", 80, 0}, {"10.0.0.5", 80, 1}, {"10.0.0.7", 80, 0}});
+    }
+
+    std::string Points(const CReadingHistory& history, size_t line)
+    {
+        return Describe(history.Lines()[line].m_readings.Points());
+    }
+
+    int m_nSecond = -1;
+};
+
+TEST_P(ReadingHistoryTest, LastDaysWithGapsThenOnlyTheRowsThatCameSince)
+{
+    std::optional<FakeClock> clock(CivilTime{2024, 3, 1, 12, 0, 0});
+    CReadingHistory history = History(m_database.Dsn());
+    ASSERT_TRUE(history.Load(3, 1000)) << history.ErrorText();
+    // Three days are today and the two before, from midnight on.
+    EXPECT_EQ(history.RangeStart(), Msecs(2024, 2, 28, 0, 0, 0));
+    EXPECT_EQ(history.RangeEnd(), Msecs(2024, 3, 1, 12, 0, 0));
+    const CChartPoint midnight{static_cast<double>(Msecs(2024, 2, 28, 0, 0, 0)), 2};
+    const std::string first = Describe({midnight, At(11, 57, 3), At(11, 58, kGap), At(11, 59, 4)});
+    EXPECT_EQ(Points(history, 0), first);
+    EXPECT_EQ(Points(history, 1), Describe({At(11, 59, -5)}));
+    EXPECT_EQ(Points(history, 2), first);
+    EXPECT_EQ(history.Lines()[3].m_nSensorId, -1);
+    EXPECT_EQ(history.Lines()[3].m_readings.Rows(), 0u);
+
+    // A new row, one stored late but within the hour before the newest,
+    // one too late to be looked for, and the first row of a point that
+    // recording registered meanwhile.
+    Insert({"5, {d '2024-03-01'}, {t '12:00:00'}", "6, {d '2024-03-01'}, {t '11:30:00'}",
+            "7, {d '2024-03-01'}, {t '10:00:00'}"});
+    Insert({"8, {d '2024-03-01'}, {t '12:00:00'}"}, Register("10.0.0.7", 0));
+    clock.emplace(CivilTime{2024, 3, 1, 12, 1, 0});
+    for (int update = 0; update < 2; ++update)
+    {
+        ASSERT_TRUE(history.Update()) << history.ErrorText();
+        EXPECT_EQ(Points(history, 0), Describe({midnight, At(11, 30, 6), At(11, 57, 3),
+                                                At(11, 58, kGap), At(11, 59, 4), At(12, 0, 5)}))
+            << "update " << update;
+        EXPECT_EQ(Points(history, 3), Describe({At(12, 0, 8)}));
+        EXPECT_EQ(history.RangeEnd(), Msecs(2024, 3, 1, 12, 1, 0));
+    }
+    EXPECT_EQ(history.Lines()[1].m_readings.Rows(), 1u);
+}
+
+TEST_P(ReadingHistoryTest, EveryReadingASpanInDetailAndFailuresSayWhy)
+{
+    const FakeClock clock(CivilTime{2024, 3, 1, 12, 0, 0});
+    CReadingHistory history = History(m_database.Dsn());
+    ASSERT_TRUE(history.Load(0, 1000)) << history.ErrorText();
+    EXPECT_EQ(history.RangeStart(), Msecs(2024, 2, 27, 23, 59, 59));
+    EXPECT_EQ(history.Lines()[0].m_readings.Rows(), 5u);
+
+    ASSERT_TRUE(history.LoadDetail(Msecs(2024, 3, 1, 11, 57, 0), Msecs(2024, 3, 1, 11, 58, 0), 10))
+        << history.ErrorText();
+    ASSERT_EQ(history.Detail().size(), 4u);
+    EXPECT_EQ(Describe(history.Detail()[0].Points()), Describe({At(11, 57, 3)}));
+    EXPECT_EQ(history.Detail()[0].Rows(), 2u);
+    EXPECT_EQ(history.Detail()[1].Rows(), 0u);
+
+    if (GetParam() == Backend::Sqlite)
+    {
+        // A read given up after its first block lets go of its result: a
+        // writer on another connection, waiting 1 ms at most, gets through.
+        RawOdbc("DSN=" + m_database.Dsn())
+            .Exec("INSERT INTO Recording SELECT 1.0, {d '2024-03-01'}, {t '10:00:00'}, " +
+                  std::to_string(m_nSecond) +
+                  " FROM (WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                  "WHERE i < 3000) SELECT i FROM n) AS rows");
+        CReadingHistory cancelled = History(m_database.Dsn());
+        cancelled.Cancel();
+        EXPECT_FALSE(cancelled.Load(0, 1000));
+        CDbAccess writer;
+        writer.SetUserInterface(&m_ui);
+        ASSERT_TRUE(writer.DriverConnect("DSN=" + m_database.Dsn() + ";Timeout=1"));
+        EXPECT_TRUE(writer.Execute("INSERT INTO Recording VALUES (1.0, {d '2024-03-01'}, "
+                                   "{t '10:01:00'}, 1)"));
+    }
+    else
+    {
+        // A server that stops answering fails a read after the bound.
+        CReadingHistory stalled({m_database.Dsn(), true, {}, {}, 1}, {{"10.0.0.5", 80, 1}});
+        ASSERT_TRUE(stalled.Load(0, 1000)) << stalled.ErrorText();
+        EXPECT_TRUE(
+            EndsWhileSuspended(PgServer::Shared(), [&] { EXPECT_FALSE(stalled.Update()); }));
+        EXPECT_EQ(stalled.ErrorText(), NoAnswerText(1));
+    }
+
+    CReadingHistory missing = History("Keine solche Datenquelle");
+    EXPECT_FALSE(missing.Load(3, 1000));
+    EXPECT_EQ(missing.ErrorText(), "Die angegebene Datenquelle existiert nicht.");
+    RawOdbc("DSN=" + m_database.Dsn()).Exec("DROP TABLE Recording");
+    EXPECT_FALSE(history.Update());
+    EXPECT_NE(history.ErrorText(), "");
+}
+
+const auto kDrivers = ::testing::Values(Backend::Sqlite, Backend::Postgres);
+const auto kDriverName = [](const auto& info) { return BackendName(info.param); };
+INSTANTIATE_TEST_SUITE_P(Drivers, SensorExportTest, kDrivers, kDriverName);
+INSTANTIATE_TEST_SUITE_P(Drivers, ReadingHistoryTest, kDrivers, kDriverName);
 
 } // namespace

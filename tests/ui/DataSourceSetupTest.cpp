@@ -13,6 +13,17 @@ namespace
 
 using Section = std::map<std::string, std::string>;
 
+// A data source on the embedded driver as the program creates it: results
+// come row by row, not read whole, and readers do not hold up writers.
+Section Embedded(const std::string& file)
+{
+    return {{"Driver", "SQLite3"},
+            {"Database", file},
+            {"StepAPI", "1"},
+            {"JournalMode", "WAL"},
+            {"SyncPragma", "FULL"}};
+}
+
 // One section of an odbc.ini, as the file holds it.
 std::optional<Section> ReadSection(const std::filesystem::path& file, const std::string& name)
 {
@@ -20,16 +31,10 @@ std::optional<Section> ReadSection(const std::filesystem::path& file, const std:
     std::optional<Section> section;
     bool inside = false;
     for (std::string line; std::getline(in, line);)
-    {
-        if (line.starts_with('['))
-        {
-            inside = line == "[" + name + "]";
-            if (inside)
-                section.emplace();
-        }
+        if (line.starts_with('[') && (inside = line == "[" + name + "]"))
+            section.emplace();
         else if (const auto equals = line.find('='); inside && equals != std::string::npos)
             (*section)[line.substr(0, equals)] = line.substr(equals + 1);
-    }
     return section;
 }
 
@@ -136,13 +141,7 @@ TEST_F(DataSourceSetup, CreatesThroughTheDriverSettingsInTheChosenScope)
     EXPECT_EQ(ui.offered, ListInstalledDrivers());
     EXPECT_EQ(ui.editedDriver, "SQLite3");
     EXPECT_EQ(ui.shown, DataSourceAttributes({{"Database", ""}}));
-    // Results come row by row, not read whole, and readers do not hold up
-    // writers.
-    EXPECT_EQ(User(name), Section({{"Driver", "SQLite3"},
-                                   {"Database", file},
-                                   {"StepAPI", "1"},
-                                   {"JournalMode", "WAL"},
-                                   {"SyncPragma", "FULL"}}));
+    EXPECT_EQ(User(name), Embedded(file));
     EXPECT_TRUE(Connects(name));
 
     ui.chooseSystem = true; // "jedermann"
@@ -151,17 +150,13 @@ TEST_F(DataSourceSetup, CreatesThroughTheDriverSettingsInTheChosenScope)
     EXPECT_FALSE(User(name));
     EXPECT_TRUE(System(name));
     EXPECT_TRUE(ui.messages.empty());
-}
 
-TEST_F(DataSourceSetup, TheDefaultNameGetsAnEmbeddedDatabaseAfterTwoConfirmations)
-{
-    SetDefaultDatabaseFolder((dir / "daten" / "Tessaro").string());
-    std::string name = "Andere Quelle";
-    EXPECT_FALSE(SetupDataSource(name, false, ui));
-    EXPECT_EQ(ui.preset, "");
-
+    // The default name gets an embedded database after two confirmations:
     // OK with no driver chosen, then OK on the proposal.
+    SetDefaultDatabaseFolder((dir / "daten" / "Tessaro").string());
     const auto proposed = dir / "daten" / "Tessaro" / "Arveda Sensor Database.sqlite";
+    ui.choice.reset();
+    ui.chooseSystem = false;
     ui.edit = DataSourceAttributes{{"Database", proposed.string()}};
     name = kDefaultDataSourceName;
     ASSERT_TRUE(SetupDataSource(name, false, ui));
@@ -206,6 +201,19 @@ TEST_F(DataSourceSetup, ConfiguresInPlaceAndRecreatesAfterRemoval)
     EXPECT_FALSE(User(name));
     EXPECT_EQ(ReadFileBytes(env.SystemIni()), systemBefore);
     EXPECT_TRUE(ui.messages.empty());
+
+    // A driver we do not know shows all it holds; a Driver keyword is refused.
+    env.AddDataSource("Fremd", "Fremdtreiber", {{"Host", "a"}, {"Mode", "b"}});
+    ui.edit = DataSourceAttributes{{"Host", "c"}, {"Extra", "d"}};
+    name = "Fremd";
+    ASSERT_TRUE(SetupDataSource(name, false, ui));
+    EXPECT_EQ(ui.shown, DataSourceAttributes({{"Host", "a"}, {"Mode", "b"}}));
+    EXPECT_EQ(User(name), Section({{"Driver", "Fremdtreiber"}, {"Host", "c"}, {"Extra", "d"}}));
+    const std::string before = Files();
+    ui.edit = DataSourceAttributes{{"Driver", "SQLite3"}};
+    EXPECT_FALSE(SetupDataSource(name, false, ui));
+    EXPECT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(Files(), before);
 }
 
 TEST_F(DataSourceSetup, ANameChangedInTheDialogIsTheNameAfterwards)
@@ -271,22 +279,6 @@ TEST_F(DataSourceSetup, CancelAndUnusableNamesChangeNothing)
     EXPECT_EQ(ui.chooseCalls, 3);
 }
 
-TEST_F(DataSourceSetup, UnknownDriversShowAllTheirKeywords)
-{
-    env.AddDataSource("Fremd", "Fremdtreiber", {{"Host", "a"}, {"Mode", "b"}});
-    ui.edit = DataSourceAttributes{{"Host", "c"}, {"Extra", "d"}};
-    std::string name = "Fremd";
-    ASSERT_TRUE(SetupDataSource(name, false, ui));
-    EXPECT_EQ(ui.shown, DataSourceAttributes({{"Host", "a"}, {"Mode", "b"}}));
-    EXPECT_EQ(User(name), Section({{"Driver", "Fremdtreiber"}, {"Host", "c"}, {"Extra", "d"}}));
-
-    const std::string before = Files();
-    ui.edit = DataSourceAttributes{{"Driver", "SQLite3"}};
-    EXPECT_FALSE(SetupDataSource(name, false, ui));
-    EXPECT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(Files(), before);
-}
-
 TEST_F(DataSourceSetup, ADriversOwnSetupRoutineIsUsedAndNeverSecondGuessed)
 {
     const auto drivers = env.Folder() / "odbcinst.ini";
@@ -329,11 +321,7 @@ TEST_F(DataSourceSetup, CreatesAnEmbeddedDataSourceWithoutAsking)
     std::string error;
     const auto file = dir / "neu" / "ordner" / "k.db";
     ASSERT_TRUE(CreateSqliteDataSource("Kommandozeile", file.string(), false, error)) << error;
-    EXPECT_EQ(User("Kommandozeile"), Section({{"Driver", "SQLite3"},
-                                              {"Database", file.string()},
-                                              {"StepAPI", "1"},
-                                              {"JournalMode", "WAL"},
-                                              {"SyncPragma", "FULL"}}));
+    EXPECT_EQ(User("Kommandozeile"), Embedded(file.string()));
     EXPECT_TRUE(Connects("Kommandozeile"));
     {
         // A result read only in part (an export, a chart) does not hold up
@@ -366,11 +354,7 @@ TEST_F(DataSourceSetup, CreatesAnEmbeddedDataSourceWithoutAsking)
     const bool created = CreateSqliteDataSource("Relativ", "rel/r.db", true, error);
     std::filesystem::current_path(cwd);
     ASSERT_TRUE(created) << error;
-    EXPECT_EQ(System("Relativ"), Section({{"Driver", "SQLite3"},
-                                          {"Database", (dir / "rel" / "r.db").string()},
-                                          {"StepAPI", "1"},
-                                          {"JournalMode", "WAL"},
-                                          {"SyncPragma", "FULL"}}));
+    EXPECT_EQ(System("Relativ"), Embedded((dir / "rel" / "r.db").string()));
 }
 
 } // namespace

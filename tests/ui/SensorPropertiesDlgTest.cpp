@@ -1,5 +1,6 @@
 #include "ui/SensorPropertiesDlg.h"
 
+#include "common/ScanSimulator.h"
 #include "sensors/Sensor.h"
 #include "ui/SensorSelection.h"
 #include "ui/WidgetTestSupport.h"
@@ -17,10 +18,10 @@ namespace
 class CRows : public ISensorSelection
 {
 public:
-    CRows(std::initializer_list<const char*> lines, std::vector<int> selected)
+    CRows(const std::vector<std::string>& lines, std::vector<int> selected)
         : m_selected(std::move(selected))
     {
-        for (const char* line : lines)
+        for (const std::string& line : lines)
         {
             m_records.push_back(std::make_unique<CSensor>());
             EXPECT_TRUE(m_records.back()->ParseLine(line)) << line;
@@ -72,9 +73,7 @@ void Ok(QWidget* dialog)
     QTest::mouseClick(ButtonOf(dialog, "OK"), Qt::LeftButton);
 }
 
-} // namespace
-
-TEST(SensorPropertiesDlg, ControlsCarryTheirLabelsAndMnemonics)
+TEST(SensorPropertiesDlg, LabelsReachTheirFieldsAndEnterInABoxIsOk)
 {
     CRows rows({kUpper}, {0});
     CSensorPropertiesDlg dialog(&rows);
@@ -87,25 +86,19 @@ TEST(SensorPropertiesDlg, ControlsCarryTheirLabelsAndMnemonics)
         for (const QLabel* label : dialog.findChildren<QLabel*>())
             if (label->text() == QString::fromUtf8(text) && label->buddy())
                 buddies << label->buddy()->objectName();
-    EXPECT_EQ(buddies.join('|'), "address|port|sensorNo|unit|interval|description");
-    EXPECT_EQ(dialog.findChildren<QLabel*>().size(), 7); // and "Minuten"
-
+    EXPECT_EQ(buddies.join('|'), QStringList(std::begin(kFields), std::end(kFields)).join('|'));
     const auto* port = dialog.findChild<QComboBox*>("port");
     EXPECT_EQ(port->count(), 1);
     EXPECT_EQ(port->itemText(0), "80");
-    EXPECT_EQ(dialog.m_comboSensorNo->objectName(), "sensorNo");
-    EXPECT_EQ(dialog.m_comboSensorNo->count(), 0);
-    EXPECT_EQ(dialog.m_pQueryButton, ButtonOf(&dialog, "installierte Sensoren er&mitteln"));
-    EXPECT_TRUE(dialog.m_pQueryButton->isEnabled());
     EXPECT_TRUE(ButtonOf(&dialog, "OK")->isDefault());
 
-    // Enter in a box ends the dialog with OK, and typing adds nothing to its list.
     dialog.show();
     // The query button's text keeps a letter's room to the border on either side.
     const QFontMetrics metrics = dialog.m_pQueryButton->fontMetrics();
     EXPECT_GE(dialog.m_pQueryButton->contentsRect().width() -
                   metrics.horizontalAdvance(QStringLiteral("installierte Sensoren ermitteln")),
               2 * metrics.averageCharWidth());
+    // Typing into a box adds nothing to its list.
     dialog.m_comboSensorNo->lineEdit()->selectAll();
     QTest::keyClicks(dialog.m_comboSensorNo, "4");
     QTest::keyClick(dialog.m_comboSensorNo, Qt::Key_Return);
@@ -120,8 +113,8 @@ TEST(SensorPropertiesDlg, ShowsTheFirstRecordAndATildeWhereTheOthersDiffer)
     EXPECT_EQ(Shown(CSensorPropertiesDlg(&pair).window()), "Geraet1|80|~|°C|15|Kühlraum");
 
     // The first selected row leads; an unselected one plays no part.
-    const auto lines = {"z\t1\t1\t1\tz\tz\t0", "b\t8080\t-1\t60\tV\tb\t0", "c\t81\t2\t61\tA\tc\t0",
-                        "B\t8080\t-1\t60\tv\tB\t1"};
+    const std::vector<std::string> lines = {"z\t1\t1\t1\tz\tz\t0", "b\t8080\t-1\t60\tV\tb\t0",
+                                            "c\t81\t2\t61\tA\tc\t0", "B\t8080\t-1\t60\tv\tB\t1"};
     CRows same(lines, {1, 3});
     EXPECT_EQ(Shown(CSensorPropertiesDlg(&same).window()), "b|8080|4294967295|V|60|b");
     CRows all(lines, {1, 2, 3});
@@ -137,11 +130,26 @@ TEST(SensorPropertiesDlg, ShowsTheFirstRecordAndATildeWhereTheOthersDiffer)
     EXPECT_TRUE(none.m_refreshed.empty());
 }
 
-TEST(SensorPropertiesDlg, OkWritesEveryFieldThatDoesNotShowATilde)
+TEST(SensorPropertiesDlg, OkWritesEveryFieldThatDoesNotShowATildeAndCancelNothing)
 {
     CRows rows({kUpper, "x\t1\t1\t1\t\t\t0x00", kLower}, {0, 2});
     rows[2].m_strStatus = "verbunden";
     rows[2].m_nDbId = 17;
+    for (const bool escape : {false, true})
+    {
+        CSensorPropertiesDlg dialog(&rows);
+        dialog.show();
+        for (const char* field : kFields)
+            EditOf(&dialog, field)->setText("9");
+        if (escape)
+            QTest::keyClick(&dialog, Qt::Key_Escape);
+        else
+            QTest::mouseClick(ButtonOf(&dialog, "Abbrechen"), Qt::LeftButton);
+        EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    }
+    EXPECT_EQ(rows.Line(0), kUpper);
+    EXPECT_EQ(rows.Line(2), kLower);
+    EXPECT_TRUE(rows.m_refreshed.empty());
     {
         CSensorPropertiesDlg dialog(&rows);
         dialog.show();
@@ -207,33 +215,15 @@ TEST(SensorPropertiesDlg, NumbersThatDoNotReadAsUnsignedBecomeZeroOrOne)
     }
 }
 
-TEST(SensorPropertiesDlg, ChoosingAnInstalledSensorSetsNumberAndUnit)
+TEST(SensorPropertiesDlg, TheSensorNumberBoxKeepsANumberOrTheTildeAndSetsTheUnit)
 {
     CRows rows({kUpper, kLower}, {0, 1});
-    CSensorPropertiesDlg dialog(&rows);
-    dialog.show();
-    QComboBox* box = dialog.m_comboSensorNo;
-    box->addItems({"0 [°C]", "1 [%]", "12 [m/s] "});
-    box->setEditText("~");
-    QTest::keyClick(box, Qt::Key_Down);
-    EXPECT_EQ(Shown(&dialog), "Geraet1|80|1|%|15|Kühlraum");
-    EXPECT_EQ(rows.Line(0), kUpper) << "records change on OK only";
-    QTest::keyClick(box, Qt::Key_Down);
-    EXPECT_EQ(Shown(&dialog), "Geraet1|80|12|m/s|15|Kühlraum");
-    QTest::keyClick(box, Qt::Key_Up);
-    Ok(&dialog);
-    EXPECT_EQ(rows.Line(0), "Geraet1\t80\t1\t15\t%\tKühlraum\t0x00");
-    EXPECT_EQ(rows.Line(1), "Geraet1\t80\t1\t15\t%\tKühlraum\t0x01");
-}
-
-TEST(SensorPropertiesDlg, LeavingTheSensorNumberLeavesANumberOrTheTilde)
-{
-    CRows rows({kUpper}, {0});
     CSensorPropertiesDlg dialog(&rows);
     dialog.show();
     QApplication::setActiveWindow(&dialog);
     ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
     QComboBox* box = dialog.m_comboSensorNo;
+    // Leaving the box leaves a number or the tilde.
     const std::pair<const char*, const char*> cases[] = {
         {"007", "7"}, {"~", "~"}, {"abc", "0"}, {" 12 ", "12"}, {"~ ", "0"}, {"99999999999", "0"}};
     for (const auto& [typed, left] : cases)
@@ -243,28 +233,63 @@ TEST(SensorPropertiesDlg, LeavingTheSensorNumberLeavesANumberOrTheTilde)
         EditOf(&dialog, "unit")->setFocus();
         EXPECT_EQ(box->currentText(), left) << typed;
     }
+
+    // Choosing an installed sensor sets number and unit; the records change on OK only.
+    box->addItems({"0 [°C]", "1 [%]", "12 [m/s] "});
     box->setFocus();
-    box->setEditText("08");
-    QTest::keyClick(box, Qt::Key_Tab);
-    EXPECT_EQ(Shown(&dialog), "Geraet1|80|8|°C|15|Kühlraum");
+    box->setEditText("~");
+    QTest::keyClick(box, Qt::Key_Down);
+    EXPECT_EQ(Shown(&dialog), "Geraet1|80|1|%|15|Kühlraum");
+    EXPECT_EQ(rows.Line(0), kUpper);
+    QTest::keyClick(box, Qt::Key_Down);
+    EXPECT_EQ(Shown(&dialog), "Geraet1|80|12|m/s|15|Kühlraum");
+    QTest::keyClick(box, Qt::Key_Up);
+    Ok(&dialog);
+    EXPECT_EQ(rows.Line(0), "Geraet1\t80\t1\t15\t%\tKühlraum\t0x00");
+    EXPECT_EQ(rows.Line(1), "Geraet1\t80\t1\t15\t%\tKühlraum\t0x01");
 }
 
-TEST(SensorPropertiesDlg, CancelChangesNothing)
+TEST(SensorPropertiesDlg, TheQueryOffersTheSlotsWithAValueAndFailingChangesNothing)
 {
-    for (const bool escape : {false, true})
+    ScanSimulator sim({"reply 21.5\302\260C;-\302\260C;45,0%",
+                       "reply 10.0.0.5;Lager;--- %;12,5\\xB0C;", "refuse"});
+    ASSERT_TRUE(sim.Ready());
+    CRows rows({"localhost\t" + std::to_string(sim.QueryPort()) + "\t2\t1\talt\t\t0x00"}, {0});
+    CSensorPropertiesDlg dialog(&rows);
+    dialog.show();
+    QComboBox* box = dialog.m_comboSensorNo;
+    // The slots offered, the number shown and the unit after a query.
+    const auto query = [&]
     {
-        CRows rows({kUpper, kLower}, {0, 1});
-        CSensorPropertiesDlg dialog(&rows);
-        dialog.show();
-        for (const char* field : kFields)
-            EditOf(&dialog, field)->setText("9");
-        if (escape)
-            QTest::keyClick(&dialog, Qt::Key_Escape);
-        else
-            QTest::mouseClick(ButtonOf(&dialog, "Abbrechen"), Qt::LeftButton);
-        EXPECT_EQ(dialog.result(), QDialog::Rejected);
-        EXPECT_EQ(rows.Line(0), kUpper);
-        EXPECT_EQ(rows.Line(1), kLower);
-        EXPECT_TRUE(rows.m_refreshed.empty());
+        QTest::mouseClick(dialog.m_pQueryButton, Qt::LeftButton);
+        EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+        QStringList items;
+        for (int i = 0; i < box->count(); ++i)
+            items.append(box->itemText(i));
+        return items.join('|') + " " + box->currentText() + " " + EditOf(&dialog, "unit")->text();
+    };
+    EXPECT_EQ(query(), "0 [\302\260C]|2 [%] 2 %");
+    // A slot without a value: the list is offered, the box and unit emptied.
+    box->setEditText("1");
+    EXPECT_EQ(query(), "0 [\302\260C]|2 [%]  ");
+    // Another device replaces the list; its single-byte degree sign reads right.
+    EditOf(&dialog, "address")->setText(QString::fromStdString(ScanSimulator::Address(1)));
+    box->setEditText("1");
+    EXPECT_EQ(query(), "1 [\302\260C] 1 \302\260C");
+
+    // Whatever keeps the device from answering changes nothing.
+    EditOf(&dialog, "unit")->setText("rH");
+    const std::string port = std::to_string(sim.QueryPort());
+    const std::pair<std::string, std::string> failures[] = {{ScanSimulator::Address(2), port},
+                                                            {"geraet..lager", port},
+                                                            {ScanSimulator::Address(0), "~"}};
+    for (const auto& [address, typedPort] : failures)
+    {
+        EditOf(&dialog, "address")->setText(QString::fromStdString(address));
+        EditOf(&dialog, "port")->setText(QString::fromStdString(typedPort));
+        EXPECT_EQ(query(), "1 [\302\260C] 1 rH") << address << ":" << typedPort;
     }
+    EXPECT_EQ(rows.Line(0), "localhost\t" + port + "\t2\t1\talt\t\t0x00");
 }
+
+} // namespace

@@ -1,10 +1,14 @@
 #pragma once
 
 #include <QApplication>
+#include <QDialog>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QStringList>
 #include <QTimer>
 #include <functional>
 #include <gtest/gtest.h>
+#include <vector>
 
 inline QPushButton* ButtonOf(QWidget* dialog, const QString& text)
 {
@@ -15,14 +19,44 @@ inline QPushButton* ButtonOf(QWidget* dialog, const QString& text)
     return nullptr;
 }
 
-// Acts on the modal dialog that is about to run.
-inline void WhenModal(std::function<void(QWidget*)> act)
+// Records every modal dialog that comes up while it lives and answers it:
+// the texts of message boxes are kept, the titles of other dialogs; each
+// dialog is handed to the next answer, or rejected when there is none.
+class CModalWatcher
 {
-    QTimer::singleShot(0,
-                       [act]
-                       {
-                           QWidget* dialog = QApplication::activeModalWidget();
-                           ASSERT_NE(dialog, nullptr);
-                           act(dialog);
-                       });
-}
+public:
+    CModalWatcher()
+    {
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { Poll(); });
+        m_timer.start(5);
+    }
+
+    // Acts on the next modal dialog instead of rejecting it.
+    void Then(std::function<void(QWidget*)> answer) { m_answers.push_back(std::move(answer)); }
+    const QStringList& Texts() const { return m_texts; }
+    int Count() const { return static_cast<int>(m_texts.size()); }
+
+private:
+    void Poll()
+    {
+        QWidget* modal = QApplication::activeModalWidget();
+        // A dialog may reuse the address of the one before it; a mark may not.
+        if (!modal || modal->property("tessaroWatched").toBool())
+            return;
+        modal->setProperty("tessaroWatched", true);
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        m_texts.append(box ? box->text() : modal->windowTitle());
+        if (!m_answers.empty())
+        {
+            auto answer = std::move(m_answers.front());
+            m_answers.erase(m_answers.begin());
+            answer(modal);
+        }
+        else if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->reject();
+    }
+
+    QTimer m_timer;
+    QStringList m_texts;
+    std::vector<std::function<void(QWidget*)>> m_answers;
+};
