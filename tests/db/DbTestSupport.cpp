@@ -5,6 +5,7 @@
 
 #include <array>
 #include <condition_variable>
+#include <cstdlib>
 #include <mutex>
 #include <regex>
 #include <sqlext.h>
@@ -32,6 +33,22 @@ std::string Join(const std::vector<std::string>& lines)
     for (const std::string& line : lines)
         text += line + '\n';
     return text;
+}
+
+std::vector<std::string> DiagnosticRecords(SQLSMALLINT type, SQLHANDLE handle)
+{
+    std::vector<std::string> records;
+    for (SQLSMALLINT record = 1;; ++record)
+    {
+        std::array<SQLCHAR, 6> state{};
+        SQLINTEGER native = 0;
+        std::array<SQLCHAR, 4096> message{};
+        SQLSMALLINT length = 0;
+        if (!Succeeded(SQLGetDiagRec(type, handle, record, state.data(), &native, message.data(),
+                                     static_cast<SQLSMALLINT>(message.size()), &length)))
+            return records;
+        records.emplace_back(reinterpret_cast<const char*>(message.data()));
+    }
 }
 
 } // namespace
@@ -67,22 +84,6 @@ TestDatabase::TestDatabase(Backend backend) : m_backend(backend)
 std::string TestDatabase::DbmsName() const
 {
     return m_backend == Backend::Sqlite ? "SQLite" : "PostgreSQL";
-}
-
-std::vector<std::string> DiagnosticRecords(SQLSMALLINT type, SQLHANDLE handle)
-{
-    std::vector<std::string> records;
-    for (SQLSMALLINT record = 1;; ++record)
-    {
-        std::array<SQLCHAR, 6> state{};
-        SQLINTEGER native = 0;
-        std::array<SQLCHAR, 4096> message{};
-        SQLSMALLINT length = 0;
-        if (!Succeeded(SQLGetDiagRec(type, handle, record, state.data(), &native, message.data(),
-                                     static_cast<SQLSMALLINT>(message.size()), &length)))
-            return records;
-        records.emplace_back(reinterpret_cast<const char*>(message.data()));
-    }
 }
 
 RawOdbc::RawOdbc(const std::string& connectionString)
@@ -191,6 +192,43 @@ bool RecordingUi::EditDriverSettings(const std::string&, std::string&,
                                      std::vector<std::pair<std::string, std::string>>&)
 {
     return false;
+}
+
+CliHome::CliHome()
+{
+    for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME"})
+    {
+        const char* value = std::getenv(name);
+        m_saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+    }
+    setenv("HOME", m_dir.Path().c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (m_dir / ".config").c_str(), 1);
+    setenv("XDG_DATA_HOME", (m_dir / ".local/share").c_str(), 1);
+}
+
+CliHome::~CliHome()
+{
+    for (const auto& [name, value] : m_saved)
+        if (value)
+            setenv(name, value->c_str(), 1);
+        else
+            unsetenv(name);
+}
+
+void CliHome::WriteSettings(const std::string& lines) const
+{
+    std::filesystem::create_directories(m_dir / ".config/Arveda");
+    WriteFileBytes(m_dir / ".config/Arveda/Tessaro.conf", lines);
+}
+
+std::string CliHome::WriteConfiguration(const std::vector<std::string>& lines,
+                                        const std::string& name) const
+{
+    std::string text = "ZELD1\r\n";
+    for (const std::string& line : lines)
+        text += line + "\r\n";
+    WriteFileBytes(m_dir / name, text);
+    return (m_dir / name).string();
 }
 
 FakeClock::FakeClock(const CivilTime& now) : m_now(now)

@@ -112,9 +112,6 @@ private:
     std::unique_ptr<ChildProcess> m_holder;
 };
 
-// Every diagnostic message of a handle, one per record.
-std::vector<std::string> DiagnosticRecords(SQLSMALLINT type, SQLHANDLE handle);
-
 // Stands in for the person at the screen and remembers what was shown.
 class RecordingUi : public IDbUserInterface
 {
@@ -173,6 +170,29 @@ public:
 
 private:
     CSensorDatabase& m_database;
+};
+
+// tessaro-cli's user with an empty home: no settings and no data folder but
+// what the test writes; the previous environment comes back when it goes.
+class CliHome
+{
+public:
+    CliHome();
+    ~CliHome();
+    CliHome(const CliHome&) = delete;
+    CliHome& operator=(const CliHome&) = delete;
+
+    std::filesystem::path operator/(const std::string& name) const { return m_dir / name; }
+    // The programs' settings file, holding these lines.
+    void WriteSettings(const std::string& lines) const;
+    // A configuration file of these sensor lines; its path.
+    std::string WriteConfiguration(const std::vector<std::string>& lines,
+                                   const std::string& name = "sensors.cfg") const;
+    std::filesystem::path DataFolder() const { return m_dir / ".local/share/Arveda/Tessaro"; }
+
+private:
+    TempDir m_dir;
+    std::vector<std::pair<const char*, std::optional<std::string>>> m_saved;
 };
 
 // Local time stands still at the given moment while the object lives.

@@ -1,7 +1,6 @@
 #include "app/cli/CliRecording.h"
 #include "common/PgServer.h"
 #include "common/Process.h"
-#include "common/TempDir.h"
 #include "net/NetTestSupport.h"
 #include "net/SensorChannel.h"
 #include "recording/Journal.h"
@@ -23,24 +22,7 @@ using namespace std::chrono_literals;
 class CliRecordTest : public ::testing::Test
 {
 protected:
-    CliRecordTest()
-    {
-        TestOdbcEnv();
-        setenv("HOME", m_home.Path().c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (m_home / ".config").c_str(), 1);
-        setenv("XDG_DATA_HOME", (m_home / ".local/share").c_str(), 1);
-    }
-
-    std::string WriteConfiguration(const std::vector<std::string>& lines,
-                                   const std::string& name = "sensors.cfg")
-    {
-        std::string text = "ZELD1\r\n";
-        for (const std::string& line : lines)
-            text += line + "\r\n";
-        const std::filesystem::path file = m_home / name;
-        WriteFileBytes(file, text);
-        return file.string();
-    }
+    CliRecordTest() { TestOdbcEnv(); }
 
     // The recorder with its stderr in a file, signalled directly; journal:
     // the file stands for the journal, as a service manager names it.
@@ -66,7 +48,7 @@ protected:
     {
         CJournal journal;
         std::string note;
-        EXPECT_TRUE(journal.Open(DataFolder().string(), dsn, CJournal::kDefaultLimit, note));
+        EXPECT_TRUE(journal.Open(m_home.DataFolder().string(), dsn, CJournal::kDefaultLimit, note));
         for (int t = 0; t < ticks; ++t)
         {
             CTick tick;
@@ -78,9 +60,7 @@ protected:
         }
         return journal.Path();
     }
-    std::filesystem::path DataFolder() const { return m_home / ".local/share/Arveda/Tessaro"; }
-
-    TempDir m_home;
+    CliHome m_home;
 };
 
 // Every row of the reading table once: how many there are, and how many
@@ -114,7 +94,7 @@ TEST_F(CliRecordTest, RecordsUntilTerminatedPrintingCellChangesAndRows)
         raw.Exec("CREATE TRIGGER refuse BEFORE INSERT ON Recording WHEN NEW.SensorID = 7 "
                  "BEGIN SELECT RAISE(ABORT, 'no rows for seven'); END");
     }
-    const std::string file = WriteConfiguration({
+    const std::string file = m_home.WriteConfiguration({
         "127.0.0.1\t" + lager + "\t0\t1\t\xb0" + "C\tLager\t0x00",
         "127.0.0.1\t" + lager + "\t1\t1\t\xb0" + "C\tLeer\t0x00",
         "localhost\t" + lager + "\t2\t1\t%\tAus\t0x01",
@@ -181,7 +161,7 @@ TEST_F(CliRecordTest, RecordsUntilTerminatedPrintingCellChangesAndRows)
 
 TEST_F(CliRecordTest, RefusesWhatItCannotRecordAndStopsCleanlyOnInterrupt)
 {
-    const std::string file = WriteConfiguration({"127.0.0.1\t9\t0\t1\tV\tx\t0x01"});
+    const std::string file = m_home.WriteConfiguration({"127.0.0.1\t9\t0\t1\tV\tx\t0x01"});
     // A data source that does not exist is not created here.
     const std::string iniBefore = ReadFileBytes(TestOdbcEnv().UserIni());
     const ProcessResult missing =
@@ -215,7 +195,7 @@ TEST_F(CliRecordTest, RefusesWhatItCannotRecordAndStopsCleanlyOnInterrupt)
     // is taken over and told as news, and a point that got no SensorID is
     // tried again.
     const std::string unrecorded = "127.0.0.1\t9\t2\t1\tV\t" + std::string(81, 'L') + "\t0x01";
-    WriteConfiguration({"127.0.0.1\t9\t0\t1\tV\tx\t0x01", unrecorded});
+    m_home.WriteConfiguration({"127.0.0.1\t9\t0\t1\tV\tx\t0x01", unrecorded});
     TestDatabase db(Backend::Sqlite);
     auto recorder = Record({file, "--dsn", db.Dsn()}, "stderr", true);
     std::string line;
@@ -228,7 +208,7 @@ TEST_F(CliRecordTest, RefusesWhatItCannotRecordAndStopsCleanlyOnInterrupt)
     recorder->Signal(SIGHUP);
     ASSERT_TRUE(PumpUntil([&] { return Errors().find("recorded on") != std::string::npos; }, 10s))
         << Errors();
-    WriteConfiguration(
+    m_home.WriteConfiguration(
         {"127.0.0.1\t9\t0\t1\tV\tx\t0x01", unrecorded, "127.0.0.1\t9\t1\t1\tV\ty\t0x01"});
     recorder->Signal(SIGHUP);
     // The points that stay keep their cells; the new one gets its own.
@@ -258,7 +238,7 @@ TEST_F(CliRecordTest, AJournalIsWrittenOutOnceAcrossAKillAStalledServerAndALock)
     const std::string connection =
         OdbcTestEnv::PostgresConnectionString(server.Port(), database, PgServer::User());
     TestOdbcEnv().AddPostgresDataSource(dsn, server.Port(), database, PgServer::User());
-    const std::string file = WriteConfiguration({});
+    const std::string file = m_home.WriteConfiguration({});
     const std::filesystem::path journal = LeaveJournal(dsn, 400, 100);
     std::string line;
 
@@ -303,7 +283,7 @@ TEST_F(CliRecordTest, NeitherAClosedStdoutNorAHangupEndsRecordingButAStopDuringR
 {
     TestDatabase db(Backend::Sqlite);
     const std::filesystem::path journal = LeaveJournal(db.Dsn(), 50, 2000);
-    auto recorder = Record({WriteConfiguration({}), "--dsn", db.Dsn()});
+    auto recorder = Record({m_home.WriteConfiguration({}), "--dsn", db.Dsn()});
     std::string line;
     ASSERT_TRUE(recorder->WaitForLine("replayed\t", line, 60s)) << Errors();
     recorder->CloseOutput();
@@ -323,7 +303,7 @@ TEST_F(CliRecordTest, NeitherAClosedStdoutNorAHangupEndsRecordingButAStopDuringR
     for (int i = 0; i < 2000; ++i)
         points.push_back("10.7." + std::to_string(i / 250) + "." + std::to_string(i % 250) +
                          "\t80\t0\t1\tV\t\t0x01");
-    auto registering = Record({WriteConfiguration(points, "many.cfg"), "--dsn", db.Dsn()});
+    auto registering = Record({m_home.WriteConfiguration(points, "many.cfg"), "--dsn", db.Dsn()});
     const auto registered = [&]
     {
         return std::stoul(
@@ -351,7 +331,7 @@ TEST_F(CliRecordTest, HangupTakesOverTheFileBetweenTwoMinutesWithoutMissingOrDou
     // interval, and a third joins.
     const std::string kept[] = {halle + "\t0\t1\tC\tHalle\t0x00",
                                 keller + "\t1\t2\t%\tFeuchte\t0x00"};
-    const std::string file = WriteConfiguration(
+    const std::string file = m_home.WriteConfiguration(
         {kept[0], keller + "\t0\t1\tC\tKeller\t0x00", kept[1], halle + "\t1\t1\t%\talt\t0x00"});
     TestDatabase db(Backend::Sqlite);
     std::FILE* lines = std::fopen((m_home / "lines").c_str(), "w");
@@ -365,7 +345,7 @@ TEST_F(CliRecordTest, HangupTakesOverTheFileBetweenTwoMinutesWithoutMissingOrDou
         const std::vector<CSensorChannel*> before = {recording.Recorder().Channels()[0].get(),
                                                      recording.Recorder().Channels()[2].get()};
         ASSERT_TRUE(PumpUntil([&] { return clock.UtcNow() >= Utc(11, 1, 5); }, 60s));
-        WriteConfiguration(
+        m_home.WriteConfiguration(
             {kept[0], kept[1], halle + "\t1\t5\t%\tneu\t0x00", halle + "\t2\t1\tV\tdazu\t0x00"});
         std::raise(SIGHUP);
         ASSERT_TRUE(PumpUntil(
@@ -408,7 +388,7 @@ TEST_F(CliRecordTest, ALoginGivenConnectsWithThePasswordOfTheEnvironment)
     static int s_nRuns = 0;
     const std::string dsn = "Anmeldung " + std::to_string(++s_nRuns);
     TestOdbcEnv().AddPostgresDataSource(dsn, server.Port(), database, PgServer::User());
-    const std::string file = WriteConfiguration({"127.0.0.1\t9\t0\t1\tV\tx\t0x01"});
+    const std::string file = m_home.WriteConfiguration({"127.0.0.1\t9\t0\t1\tV\tx\t0x01"});
 
     setenv("TESSARO_DB_PASSWORD", "falsch", 1);
     const ProcessResult refused =
@@ -445,8 +425,8 @@ TEST_P(CliRegistrationTest, RecordersStartingTogetherGiveEveryPointItsOwnNumber)
         for (int i = 0; i < 10; ++i)
             lines.push_back("shared.example\t80\t" + std::to_string(i) + "\t1\tV\t\t0x01");
         const std::string name = "recorder" + std::to_string(r);
-        recorders.push_back(
-            Record({WriteConfiguration(lines, name + ".cfg"), "--dsn", db.Dsn()}, name + ".err"));
+        recorders.push_back(Record(
+            {m_home.WriteConfiguration(lines, name + ".cfg"), "--dsn", db.Dsn()}, name + ".err"));
     }
     // Each says every point's state once all are registered.
     for (size_t r = 0; r < recorders.size(); ++r)

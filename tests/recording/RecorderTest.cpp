@@ -441,6 +441,7 @@ TEST_F(RecorderTest, EmptyConfigurationRunsAndAFailedOpenChangesNothing)
     m_database.m_strDataSource = "Nicht vorhanden";
     EXPECT_FALSE(m_recorder.Start());
     EXPECT_EQ(m_ui.m_nDriverChoices, 1);
+    EXPECT_TRUE(m_ui.m_messages.empty());
     EXPECT_FALSE(m_bRecording);
     EXPECT_EQ(m_view.m_statusTexts, (std::vector<int>{331, 57345}));
     EXPECT_TRUE(m_view.m_colours.empty());
