@@ -1,4 +1,3 @@
-#include "common/PgServer.h"
 #include "common/Process.h"
 #include "db/DbAccess.h"
 #include "db/DbTestSupport.h"
@@ -9,13 +8,7 @@
 namespace
 {
 
-using namespace std::chrono_literals;
 using Command = std::vector<std::string>;
-
-const char* const kTables[] = {
-    "CREATE TABLE Sensors (SensorID INT, Host VARCHAR(64), Port INT, Slot INT, Unit VARCHAR(32), "
-    "Location VARCHAR(80))",
-    "CREATE TABLE Recording (Reading FLOAT, Calendar DATE, Clock TIME, SensorID INT)"};
 
 ProcessResult Cli(Command args)
 {
@@ -30,8 +23,7 @@ protected:
     void SetUp() override
     {
         RawOdbc raw("DSN=" + m_database.Dsn());
-        for (const char* sql : kTables)
-            raw.Exec(sql);
+        CreateTables(raw);
         for (const char* sql :
              {"INSERT INTO Sensors VALUES (4, '10.0.0.5', 80, 1, 'alt', 'alt')",
               "INSERT INTO Sensors VALUES (5, '10.0.0.7', 65616, 3, 'hPa', 'Dach')",
@@ -155,43 +147,17 @@ TEST_F(CliExportTest, EveryDatabaseCommandAsksForALoginAndWaitsNoLongerThanTheBo
                         result.err.find(NoAnswerText(1)) != std::string::npos)
                 << command[0] << result.err;
         }
+        // Without the option the settings' bound holds.
+        m_home.WriteSettings("[Database]\nTimeout=1\n");
+        const ProcessResult bound = Cli({"stats", m_config, "--dsn", m_database.Dsn()});
+        EXPECT_EQ(bound.exitCode, 1) << bound.err;
     }
+    m_home.WriteSettings("[Settings]\nDataSource=" + m_database.Dsn() + "\nQuickConnect=0\n");
     for (Command command : commands)
     {
         command.insert(command.end(), {"--user", "messwart"});
         const ProcessResult given = Cli(command);
         EXPECT_EQ(given.exitCode, 0) << command[0] << given.err;
-    }
-}
-
-// A server that stops answering in the middle of a statement (held up by a
-// lock first, so that it is surely under way): the command ends after the
-// bound of the settings with the program's text, and status 1.
-TEST(CliBoundTest, StatsAndExportEndAfterTheBoundWhenTheServerStopsAnswering)
-{
-    const CliHome home;
-    home.WriteSettings("[Database]\nTimeout=2\n");
-    const std::string config = home.WriteConfiguration({"10.0.0.5\t80\t1\t1\t%\tServerraum\t0x00"});
-    PgServer& server = PgServer::Shared();
-    const TestDatabase database(Backend::Postgres);
-    RawOdbc holder("DSN=" + database.Dsn());
-    for (const char* sql : kTables)
-        holder.Exec(sql);
-    for (const Command& command :
-         {Command{"stats", config}, {"export-series", config, "0", (home / "serie.xls").string()}})
-    {
-        holder.Exec("BEGIN");
-        holder.Exec("LOCK TABLE Sensors IN ACCESS EXCLUSIVE MODE");
-        Command argv = {TESSARO_CLI};
-        argv.insert(argv.end(), command.begin(), command.end());
-        argv.insert(argv.end(), {"--dsn", database.Dsn()});
-        ProcessResult result;
-        EXPECT_TRUE(EndsWhileSuspended(
-            server, [&] { result = RunProcess(argv, {}, 60s); },
-            [&] { return WaitsForALock(server); }));
-        EXPECT_EQ(result.exitCode, 1) << command[0];
-        EXPECT_NE(result.err.find(NoAnswerText(2)), std::string::npos) << result.err;
-        holder.Exec("ROLLBACK");
     }
 }
 

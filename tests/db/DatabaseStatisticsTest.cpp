@@ -1,6 +1,5 @@
 #include "db/DatabaseStatistics.h"
 
-#include "common/PgServer.h"
 #include "db/DbTestSupport.h"
 #include "db/SensorDatabase.h"
 #include "sensors/OrbelDoc.h"
@@ -124,32 +123,6 @@ TEST_P(DatabaseStatisticsTest, ImportAddsUnlistedPointsOnceAndSelectsThem)
 
 INSTANTIATE_TEST_SUITE_P(Drivers, DatabaseStatisticsTest,
                          ::testing::Values(Backend::Sqlite, Backend::Postgres),
-                         [](const auto& info) { return BackendName(info.param); });
-
-// Only a server can stop answering.
-class DatabaseStatisticsServerTest : public DatabaseStatisticsTest
-{
-};
-
-TEST_P(DatabaseStatisticsServerTest, AServerThatStopsAnsweringEndsTheRunAfterTheBoundWithOneMessage)
-{
-    Exec("INSERT INTO Sensors VALUES (1, 'a.example', 80, 1, '', '')");
-    CSensor* listed = List("a.example", 80, 1);
-    m_sdb.m_db.SetTimeout(1);
-    ASSERT_TRUE(m_sdb.OpenDatabase(false));
-    // The desktop's connection is open while recording runs.
-    EXPECT_TRUE(EndsWhileSuspended(PgServer::Shared(),
-                                   [&] { EXPECT_FALSE(m_statistics.OnDatabaseStatistics()); }));
-    EXPECT_EQ(m_ui.m_errors, std::vector<std::string>{NoAnswerText(1)});
-    EXPECT_EQ(listed->m_strStatus, "");
-    EXPECT_TRUE(m_sdb.m_db.IsLost());
-    // The server back, the next run opens a fresh connection.
-    EXPECT_TRUE(m_statistics.OnDatabaseStatistics());
-    EXPECT_EQ(listed->m_strStatus, "0 Werte, 0 gültig, 0 von heute");
-    EXPECT_EQ(m_ui.m_errors.size(), 1u);
-}
-
-INSTANTIATE_TEST_SUITE_P(Server, DatabaseStatisticsServerTest, ::testing::Values(Backend::Postgres),
                          [](const auto& info) { return BackendName(info.param); });
 
 } // namespace

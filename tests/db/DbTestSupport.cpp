@@ -5,7 +5,6 @@
 
 #include <array>
 #include <condition_variable>
-#include <cstdlib>
 #include <mutex>
 #include <regex>
 #include <sqlext.h>
@@ -161,6 +160,13 @@ std::vector<std::string> RawOdbc::FailingExec(const std::string& sql)
     return DiagnosticRecords(SQL_HANDLE_STMT, m_hStmt);
 }
 
+void CreateTables(RawOdbc& raw)
+{
+    raw.Exec("CREATE TABLE Sensors (SensorID INT, Host VARCHAR( 64 ), Port INT, Slot INT, Unit "
+             "VARCHAR( 32 ), Location VARCHAR( 80 ))");
+    raw.Exec("CREATE TABLE Recording (Reading FLOAT, Calendar DATE, Clock TIME, SensorID INT)");
+}
+
 bool RecordingUi::ReportOdbcError(const std::string& diagnostics)
 {
     m_errors.push_back(diagnostics);
@@ -196,23 +202,9 @@ bool RecordingUi::EditDriverSettings(const std::string&, std::string&,
 
 CliHome::CliHome()
 {
-    for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME"})
-    {
-        const char* value = std::getenv(name);
-        m_saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
-    }
-    setenv("HOME", m_dir.Path().c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (m_dir / ".config").c_str(), 1);
-    setenv("XDG_DATA_HOME", (m_dir / ".local/share").c_str(), 1);
-}
-
-CliHome::~CliHome()
-{
-    for (const auto& [name, value] : m_saved)
-        if (value)
-            setenv(name, value->c_str(), 1);
-        else
-            unsetenv(name);
+    m_env.Set("HOME", m_dir.Path());
+    m_env.Set("XDG_CONFIG_HOME", m_dir / ".config");
+    m_env.Set("XDG_DATA_HOME", m_dir / ".local/share");
 }
 
 void CliHome::WriteSettings(const std::string& lines) const

@@ -82,6 +82,9 @@ private:
     SQLHSTMT m_hStmt = SQL_NULL_HSTMT;
 };
 
+// The program's two tables, as it makes them.
+void CreateTables(RawOdbc& raw);
+
 class ChildProcess;
 class PgServer;
 
@@ -178,9 +181,6 @@ class CliHome
 {
 public:
     CliHome();
-    ~CliHome();
-    CliHome(const CliHome&) = delete;
-    CliHome& operator=(const CliHome&) = delete;
 
     std::filesystem::path operator/(const std::string& name) const { return m_dir / name; }
     // The programs' settings file, holding these lines.
@@ -192,7 +192,7 @@ public:
 
 private:
     TempDir m_dir;
-    std::vector<std::pair<const char*, std::optional<std::string>>> m_saved;
+    ScopedEnv m_env;
 };
 
 // Local time stands still at the given moment while the object lives.

@@ -6,8 +6,9 @@
 #include "recording/RecordingTestSupport.h"
 #include "sensors/ChannelList.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
-#include <sqlext.h>
+#include <set>
 
 namespace
 {
@@ -51,7 +52,33 @@ protected:
         return ids;
     }
     std::vector<StoredRow> Rows() const { return ReadRecording(m_db.Dsn()); }
+    // Sensors on slots 0, 1, ... of a device that refuses every connection,
+    // with these intervals, after those added before; started. The
+    // SensorIDs of all.
+    std::vector<int> StartRefused(std::initializer_list<int> intervals)
+    {
+        int slot = 0;
+        for (const int interval : intervals)
+            m_view.Add("127.0.0.1", m_refusing.Port(0), slot++, interval);
+        EXPECT_TRUE(m_recorder.Start());
+        std::vector<int> ids;
+        for (size_t channel = 0; channel < m_recorder.Channels().size(); ++channel)
+            ids.push_back(IdOf(channel));
+        return ids;
+    }
+    // The database holds exactly the rows the view was told of.
+    void ExpectRowsAsReported(const std::vector<StoredRow>& rows) const
+    {
+        std::multiset<std::pair<int, std::optional<float>>> stored,
+            reported(m_view.m_rows.begin(), m_view.m_rows.end());
+        for (const StoredRow& row : rows)
+            stored.emplace(row.sensorId,
+                           row.reading ? std::optional<float>(static_cast<float>(*row.reading))
+                                       : std::nullopt);
+        EXPECT_EQ(stored, reported);
+    }
 
+    SimulatedDevices m_refusing{{"127.0.0.1:0 refuse"}};
     FixedClock m_clock{Utc(10, 15, 20)};
     TempDir m_data; // the program's data folder, where journals go
     TestDatabase m_db{Backend::Sqlite};
@@ -64,8 +91,7 @@ protected:
 
 TEST_F(RecorderTest, StartSetsUpEveryChannelAndStopTakesEverythingDown)
 {
-    SimulatedDevices devices({"127.0.0.1:0 refuse"});
-    const std::uint16_t port = devices.Port(0);
+    const std::uint16_t port = m_refusing.Port(0);
     CSensor& first = m_view.Add("localhost", port, 0, 15);
     CSensor& second = m_view.Add("LOCALHOST", port, 1, 60);
     CSensor& disabled = m_view.Add("127.0.0.1", port, 0, 1, true);
@@ -140,51 +166,38 @@ TEST_F(RecorderTest, StartSetsUpEveryChannelAndStopTakesEverythingDown)
 
 TEST_F(RecorderTest, EachIntervalIsDueAtItsUtcMinutesFromTheAlignmentOn)
 {
-    SimulatedDevices devices({"127.0.0.1:0 refuse"});
-    const std::uint16_t port = devices.Port(0);
-    m_view.Add("127.0.0.1", port, 0, 1);
-    m_view.Add("127.0.0.1", port, 1, 15);
-    m_view.Add("127.0.0.1", port, 2, 60);
-    m_view.Add("127.0.0.1", port, 3, 7);
-    m_view.Add("127.0.0.1", port, 4, 1, true);
-    ASSERT_TRUE(m_recorder.Start());
-    const int every = IdOf(0), quarter = IdOf(1), hourly = IdOf(2), seven = IdOf(3),
-              disabled = IdOf(4);
-
+    m_view.Add("127.0.0.1", m_refusing.Port(0), 4, 1, true);
+    const std::vector<int> ids = StartRefused({1, 15, 60, 7});
     MinuteTicks(Utc(10, 16, 0, 500), Utc(11, 6, 0, 500));
 
     // Stored at local time, half an hour off the UTC minutes that decide.
     const std::vector<StoredRow> rows = Rows();
-    const std::vector<std::string> everyMinutes = MinutesOf(rows, every);
-    ASSERT_EQ(everyMinutes.size(), 51u);
-    EXPECT_EQ(everyMinutes.front(), "15:46");
-    EXPECT_EQ(everyMinutes.back(), "16:36");
-    EXPECT_EQ(MinutesOf(rows, quarter), (std::vector<std::string>{"16:00", "16:15", "16:30"}));
-    EXPECT_EQ(MinutesOf(rows, hourly), std::vector<std::string>{"16:30"});
+    const Minutes every = MinutesOf(rows, ids[1]);
+    ASSERT_EQ(every.size(), 51u);
+    EXPECT_EQ(every.front(), "15:46");
+    EXPECT_EQ(every.back(), "16:36");
+    EXPECT_EQ(MinutesOf(rows, ids[2]), (Minutes{"16:00", "16:15", "16:30"}));
+    EXPECT_EQ(MinutesOf(rows, ids[3]), Minutes{"16:30"});
     // Aligned once to a multiple of seven minutes before the full hour, then
     // simply counted on across it.
-    EXPECT_EQ(MinutesOf(rows, seven), (std::vector<std::string>{"15:48", "15:55", "16:02", "16:09",
-                                                                "16:16", "16:23", "16:30"}));
-    EXPECT_TRUE(MinutesOf(rows, disabled).empty());
+    EXPECT_EQ(MinutesOf(rows, ids[4]),
+              (Minutes{"15:48", "15:55", "16:02", "16:09", "16:16", "16:23", "16:30"}));
+    EXPECT_TRUE(MinutesOf(rows, ids[0]).empty()) << "disabled";
     EXPECT_EQ(rows.size(), 51u + 3 + 1 + 7);
     // Nothing comes from a device that refuses.
-    for (const StoredRow& row : rows)
-        EXPECT_FALSE(row.reading.has_value());
-    EXPECT_EQ(m_view.m_rows.size(), rows.size());
+    EXPECT_TRUE(std::none_of(rows.begin(), rows.end(),
+                             [](const StoredRow& row) { return row.reading.has_value(); }));
+    ExpectRowsAsReported(rows);
     EXPECT_TRUE(m_ui.m_errors.empty());
 }
 
 TEST_F(RecorderTest, AFirstTickMoreThanHalfAMinuteLateCountsForTheNextMinute)
 {
-    SimulatedDevices devices({"127.0.0.1:0 refuse"});
-    m_view.Add("127.0.0.1", devices.Port(0), 0, 15);
-
     // 30 seconds late still belongs to its own minute: due at 10:30.
-    ASSERT_TRUE(m_recorder.Start());
-    const int id = IdOf(0);
+    const int id = StartRefused({15})[0];
     MinuteTicks(Utc(10, 16, 30), Utc(10, 46, 30));
     m_recorder.Stop();
-    EXPECT_EQ(MinutesOf(Rows(), id), (std::vector<std::string>{"16:00", "16:15"}));
+    EXPECT_EQ(MinutesOf(Rows(), id), (Minutes{"16:00", "16:15"}));
 
     // 31 seconds late is taken for the next minute, so the tick just before
     // 10:30 stores.
@@ -236,30 +249,14 @@ TEST_F(RecorderTest, OnlyAFreshFiniteValueIsStored)
     EXPECT_EQ(values,
               (std::vector<std::optional<float>>{21.5f, 21.5f, std::nullopt, std::nullopt, 21.5f}));
     EXPECT_EQ(m_view.m_rows.size(), 15u);
-    // The database holds exactly what was reported.
-    const std::vector<StoredRow> rows = Rows();
-    ASSERT_EQ(rows.size(), 15u);
-    int withValue = 0;
-    for (const StoredRow& row : rows)
-        if (row.reading)
-        {
-            ++withValue;
-            EXPECT_EQ(row.sensorId, valued);
-            EXPECT_DOUBLE_EQ(*row.reading, 21.5);
-        }
-    EXPECT_EQ(withValue, 3);
+    ExpectRowsAsReported(Rows());
     EXPECT_TRUE(m_ui.m_errors.empty());
 }
 
 TEST_F(RecorderTest, ATickIsOneTransactionAndARefusedRowCostsOnlyItself)
 {
-    SimulatedDevices devices({"127.0.0.1:0 refuse"});
-    const std::uint16_t port = devices.Port(0);
-    m_view.Add("127.0.0.1", port, 0, 1);
-    m_view.Add("127.0.0.1", port, 1, 1);
-    m_view.Add("127.0.0.1", port, 2, 1);
-    ASSERT_TRUE(m_recorder.Start());
-    const int first = IdOf(0), second = IdOf(1), third = IdOf(2);
+    const std::vector<int> ids = StartRefused({1, 1, 1});
+    const int first = ids[0], second = ids[1], third = ids[2];
     {
         const StatementTrace trace;
         MinuteTick(Utc(10, 16, 0, 500));
@@ -292,12 +289,7 @@ TEST_F(RecorderTest, ATickIsOneTransactionAndARefusedRowCostsOnlyItself)
 
 TEST_F(RecorderTest, AMinuteTickNeverRunsInsideAnother)
 {
-    SimulatedDevices devices({"127.0.0.1:0 refuse"});
-    const std::uint16_t port = devices.Port(0);
-    m_view.Add("127.0.0.1", port, 0, 1);
-    m_view.Add("127.0.0.1", port, 1, 2);
-    ASSERT_TRUE(m_recorder.Start());
-    const int every = IdOf(0), even = IdOf(1);
+    const std::vector<int> ids = StartRefused({1, 2});
     MinuteTick(Utc(10, 16, 0, 500));
     // Something inside the next tick keeps the event loop running (the
     // desktop draws the status bar; a dialog would do the same) until the
@@ -317,9 +309,8 @@ TEST_F(RecorderTest, AMinuteTickNeverRunsInsideAnother)
     // Each minute once, with its own time; the 2-minute sensor keeps its
     // even UTC minutes.
     const std::vector<StoredRow> rows = Rows();
-    EXPECT_EQ(MinutesOf(rows, every),
-              (std::vector<std::string>{"15:46", "15:47", "15:48", "15:49"}));
-    EXPECT_EQ(MinutesOf(rows, even), (std::vector<std::string>{"15:46", "15:48"}));
+    EXPECT_EQ(MinutesOf(rows, ids[0]), (Minutes{"15:46", "15:47", "15:48", "15:49"}));
+    EXPECT_EQ(MinutesOf(rows, ids[1]), (Minutes{"15:46", "15:48"}));
     EXPECT_EQ(m_view.m_busyTimes,
               (std::vector<TimePoint>{Utc(10, 15, 20), Utc(10, 16, 0, 500), Utc(10, 17, 0, 500),
                                       Utc(10, 18, 0, 500), Utc(10, 19, 0, 500)}));
@@ -327,8 +318,7 @@ TEST_F(RecorderTest, AMinuteTickNeverRunsInsideAnother)
 
 TEST_F(RecorderTest, APointWithoutItsOwnSensorIdIsLeftOutAndNamed)
 {
-    SimulatedDevices devices({"127.0.0.1:0 refuse"});
-    const std::uint16_t port = devices.Port(0);
+    const std::uint16_t port = m_refusing.Port(0);
     using Field = CRegistrationFailure::Field;
     using Kind = CRegistrationFailure::Kind;
     const struct
@@ -389,13 +379,8 @@ TEST_F(RecorderTest, APointWithoutItsOwnSensorIdIsLeftOutAndNamed)
 
 TEST_F(RecorderTest, ALockedFileIsWaitedForAtMostTheBoundAndLosesNothing)
 {
-    SimulatedDevices devices({"127.0.0.1:0 refuse"});
-    const std::uint16_t port = devices.Port(0);
-    m_view.Add("127.0.0.1", port, 0, 1);
-    m_view.Add("127.0.0.1", port, 1, 2);
     m_database.m_db.SetTimeout(1);
-    ASSERT_TRUE(m_recorder.Start());
-    const int every = IdOf(0), even = IdOf(1);
+    const std::vector<int> ids = StartRefused({1, 2});
     MinuteTick(Utc(10, 16, 0, 500));
 
     // Another program holds the file in a transaction for three minutes.
@@ -409,9 +394,8 @@ TEST_F(RecorderTest, ALockedFileIsWaitedForAtMostTheBoundAndLosesNothing)
     ASSERT_TRUE(
         PumpUntil([&] { return m_recorder.BufferedRows() == 0 && m_recorder.IsStorageIdle(); }));
     const std::vector<StoredRow> rows = Rows();
-    EXPECT_EQ(MinutesOf(rows, every),
-              (std::vector<std::string>{"15:46", "15:47", "15:48", "15:49", "15:50"}));
-    EXPECT_EQ(MinutesOf(rows, even), (std::vector<std::string>{"15:46", "15:48", "15:50"}));
+    EXPECT_EQ(MinutesOf(rows, ids[0]), (Minutes{"15:46", "15:47", "15:48", "15:49", "15:50"}));
+    EXPECT_EQ(MinutesOf(rows, ids[1]), (Minutes{"15:46", "15:48", "15:50"}));
     // The wait was told once; the status bar said what was kept.
     ASSERT_TRUE(PumpUntil([&] { return !m_ui.m_errors.empty(); }));
     EXPECT_EQ(m_ui.m_errors.size(), 1u) << m_ui.m_errors.back();
