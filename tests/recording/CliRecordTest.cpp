@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <csignal>
-#include <cstdlib>
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
@@ -72,6 +71,11 @@ std::pair<std::string, size_t> RowsAndDoubles(const std::string& connection)
             raw.Query("SELECT SensorID, Calendar, Clock FROM Recording GROUP BY SensorID, "
                       "Calendar, Clock HAVING COUNT(*) > 1")
                 .size()};
+}
+
+std::string DatabaseOf(const TestDatabase& db)
+{
+    return RawOdbc("DSN=" + db.Dsn()).Query("SELECT current_database()")[0][0].value();
 }
 
 TEST_F(CliRecordTest, RecordsUntilTerminatedPrintingCellChangesAndRows)
@@ -371,35 +375,6 @@ TEST_F(CliRecordTest, HangupTakesOverTheFileBetweenTwoMinutesWithoutMissingOrDou
               std::string::npos);
 }
 
-TEST_F(CliRecordTest, ALoginGivenConnectsWithThePasswordOfTheEnvironment)
-{
-    PgServer& server = PgServer::Shared();
-    static const bool s_bUser = (server.CreatePasswordUser("messwart", "geheim"), true);
-    ASSERT_TRUE(s_bUser);
-    const std::string database = server.CreateDatabase();
-    server.Psql("ALTER DATABASE " + database + " OWNER TO messwart");
-    static int s_nRuns = 0;
-    const std::string dsn = "Anmeldung " + std::to_string(++s_nRuns);
-    TestOdbcEnv().AddPostgresDataSource(dsn, server.Port(), database, PgServer::User());
-    const std::string file = m_home.WriteConfiguration({"127.0.0.1\t9\t0\t1\tV\tx\t0x01"});
-
-    setenv("TESSARO_DB_PASSWORD", "falsch", 1);
-    const ProcessResult refused =
-        RunProcess({TESSARO_CLI, "record", file, "--dsn", dsn, "--user", "messwart"});
-    EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_NE(refused.err.find("messwart"), std::string::npos) << refused.err;
-    setenv("TESSARO_DB_PASSWORD", "geheim", 1);
-    auto recorder = Record({file, "--dsn", dsn, "--user", "messwart"});
-    unsetenv("TESSARO_DB_PASSWORD");
-    std::string line;
-    ASSERT_TRUE(recorder->ReadLine(line, 30s)) << Errors();
-    recorder->Signal(SIGTERM);
-    EXPECT_EQ(recorder->Wait(), 0);
-    // The tables are the login's, made through its connection.
-    EXPECT_EQ(server.Psql("SELECT tableowner FROM pg_tables WHERE tablename = 'sensors'", database),
-              "messwart\n");
-}
-
 class CliRegistrationTest : public CliRecordTest, public ::testing::WithParamInterface<Backend>
 {
 };
@@ -407,6 +382,24 @@ class CliRegistrationTest : public CliRecordTest, public ::testing::WithParamInt
 TEST_P(CliRegistrationTest, RecordersStartingTogetherGiveEveryPointItsOwnNumber)
 {
     TestDatabase db(GetParam());
+    // On the server they log in as a user of their own, with the password
+    // of the environment, and make the tables through its connection.
+    const bool server = GetParam() == Backend::Postgres;
+    ScopedEnv password;
+    password.Set("TESSARO_DB_PASSWORD", "falsch");
+    if (server)
+    {
+        static const bool s_bUser =
+            (PgServer::Shared().CreatePasswordUser("messwart", "geheim"), true);
+        ASSERT_TRUE(s_bUser);
+        PgServer::Shared().Psql("ALTER DATABASE " + DatabaseOf(db) + " OWNER TO messwart");
+        const ProcessResult refused =
+            RunProcess({TESSARO_CLI, "record", m_home.WriteConfiguration({}), "--dsn", db.Dsn(),
+                        "--user", "messwart"});
+        EXPECT_EQ(refused.exitCode, 1);
+        EXPECT_NE(refused.err.find("messwart"), std::string::npos) << refused.err;
+    }
+    password.Set("TESSARO_DB_PASSWORD", "geheim");
     // Four recorders, each with fifty points of its own and ten shared.
     std::vector<std::unique_ptr<ChildProcess>> recorders;
     for (int r = 0; r < 4; ++r)
@@ -418,8 +411,9 @@ TEST_P(CliRegistrationTest, RecordersStartingTogetherGiveEveryPointItsOwnNumber)
         for (int i = 0; i < 10; ++i)
             lines.push_back("shared.example\t80\t" + std::to_string(i) + "\t1\tV\t\t0x01");
         const std::string name = "recorder" + std::to_string(r);
-        recorders.push_back(Record(
-            {m_home.WriteConfiguration(lines, name + ".cfg"), "--dsn", db.Dsn()}, name + ".err"));
+        recorders.push_back(Record({m_home.WriteConfiguration(lines, name + ".cfg"), "--dsn",
+                                    db.Dsn(), "--user", "messwart"},
+                                   name + ".err"));
     }
     // Each says every point's state once all are registered.
     for (size_t r = 0; r < recorders.size(); ++r)
@@ -434,6 +428,15 @@ TEST_P(CliRegistrationTest, RecordersStartingTogetherGiveEveryPointItsOwnNumber)
     for (auto& recorder : recorders)
         EXPECT_EQ(recorder->Wait(), 0);
 
+    if (server) // the tables are the login's
+    {
+        const std::string database = DatabaseOf(db);
+        EXPECT_EQ(PgServer::Shared().Psql(
+                      "SELECT tableowner FROM pg_tables WHERE tablename = 'sensors'", database),
+                  "messwart\n");
+        PgServer::Shared().Psql("GRANT SELECT ON sensors TO " + std::string(PgServer::User()),
+                                database);
+    }
     const auto rows =
         RawOdbc("DSN=" + db.Dsn()).Query("SELECT SensorID, Host, Port, Slot FROM Sensors");
     std::set<std::string> ids, points;

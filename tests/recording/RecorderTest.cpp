@@ -66,6 +66,18 @@ protected:
             ids.push_back(IdOf(channel));
         return ids;
     }
+    // Nothing is left of a recording.
+    void ExpectNotRecording() const
+    {
+        EXPECT_FALSE(m_bRecording);
+        EXPECT_FALSE(m_database.m_db.IsOpen());
+        EXPECT_FALSE(m_recorder.TickTimer().isActive());
+        EXPECT_FALSE(m_recorder.MinuteTimer().isActive());
+        EXPECT_TRUE(m_recorder.Channels().empty());
+        EXPECT_TRUE(CChannelList::Entries().empty());
+        for (const auto& record : m_view.m_document.m_sensors)
+            EXPECT_EQ(record->m_pChannel, nullptr);
+    }
     // The database holds exactly the rows the view was told of.
     void ExpectRowsAsReported(const std::vector<StoredRow>& rows) const
     {
@@ -138,17 +150,9 @@ TEST_F(RecorderTest, StartSetsUpEveryChannelAndStopTakesEverythingDown)
     EXPECT_FALSE(first.m_strStatus.empty());
 
     m_recorder.OnStartStop();
-    EXPECT_FALSE(m_bRecording);
-    EXPECT_FALSE(m_database.m_db.IsOpen());
-    EXPECT_FALSE(m_recorder.TickTimer().isActive());
-    EXPECT_FALSE(m_recorder.MinuteTimer().isActive());
-    EXPECT_TRUE(m_recorder.Channels().empty());
-    EXPECT_TRUE(CChannelList::Entries().empty());
+    ExpectNotRecording();
     for (const CSensor* record : records)
-    {
-        EXPECT_EQ(record->m_pChannel, nullptr);
         EXPECT_EQ(record->m_strStatus, "");
-    }
     EXPECT_EQ(m_view.m_nClears, 1);
     EXPECT_EQ(m_view.m_colours, (std::vector<std::uint32_t>{kYellow, kWhite}));
 
@@ -368,12 +372,7 @@ TEST_F(RecorderTest, APointWithoutItsOwnSensorIdIsLeftOutAndNamed)
         m_view.Add("127.0.0.1", port, slot, 1);
     m_view.m_bStopRequested = true;
     EXPECT_FALSE(m_recorder.Start());
-    EXPECT_FALSE(m_bRecording);
-    EXPECT_TRUE(m_recorder.Channels().empty());
-    EXPECT_FALSE(m_recorder.TickTimer().isActive());
-    EXPECT_FALSE(m_database.m_db.IsOpen());
-    for (const auto& record : m_view.m_document.m_sensors)
-        EXPECT_EQ(record->m_pChannel, nullptr);
+    ExpectNotRecording();
     EXPECT_EQ(RawOdbc("DSN=" + m_db.Dsn()).Query("SELECT SensorID FROM Sensors").size(), 1u);
 }
 
@@ -426,13 +425,9 @@ TEST_F(RecorderTest, EmptyConfigurationRunsAndAFailedOpenChangesNothing)
     EXPECT_FALSE(m_recorder.Start());
     EXPECT_EQ(m_ui.m_nDriverChoices, 1);
     EXPECT_TRUE(m_ui.m_messages.empty());
-    EXPECT_FALSE(m_bRecording);
+    ExpectNotRecording();
     EXPECT_EQ(m_view.m_statusTexts, (std::vector<int>{331, 57345}));
     EXPECT_TRUE(m_view.m_colours.empty());
-    EXPECT_FALSE(m_recorder.TickTimer().isActive());
-    EXPECT_FALSE(m_recorder.MinuteTimer().isActive());
-    EXPECT_TRUE(m_recorder.Channels().empty());
-    EXPECT_EQ(m_view.m_document.m_sensors.front()->m_pChannel, nullptr);
     EXPECT_EQ(m_view.m_nRefreshes, 1);
 }
 
