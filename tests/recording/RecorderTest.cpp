@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <set>
+#include <tuple>
 
 namespace
 {
@@ -132,16 +133,9 @@ TEST_F(RecorderTest, StartSetsUpEveryChannelAndStopTakesEverythingDown)
         EXPECT_EQ(channels[i]->m_nSensorId,
                   SensorIdOf(m_db.Dsn(), records[i]->m_strAddress, records[i]->m_nSensorNo));
     }
-    // The host compared without letter case: the first channel polls, the
-    // later ones follow it, newest right behind it.
-    EXPECT_EQ(channels[0]->m_pMaster, nullptr);
-    EXPECT_EQ(channels[1]->m_pMaster, channels[0].get());
+    // Linked by device (the chains themselves are the channel's tests').
     EXPECT_EQ(channels[3]->m_pMaster, channels[0].get());
-    EXPECT_EQ(channels[0]->m_pNextFollower, channels[3].get());
-    EXPECT_EQ(channels[3]->m_pNextFollower, channels[1].get());
-    EXPECT_EQ(channels[1]->m_pNextFollower, nullptr);
     EXPECT_EQ(channels[2]->m_pMaster, nullptr);
-    EXPECT_EQ(channels[2]->m_pNextFollower, nullptr);
     // Counters wait for the first minute tick.
     EXPECT_EQ(channels[0]->m_nMinutesLeft, 0);
     // The Status column was filled from the channels.
@@ -168,18 +162,37 @@ TEST_F(RecorderTest, StartSetsUpEveryChannelAndStopTakesEverythingDown)
     EXPECT_TRUE(m_ui.m_errors.empty());
 }
 
-TEST_F(RecorderTest, EachIntervalIsDueAtItsUtcMinutesFromTheAlignmentOn)
+TEST_F(RecorderTest, EachIntervalIsDueAtItsUtcMinutesFromTheAlignmentOnAndTicksNeverNest)
 {
-    m_view.Add("127.0.0.1", m_refusing.Port(0), 4, 1, true);
-    const std::vector<int> ids = StartRefused({1, 15, 60, 7});
-    MinuteTicks(Utc(10, 16, 0, 500), Utc(11, 6, 0, 500));
+    m_view.Add("127.0.0.1", m_refusing.Port(0), 9, 1, true);
+    const std::vector<int> ids = StartRefused({1, 15, 60, 7, 2});
+    // Something inside the tick of 10:17 keeps the event loop running (the
+    // desktop draws the status bar; a dialog would do the same) until the
+    // following minute's timer fires in it.
+    m_view.m_onStatusText = [&](int stringId)
+    {
+        if (stringId != 331 || m_clock.UtcNow() != Utc(10, 17, 0, 500))
+            return;
+        m_clock.Set(Utc(10, 18, 0, 500));
+        m_recorder.OnMinuteTimer();
+    };
+    for (TimePoint at = Utc(10, 16, 0, 500); at <= Utc(11, 6, 0, 500); at += 1min)
+        if (at != Utc(10, 18, 0, 500))
+            MinuteTick(at);
 
+    // Each minute once, in order, with its own time.
+    ASSERT_EQ(m_view.m_busyTimes.size(), 1u + 51);
+    for (size_t minute = 0; minute < 51; ++minute)
+        EXPECT_EQ(m_view.m_busyTimes[minute + 1], Utc(10, 16, 0, 500) + minute * 1min);
     // Stored at local time, half an hour off the UTC minutes that decide.
     const std::vector<StoredRow> rows = Rows();
-    const Minutes every = MinutesOf(rows, ids[1]);
-    ASSERT_EQ(every.size(), 51u);
-    EXPECT_EQ(every.front(), "15:46");
-    EXPECT_EQ(every.back(), "16:36");
+    for (const auto& [id, count, last] : {std::tuple{ids[1], 51u, "16:36"}, {ids[5], 26u, "16:36"}})
+    {
+        const Minutes minutes = MinutesOf(rows, id);
+        ASSERT_EQ(minutes.size(), count);
+        EXPECT_EQ(minutes.front(), "15:46");
+        EXPECT_EQ(minutes.back(), last);
+    }
     EXPECT_EQ(MinutesOf(rows, ids[2]), (Minutes{"16:00", "16:15", "16:30"}));
     EXPECT_EQ(MinutesOf(rows, ids[3]), Minutes{"16:30"});
     // Aligned once to a multiple of seven minutes before the full hour, then
@@ -187,7 +200,7 @@ TEST_F(RecorderTest, EachIntervalIsDueAtItsUtcMinutesFromTheAlignmentOn)
     EXPECT_EQ(MinutesOf(rows, ids[4]),
               (Minutes{"15:48", "15:55", "16:02", "16:09", "16:16", "16:23", "16:30"}));
     EXPECT_TRUE(MinutesOf(rows, ids[0]).empty()) << "disabled";
-    EXPECT_EQ(rows.size(), 51u + 3 + 1 + 7);
+    EXPECT_EQ(rows.size(), 51u + 3 + 1 + 7 + 26);
     // Nothing comes from a device that refuses.
     EXPECT_TRUE(std::none_of(rows.begin(), rows.end(),
                              [](const StoredRow& row) { return row.reading.has_value(); }));
@@ -208,12 +221,7 @@ TEST_F(RecorderTest, AFirstTickMoreThanHalfAMinuteLateCountsForTheNextMinute)
     m_clock.Set(Utc(10, 15, 20));
     ASSERT_TRUE(m_recorder.Start());
     MinuteTicks(Utc(10, 16, 31), Utc(10, 46, 31));
-    const std::vector<StoredRow> rows = Rows();
-    std::vector<std::string> late;
-    for (const StoredRow& row : rows)
-        if (row.clock.ends_with(":31"))
-            late.push_back(row.clock);
-    EXPECT_EQ(late, (std::vector<std::string>{"15:59:31", "16:14:31"}));
+    EXPECT_EQ(MinutesOf(Rows(), id), (Minutes{"15:59", "16:00", "16:14", "16:15"}));
 }
 
 TEST_F(RecorderTest, OnlyAFreshFiniteValueIsStored)
@@ -289,35 +297,6 @@ TEST_F(RecorderTest, ATickIsOneTransactionAndARefusedRowCostsOnlyItself)
     EXPECT_EQ(m_view.m_statusTexts,
               (std::vector<int>{331, 57345, 331, 57345, 331, 57345, 331, 57345}));
     EXPECT_EQ(m_ui.m_errors.size(), 1u);
-}
-
-TEST_F(RecorderTest, AMinuteTickNeverRunsInsideAnother)
-{
-    const std::vector<int> ids = StartRefused({1, 2});
-    MinuteTick(Utc(10, 16, 0, 500));
-    // Something inside the next tick keeps the event loop running (the
-    // desktop draws the status bar; a dialog would do the same) until the
-    // following minute's timer fires in it.
-    bool nested = false;
-    m_view.m_onStatusText = [&](int stringId)
-    {
-        if (stringId != 331 || std::exchange(nested, true))
-            return;
-        m_clock.Set(Utc(10, 18, 0, 500));
-        m_recorder.OnMinuteTimer();
-    };
-    MinuteTick(Utc(10, 17, 0, 500));
-    m_view.m_onStatusText = nullptr;
-    MinuteTick(Utc(10, 19, 0, 500));
-
-    // Each minute once, with its own time; the 2-minute sensor keeps its
-    // even UTC minutes.
-    const std::vector<StoredRow> rows = Rows();
-    EXPECT_EQ(MinutesOf(rows, ids[0]), (Minutes{"15:46", "15:47", "15:48", "15:49"}));
-    EXPECT_EQ(MinutesOf(rows, ids[1]), (Minutes{"15:46", "15:48"}));
-    EXPECT_EQ(m_view.m_busyTimes,
-              (std::vector<TimePoint>{Utc(10, 15, 20), Utc(10, 16, 0, 500), Utc(10, 17, 0, 500),
-                                      Utc(10, 18, 0, 500), Utc(10, 19, 0, 500)}));
 }
 
 TEST_F(RecorderTest, APointWithoutItsOwnSensorIdIsLeftOutAndNamed)
