@@ -39,10 +39,20 @@ protected:
 
 const std::vector<std::string> kBothTables = {"Sensors", "Recording"};
 
-TEST_P(SensorDatabaseTest, OpeningCreatesMissingTablesOnlyOnce)
+TEST_P(SensorDatabaseTest, OpeningAsksForALoginWhenToldAndCreatesMissingTablesOnlyOnce)
 {
+    m_sdb.m_bQuickConnect = false;
+    m_sdb.m_strUserName = "remembered";
+    ASSERT_FALSE(m_sdb.OpenDatabase(false)) << "login cancelled";
+    EXPECT_FALSE(m_sdb.m_db.IsOpen());
+    ASSERT_EQ(m_ui.m_loginsShown.size(), 1u);
+    EXPECT_EQ(m_ui.m_loginsShown[0], std::make_pair(std::string("remembered"), std::string()));
+    // An empty user name connects with what the data source holds.
+    m_ui.m_login = std::make_pair(std::string(), std::string("typed"));
     ASSERT_TRUE(m_sdb.OpenDatabase(false));
-    EXPECT_TRUE(m_sdb.m_db.IsOpen());
+    EXPECT_EQ(m_sdb.m_strUserName, "");
+    EXPECT_EQ(m_sdb.m_strPassword, "typed");
+
     EXPECT_EQ(m_sdb.CreatedTables(), kBothTables);
     EXPECT_STREQ(m_sdb.m_pszSensorsTable, "Sensors");
     EXPECT_STREQ(m_sdb.m_pszRecordingTable, "Recording");
@@ -50,13 +60,14 @@ TEST_P(SensorDatabaseTest, OpeningCreatesMissingTablesOnlyOnce)
     EXPECT_TRUE(
         Raw().Query("SELECT SensorID, Host, Port, Slot, Unit, Location FROM Sensors").empty());
     EXPECT_TRUE(Raw().Query("SELECT Reading, Calendar, Clock, SensorID FROM Recording").empty());
-
     m_sdb.m_db.Close();
     ASSERT_TRUE(m_sdb.OpenDatabase(false));
     EXPECT_TRUE(m_sdb.CreatedTables().empty());
     // Opening while open starts over on a new connection.
     ASSERT_TRUE(m_sdb.OpenDatabase(false));
     EXPECT_TRUE(m_sdb.CreatedTables().empty());
+    ASSERT_EQ(m_ui.m_loginsShown.size(), 4u);
+    EXPECT_EQ(m_ui.m_loginsShown[3], std::make_pair(std::string(), std::string("typed")));
     EXPECT_TRUE(m_ui.m_errors.empty());
     EXPECT_TRUE(m_ui.m_messages.empty());
 }
@@ -81,27 +92,6 @@ TEST_P(SensorDatabaseTest, ExistingTablesCountWhateverTheirLetterCase)
     ASSERT_TRUE(m_sdb.OpenDatabase(false));
     EXPECT_EQ(m_sdb.CreatedTables(), std::vector<std::string>{"Sensors"});
     EXPECT_TRUE(m_ui.m_errors.empty());
-}
-
-TEST_P(SensorDatabaseTest, LoginDialogWhenQuickConnectIsOff)
-{
-    m_sdb.m_bQuickConnect = false;
-    m_sdb.m_strUserName = "remembered";
-    ASSERT_FALSE(m_sdb.OpenDatabase(false)) << "login cancelled";
-    EXPECT_FALSE(m_sdb.m_db.IsOpen());
-    ASSERT_EQ(m_ui.m_loginsShown.size(), 1u);
-    EXPECT_EQ(m_ui.m_loginsShown[0], std::make_pair(std::string("remembered"), std::string()));
-    EXPECT_TRUE(m_ui.m_errors.empty());
-    EXPECT_TRUE(m_ui.m_messages.empty());
-
-    // An empty user name connects with what the data source holds.
-    m_ui.m_login = std::make_pair(std::string(), std::string("typed"));
-    ASSERT_TRUE(m_sdb.OpenDatabase(false));
-    EXPECT_EQ(m_sdb.m_strUserName, "");
-    EXPECT_EQ(m_sdb.m_strPassword, "typed");
-    ASSERT_TRUE(m_sdb.OpenDatabase(false));
-    ASSERT_EQ(m_ui.m_loginsShown.size(), 3u);
-    EXPECT_EQ(m_ui.m_loginsShown[2], std::make_pair(std::string(), std::string("typed")));
 }
 
 TEST_P(SensorDatabaseTest, SensorsAreNumberedByPointAndKeepTheirNumber)
