@@ -164,7 +164,7 @@ TEST_P(DbAccessTest, ClosedObjectReportsEveryStatement)
     for (const bool byName : {true, false})
     {
         ASSERT_TRUE(m_db.Connect(m_database.Dsn()));
-        EXPECT_EQ(m_db.GetDbmsName(), m_database.DbmsName());
+        EXPECT_EQ(m_db.GetDbmsName(), BackendName(GetParam())) << "as the driver names it";
         EXPECT_FALSE(byName ? m_db.Connect(orphan) : m_db.DriverConnect("DSN=" + orphan));
         EXPECT_FALSE(m_db.IsOpen());
         ASSERT_EQ(m_ui.m_errors.size(), 1u);
@@ -192,9 +192,7 @@ TEST(DbAccessLockTest, AResultReadToItsEndOrClosedHoldsUpNoWriter)
     ASSERT_TRUE(reader.DriverConnect("DSN=" + database.Dsn()));
     ASSERT_TRUE(writer.DriverConnect("DSN=" + database.Dsn() + ";Timeout=1"));
     ASSERT_TRUE(writer.Execute("CREATE TABLE t (a INT)"));
-    ASSERT_TRUE(writer.Execute("INSERT INTO t VALUES (1)"));
-    ASSERT_TRUE(writer.Execute("INSERT INTO t VALUES (2)"));
-    ASSERT_TRUE(writer.Execute("INSERT INTO t VALUES (3)"));
+    ASSERT_TRUE(writer.Execute("INSERT INTO t VALUES (1), (2), (3)"));
     const auto writes = [&]
     {
         writer.m_bQuiet = true;

@@ -80,11 +80,6 @@ TestDatabase::TestDatabase(Backend backend) : m_backend(backend)
     }
 }
 
-std::string TestDatabase::DbmsName() const
-{
-    return m_backend == Backend::Sqlite ? "SQLite" : "PostgreSQL";
-}
-
 RawOdbc::RawOdbc(const std::string& connectionString)
 {
     SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &m_hEnv);
@@ -109,7 +104,7 @@ RawOdbc::~RawOdbc()
     SQLFreeHandle(SQL_HANDLE_ENV, m_hEnv);
 }
 
-void RawOdbc::Open(const std::string& sql)
+void RawOdbc::Exec(const std::string& sql)
 {
     if (m_hStmt != SQL_NULL_HSTMT)
         SQLFreeHandle(SQL_HANDLE_STMT, m_hStmt);
@@ -120,14 +115,9 @@ void RawOdbc::Open(const std::string& sql)
                                  " failed: " + Join(DiagnosticRecords(SQL_HANDLE_STMT, m_hStmt)));
 }
 
-void RawOdbc::Exec(const std::string& sql)
-{
-    Open(sql);
-}
-
 std::vector<RawOdbc::Row> RawOdbc::Query(const std::string& sql)
 {
-    Open(sql);
+    Exec(sql);
     SQLSMALLINT columns = 0;
     SQLNumResultCols(m_hStmt, &columns);
     std::vector<Row> rows;

@@ -39,8 +39,6 @@ public:
 
     Backend GetBackend() const { return m_backend; }
     const std::string& Dsn() const { return m_strDsn; }
-    // The DBMS name the driver reports.
-    std::string DbmsName() const;
     // The database file of the embedded driver; empty for a server.
     std::filesystem::path File() const
     {
@@ -72,9 +70,6 @@ public:
     // Runs sql, expecting it to fail; returns the statement's diagnostic
     // messages, one per record.
     std::vector<std::string> FailingExec(const std::string& sql);
-    SQLHSTMT Statement() const { return m_hStmt; }
-    // Runs sql and leaves its result open on Statement().
-    void Open(const std::string& sql);
 
 private:
     SQLHENV m_hEnv = SQL_NULL_HENV;

@@ -398,6 +398,11 @@ TEST_P(CliRegistrationTest, RecordersStartingTogetherGiveEveryPointItsOwnNumber)
                         "--user", "messwart"});
         EXPECT_EQ(refused.exitCode, 1);
         EXPECT_NE(refused.err.find("messwart"), std::string::npos) << refused.err;
+        password.Set("TESSARO_DB_PASSWORD", "geheim");
+        // The other commands log in so too.
+        const ProcessResult check =
+            RunProcess({TESSARO_CLI, "db", "check", "--dsn", db.Dsn(), "--user", "messwart"});
+        EXPECT_EQ(check.exitCode, 0) << check.err;
     }
     password.Set("TESSARO_DB_PASSWORD", "geheim");
     // Four recorders, each with fifty points of its own and ten shared.

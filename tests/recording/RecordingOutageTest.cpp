@@ -156,19 +156,25 @@ TEST_F(RecordingOutageTest, AServerThatStopsAnsweringDuringTheStartEndsItAfterTh
     m_database.m_db.SetTimeout(1);
     ASSERT_TRUE(m_database.OpenDatabase(false));
     m_database.m_db.Close();
-    // Held up by a lock first, so that the registration is surely under way.
     RawOdbc holder("DSN=" + m_strDsn);
-    holder.Exec("BEGIN");
-    holder.Exec("LOCK TABLE Sensors IN ACCESS EXCLUSIVE MODE");
-    EXPECT_TRUE(EndsWhileSuspended(
-        m_server, [&] { EXPECT_FALSE(m_recorder.Start()); },
-        [&] { return WaitsForALock(m_server); }));
-    EXPECT_EQ(m_ui.m_errors, std::vector<std::string>{NoAnswerText(1)});
-    EXPECT_FALSE(m_bRecording);
-    EXPECT_TRUE(m_recorder.Channels().empty());
-    EXPECT_FALSE(m_recorder.TickTimer().isActive());
-    EXPECT_EQ(m_view.m_statusTexts.back(), 57345);
-    holder.Exec("ROLLBACK");
+    // The point held up is one of several, then the last.
+    for (const size_t points : {2, 1})
+    {
+        m_view.m_document.m_sensors.resize(points);
+        m_ui.m_errors.clear();
+        // Held up by a lock first, so that the registration is surely under way.
+        holder.Exec("BEGIN");
+        holder.Exec("LOCK TABLE Sensors IN ACCESS EXCLUSIVE MODE");
+        EXPECT_TRUE(EndsWhileSuspended(
+            m_server, [&] { EXPECT_FALSE(m_recorder.Start()); },
+            [&] { return WaitsForALock(m_server); }));
+        EXPECT_EQ(m_ui.m_errors, std::vector<std::string>{NoAnswerText(1)}) << points;
+        EXPECT_FALSE(m_bRecording);
+        EXPECT_TRUE(m_recorder.Channels().empty());
+        EXPECT_FALSE(m_recorder.TickTimer().isActive());
+        EXPECT_EQ(m_view.m_statusTexts.back(), 57345);
+        holder.Exec("ROLLBACK");
+    }
 }
 
 } // namespace
