@@ -1,17 +1,20 @@
-#include "common/PgServer.h"
 #include "common/Process.h"
-#include "common/TempDir.h"
 #include "db/DbAccess.h"
 #include "db/DbTestSupport.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
 
 namespace
 {
 
-using namespace std::chrono_literals;
+using Command = std::vector<std::string>;
+
+ProcessResult Cli(Command args)
+{
+    args.insert(args.begin(), TESSARO_CLI);
+    return RunProcess(args);
+}
 
 // tessaro-cli on the embedded driver, as a user without settings.
 class CliExportTest : public ::testing::Test
@@ -19,38 +22,36 @@ class CliExportTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        setenv("XDG_CONFIG_HOME", (m_home / ".config").c_str(), 1);
-        WriteFileBytes(m_config, "ZELD1\r\n10.0.0.9\t80\t0\t1\t%\tFeuchte\t0x00\r\n"
-                                 "10.0.0.5\t80\t1\t1\t\xC2\xB0"
-                                 "C\tServerraum\t0x00\r\n");
+        RawOdbc raw("DSN=" + m_database.Dsn());
+        CreateTables(raw);
         for (const char* sql :
-             {"CREATE TABLE Sensors (SensorID INT, Host VARCHAR(64), Port INT, Slot INT, "
-              "Unit VARCHAR(32), Location VARCHAR(80))",
-              "CREATE TABLE Recording (Reading FLOAT, Calendar DATE, Clock TIME, SensorID INT)",
-              "INSERT INTO Sensors VALUES (4, '10.0.0.5', 80, 1, 'alt', 'alt')",
+             {"INSERT INTO Sensors VALUES (4, '10.0.0.5', 80, 1, 'alt', 'alt')",
               "INSERT INTO Sensors VALUES (5, '10.0.0.7', 65616, 3, 'hPa', 'Dach')",
-              "INSERT INTO Recording VALUES (21.5, {d '2005-06-01'}, {t '12:00:00'}, 4)",
-              "INSERT INTO Recording VALUES (NULL, {d '2005-06-01'}, {t '12:01:00'}, 4)"})
-            RawOdbc("DSN=" + m_database.Dsn()).Exec(sql);
+              "INSERT INTO Recording VALUES (21.5, {d '2005-06-01'}, {t "
+              "'12:00:00'}, 4)",
+              "INSERT INTO Recording VALUES (NULL, {d '2005-06-01'}, {t "
+              "'12:01:00'}, 4)"})
+            raw.Exec(sql);
     }
-    void TearDown() override { unsetenv("XDG_CONFIG_HOME"); }
 
-    ProcessResult Cli(std::vector<std::string> args)
+    ProcessResult CliOnDsn(Command args)
     {
-        args.insert(args.begin(), TESSARO_CLI);
         args.insert(args.end(), {"--dsn", m_database.Dsn()});
-        return RunProcess(args);
+        return Cli(args);
     }
 
-    TempDir m_home;
+    CliHome m_home;
     TestDatabase m_database{Backend::Sqlite};
-    std::filesystem::path m_config = m_home / "sensors.ini";
+    std::string m_config = m_home.WriteConfiguration({"10.0.0.9\t80\t0\t1\t%\tFeuchte\t0x00",
+                                                      "10.0.0.5\t80\t1\t1\t\xC2\xB0"
+                                                      "C\tServerraum\t0x00"},
+                                                     "sensors.ini");
 };
 
 TEST_F(CliExportTest, ExportsWriteTheFileAndTheWorkbookBesideIt)
 {
     const std::string out = (m_home / "serie.xls").string();
-    ProcessResult result = Cli({"export-series", m_config.string(), "1", out});
+    ProcessResult result = CliOnDsn({"export-series", m_config, "1", out});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out,
               "export\t" + out + "\nworkbook\t" + (m_home / "serie.xlsx").string() + "\n");
@@ -66,7 +67,7 @@ TEST_F(CliExportTest, ExportsWriteTheFileAndTheWorkbookBesideIt)
     const std::string sum = (m_home / "summe.xls").string();
     for (int round = 0; round < 2; ++round)
     {
-        result = Cli({"export-summary", m_config.string(), "1", sum});
+        result = CliOnDsn({"export-summary", m_config, "1", sum});
         ASSERT_EQ(result.exitCode, 0) << result.err;
         EXPECT_EQ(result.out,
                   "export\t" + sum + "\nworkbook\t" + (m_home / "summe (2).xlsx").string() + "\n");
@@ -75,10 +76,11 @@ TEST_F(CliExportTest, ExportsWriteTheFileAndTheWorkbookBesideIt)
 
     // Never over its inputs, by whatever name they are given.
     std::filesystem::create_symlink(m_config, m_home / "link.xls");
-    for (const std::filesystem::path& input : {m_config, m_home / "link.xls", m_database.File()})
+    for (const std::filesystem::path& input :
+         {std::filesystem::path(m_config), m_home / "link.xls", m_database.File()})
     {
         const std::string start = ReadFileBytes(input).substr(0, 16);
-        result = Cli({"export-series", m_config.string(), "1", input.string()});
+        result = CliOnDsn({"export-series", m_config, "1", input.string()});
         EXPECT_EQ(result.exitCode, 1) << input;
         EXPECT_EQ(result.out, "");
         EXPECT_TRUE(result.err.starts_with("tessaro-cli: " + input.string() + " ist die "))
@@ -87,20 +89,20 @@ TEST_F(CliExportTest, ExportsWriteTheFileAndTheWorkbookBesideIt)
     }
 
     // Bad usage: 2. No such sensor, no place for the file: 1, with a reason.
-    EXPECT_EQ(Cli({"export-series", m_config.string(), "1", out, "--days", "x"}).exitCode, 2);
-    EXPECT_EQ(Cli({"export-summary", m_config.string(), "-1", out}).exitCode, 2);
-    result = Cli({"export-summary", m_config.string(), "2", out});
+    EXPECT_EQ(CliOnDsn({"export-series", m_config, "1", out, "--days", "x"}).exitCode, 2);
+    EXPECT_EQ(CliOnDsn({"export-summary", m_config, "-1", out}).exitCode, 2);
+    result = CliOnDsn({"export-summary", m_config, "2", out});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_NE(result.err.find("2 sensors"), std::string::npos) << result.err;
     const std::string lost = (m_home / "no/such/x.xls").string();
-    result = Cli({"export-summary", m_config.string(), "1", lost});
+    result = CliOnDsn({"export-summary", m_config, "1", lost});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_NE(result.err.find(lost), std::string::npos) << result.err;
 }
 
 TEST_F(CliExportTest, StatsPrintTheFilesSensorsAndImportAddsTheRestOnce)
 {
-    ProcessResult result = Cli({"stats", m_config.string()});
+    ProcessResult result = CliOnDsn({"stats", m_config});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out, "10.0.0.9\t80\t0\t1\t%\tFeuchte\t0x00\t\n"
                           "10.0.0.5\t80\t1\t1\t\xC2\xB0"
@@ -109,80 +111,53 @@ TEST_F(CliExportTest, StatsPrintTheFilesSensorsAndImportAddsTheRestOnce)
     const std::string added = "10.0.0.7\t80\t3\t1\thPa\tDach\t0x00";
     for (const std::string& expected : {added + "\n", std::string()})
     {
-        result = Cli({"import", m_config.string()});
+        result = CliOnDsn({"import", m_config});
         ASSERT_EQ(result.exitCode, 0) << result.err;
         EXPECT_EQ(result.out, expected);
         EXPECT_EQ(ReadFileBytes(m_config), before + added + "\r\n");
     }
 }
 
-TEST_F(CliExportTest, EveryDatabaseCommandWaitsForALockedFileNoLongerThanTheBoundGiven)
+TEST_F(CliExportTest, EveryDatabaseCommandAsksForALoginAndWaitsNoLongerThanTheBoundGiven)
 {
-    // Set up to wait an hour; a command that ignored its option would run
-    // into the test's own limit.
-    std::filesystem::create_directories(m_home / ".config/Arveda");
-    WriteFileBytes(m_home / ".config/Arveda/Tessaro.conf", "[Database]\nTimeout=3600\n");
-    const std::string config = m_config.string(), out = (m_home / "x.xls").string();
-    const std::vector<std::vector<std::string>> commands = {{"db", "check"},
-                                                            {"stats", config},
-                                                            {"import", config},
-                                                            {"export-series", config, "1", out},
-                                                            {"export-summary", config, "1", out}};
-    SqliteLock lock(m_database.File());
-    for (std::vector<std::string> command : commands)
+    // The settings name the data source, want a login and wait an hour; a
+    // command that ignored its option would run into the test's own limit.
+    m_home.WriteSettings("[Settings]\nDataSource=" + m_database.Dsn() +
+                         "\nQuickConnect=0\n[Database]\nTimeout=3600\n");
+    const std::string out = (m_home / "x.xls").string();
+    const std::vector<Command> commands = {{"db", "check"},
+                                           {"stats", m_config},
+                                           {"import", m_config},
+                                           {"export-series", m_config, "1", out},
+                                           {"export-summary", m_config, "1", out}};
     {
-        command.insert(command.end(), {"--db-timeout", "0"});
-        EXPECT_EQ(Cli(command).exitCode, 2) << command[0];
-        command.back() = "1";
-        const ProcessResult result = Cli(command);
-        EXPECT_EQ(result.exitCode, 1) << command[0];
-        // The driver's busy time-out and the program's own bound end together.
-        EXPECT_TRUE(result.err.find("locked") != std::string::npos ||
-                    result.err.find(NoAnswerText(1)) != std::string::npos)
-            << command[0] << result.err;
+        SqliteLock lock(m_database.File());
+        for (Command command : commands)
+        {
+            const ProcessResult asked = Cli(command);
+            EXPECT_EQ(asked.exitCode, 1) << command[0];
+            EXPECT_NE(asked.err.find("--user"), std::string::npos) << command[0] << asked.err;
+            command.insert(command.end(), {"--user", "messwart", "--db-timeout", "0"});
+            EXPECT_EQ(Cli(command).exitCode, 2) << command[0];
+            command.back() = "1";
+            const ProcessResult result = Cli(command);
+            EXPECT_EQ(result.exitCode, 1) << command[0];
+            // The driver's busy time-out and the program's own bound end together.
+            EXPECT_TRUE(result.err.find("locked") != std::string::npos ||
+                        result.err.find(NoAnswerText(1)) != std::string::npos)
+                << command[0] << result.err;
+        }
+        // Without the option the settings' bound holds.
+        m_home.WriteSettings("[Database]\nTimeout=1\n");
+        const ProcessResult bound = Cli({"stats", m_config, "--dsn", m_database.Dsn()});
+        EXPECT_EQ(bound.exitCode, 1) << bound.err;
     }
-}
-
-// A server that stops answering in the middle of a statement (held up by a
-// lock first, so that it is surely under way): the command ends after the
-// bound of the settings with the program's text, and status 1.
-class CliBoundTest : public ::testing::Test
-{
-protected:
-    void SetUp() override { setenv("XDG_CONFIG_HOME", (m_home / ".config").c_str(), 1); }
-    void TearDown() override { unsetenv("XDG_CONFIG_HOME"); }
-
-    TempDir m_home;
-};
-
-TEST_F(CliBoundTest, StatsAndExportEndAfterTheBoundWhenTheServerStopsAnswering)
-{
-    std::filesystem::create_directories(m_home / ".config/Arveda");
-    WriteFileBytes(m_home / ".config/Arveda/Tessaro.conf", "[Database]\nTimeout=2\n");
-    const std::filesystem::path config = m_home / "sensors.ini";
-    WriteFileBytes(config, "ZELD1\r\n10.0.0.5\t80\t1\t1\t%\tServerraum\t0x00\r\n");
-    PgServer& server = PgServer::Shared();
-    const TestDatabase database(Backend::Postgres);
-    RawOdbc holder("DSN=" + database.Dsn());
-    holder.Exec("CREATE TABLE Sensors (SensorID INT, Host VARCHAR(64), Port INT, Slot INT, "
-                "Unit VARCHAR(32), Location VARCHAR(80))");
-    holder.Exec("CREATE TABLE Recording (Reading FLOAT, Calendar DATE, Clock TIME, SensorID INT)");
-    for (const std::vector<std::string>& command :
-         {std::vector<std::string>{"stats", config.string()},
-          {"export-series", config.string(), "0", (m_home / "serie.xls").string()}})
+    m_home.WriteSettings("[Settings]\nDataSource=" + m_database.Dsn() + "\nQuickConnect=0\n");
+    for (Command command : commands)
     {
-        holder.Exec("BEGIN");
-        holder.Exec("LOCK TABLE Sensors IN ACCESS EXCLUSIVE MODE");
-        std::vector<std::string> argv = {TESSARO_CLI};
-        argv.insert(argv.end(), command.begin(), command.end());
-        argv.insert(argv.end(), {"--dsn", database.Dsn()});
-        ProcessResult result;
-        EXPECT_TRUE(EndsWhileSuspended(
-            server, [&] { result = RunProcess(argv, {}, 60s); },
-            [&] { return WaitsForALock(server); }));
-        EXPECT_EQ(result.exitCode, 1) << command[0];
-        EXPECT_NE(result.err.find(NoAnswerText(2)), std::string::npos) << result.err;
-        holder.Exec("ROLLBACK");
+        command.insert(command.end(), {"--user", "messwart"});
+        const ProcessResult given = Cli(command);
+        EXPECT_EQ(given.exitCode, 0) << command[0] << given.err;
     }
 }
 

@@ -4,40 +4,31 @@
 #include <fstream>
 #include <stdexcept>
 
-namespace
+ScopedEnv::~ScopedEnv()
 {
-
-std::optional<std::string> GetEnv(const char* name)
-{
-    const char* value = std::getenv(name);
-    return value ? std::optional<std::string>(value) : std::nullopt;
+    for (auto it = m_saved.rbegin(); it != m_saved.rend(); ++it)
+        if (it->second)
+            setenv(it->first, it->second->c_str(), 1);
+        else
+            unsetenv(it->first);
 }
 
-void RestoreEnv(const char* name, const std::optional<std::string>& value)
+void ScopedEnv::Set(const char* name, const std::string& value)
 {
-    if (value)
-        setenv(name, value->c_str(), 1);
-    else
-        unsetenv(name);
+    const char* old = std::getenv(name);
+    m_saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+    setenv(name, value.c_str(), 1);
 }
 
-} // namespace
-
-OdbcTestEnv::OdbcTestEnv() : m_oldSysIni(GetEnv("ODBCSYSINI")), m_oldUserIni(GetEnv("ODBCINI"))
+OdbcTestEnv::OdbcTestEnv()
 {
     m_strDrivers = ReadFileBytes("/etc/odbcinst.ini");
     WriteDriverList();
     // The installer writes system data sources only into an existing file.
     WriteFileBytes(SystemIni(), {});
     WriteFileBytes(UserIni(), {});
-    setenv("ODBCSYSINI", m_dir.Path().c_str(), 1);
-    setenv("ODBCINI", UserIni().c_str(), 1);
-}
-
-OdbcTestEnv::~OdbcTestEnv()
-{
-    RestoreEnv("ODBCSYSINI", m_oldSysIni);
-    RestoreEnv("ODBCINI", m_oldUserIni);
+    m_env.Set("ODBCSYSINI", m_dir.Path());
+    m_env.Set("ODBCINI", UserIni());
 }
 
 void OdbcTestEnv::AddDataSource(const std::string& name, const std::string& driver,

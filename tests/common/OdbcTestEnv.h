@@ -8,6 +8,21 @@
 #include <utility>
 #include <vector>
 
+// Environment variables set while it lives; the previous values come back
+// when it goes.
+class ScopedEnv
+{
+public:
+    ScopedEnv() = default;
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+    void Set(const char* name, const std::string& value);
+
+private:
+    std::vector<std::pair<const char*, std::optional<std::string>>> m_saved;
+};
+
 // A private ODBC configuration: the driver manager of this process (and of
 // every child started while the object lives) sees only the drivers of
 // /etc/odbcinst.ini and the data sources added here, never the user's own.
@@ -17,7 +32,6 @@ class OdbcTestEnv
 {
 public:
     OdbcTestEnv();
-    ~OdbcTestEnv();
     OdbcTestEnv(const OdbcTestEnv&) = delete;
     OdbcTestEnv& operator=(const OdbcTestEnv&) = delete;
 
@@ -50,6 +64,5 @@ private:
 
     TempDir m_dir;
     std::string m_strDrivers; // the installed drivers' entries, then ours
-    std::optional<std::string> m_oldSysIni;
-    std::optional<std::string> m_oldUserIni;
+    ScopedEnv m_env;
 };

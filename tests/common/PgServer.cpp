@@ -5,18 +5,13 @@
 #include <arpa/inet.h>
 #include <csignal>
 #include <cstdio>
-#include <fcntl.h>
 #include <filesystem>
 #include <netinet/in.h>
 #include <pwd.h>
-#include <spawn.h>
 #include <stdexcept>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace
 {
@@ -50,6 +45,12 @@ bool RunningAsRoot()
 {
     return geteuid() == 0;
 }
+
+// Once the folder ($2) has gone the server was stopped; once the test
+// process ($1) has gone without that, this stops it ("$@") and removes it.
+constexpr const char* kWatcher =
+    "exec </dev/null >/dev/null 2>&1; pid=$1 dir=$2; shift 2; "
+    "while kill -0 \"$pid\" && [ -d \"$dir\" ]; do sleep 1; done; \"$@\"; rm -rf \"$dir\"";
 
 std::vector<std::string> AsServerUser(std::vector<std::string> argv)
 {
@@ -106,15 +107,8 @@ PgServer::~PgServer()
     }
     catch (const std::exception&)
     {
-        // The watcher below still stops it by the data folder.
-    }
-    if (m_watcherFd >= 0)
-    {
-        // Without "done" the watcher stops the server and removes the folder.
-        if (!m_bRunning) [[maybe_unused]]
-            const ssize_t written = write(m_watcherFd, "done\n", 5);
-        close(m_watcherFd);
-        waitpid(m_watcherPid, nullptr, 0);
+        // Not by the folder that goes next.
+        RunProcess(StopNow());
     }
 }
 
@@ -199,23 +193,11 @@ void PgServer::Restart()
 
 std::string PgServer::Psql(const std::string& sql, const std::string& database) const
 {
-    const std::vector<std::string> command = {kBin + "psql",
-                                              "-X",
-                                              "-q",
-                                              "-A",
-                                              "-t",
-                                              "-v",
-                                              "ON_ERROR_STOP=1",
-                                              "-h",
-                                              "127.0.0.1",
-                                              "-p",
-                                              std::to_string(m_nPort),
-                                              "-U",
-                                              "postgres",
-                                              "-d",
-                                              database,
-                                              "-c",
-                                              sql};
+    const std::vector<std::string> command = {
+        kBin + "psql", "-XqAt",     "-v", "ON_ERROR_STOP=1",
+        "-h",          "127.0.0.1", "-p", std::to_string(m_nPort),
+        "-U",          "postgres",  "-d", database,
+        "-c",          sql};
     const ProcessResult result = RunProcess(command, {}, std::chrono::seconds(60));
     if (result.exitCode != 0)
         throw std::runtime_error(Describe(command, result));
@@ -237,40 +219,16 @@ void PgServer::CreatePasswordUser(const std::string& name, const std::string& pa
 
 void PgServer::StartWatcher()
 {
-    // A shell that waits for the end of this process: EOF without "done"
-    // means the process died with the server still up.
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe failed");
-    std::vector<std::string> stop =
-        AsServerUser({kBin + "pg_ctl", "-D", m_data.string(), "-m", "immediate", "-w", "stop"});
-    std::vector<std::string> argv = {"/bin/sh", "-c",
-                                     "dir=$1; shift; read -r line; [ \"$line\" = done ] && exit 0; "
-                                     "\"$@\" >/dev/null 2>&1; rm -rf \"$dir\"",
-                                     "pg-watcher", m_dir.Path().string()};
+    // In a session of its own, which no signal to the test reaches.
+    std::vector<std::string> argv = {"/usr/bin/setsid", "-f", "/bin/sh", "-c", kWatcher};
+    argv.insert(argv.end(), {"pg-watcher", std::to_string(getpid()), m_dir.Path().string()});
+    const std::vector<std::string> stop = StopNow();
     argv.insert(argv.end(), stop.begin(), stop.end());
-    std::vector<char*> args;
-    for (std::string& arg : argv)
-        args.push_back(arg.data());
-    args.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[0], 0);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    // Its own process group, so that a signal to the test's group leaves it
-    // alive to clean up.
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    const int rc = posix_spawn(&m_watcherPid, args[0], &actions, &attributes, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    close(fds[0]);
-    if (rc != 0)
-    {
-        close(fds[1]);
+    if (RunProcess(argv).exitCode != 0)
         throw std::runtime_error("cannot start the server watcher");
-    }
-    m_watcherFd = fds[1];
+}
+
+std::vector<std::string> PgServer::StopNow() const
+{
+    return AsServerUser({kBin + "pg_ctl", "-D", m_data.string(), "-m", "immediate", "-w", "stop"});
 }

@@ -49,6 +49,7 @@ private:
     std::string RunAsServerUser(const std::vector<std::string>& argv) const;
     void SignalAll(int signo) const;
     void StartWatcher();
+    std::vector<std::string> StopNow() const;
 
     TempDir m_dir;
     std::filesystem::path m_data;
@@ -56,6 +57,4 @@ private:
     bool m_bDurable = false;
     bool m_bRunning = false;
     int m_nDatabases = 0;
-    int m_watcherFd = -1;
-    pid_t m_watcherPid = -1;
 };

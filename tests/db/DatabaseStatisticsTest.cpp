@@ -1,6 +1,5 @@
 #include "db/DatabaseStatistics.h"
 
-#include "common/PgServer.h"
 #include "db/DbTestSupport.h"
 #include "db/SensorDatabase.h"
 #include "sensors/OrbelDoc.h"
@@ -79,26 +78,7 @@ TEST_P(DatabaseStatisticsTest, CountsAllValidAndTodaysReadingsPerListedSensor)
     EXPECT_FALSE(m_sdb.m_db.IsOpen());
 }
 
-TEST_P(DatabaseStatisticsTest, FailingStatementsLeaveWhatTheyCannotKnow)
-{
-    Exec("INSERT INTO Sensors VALUES (1, 'a.example', 80, 1, '', '')");
-    CSensor* listed = List("a.example", 80, 1);
-    ASSERT_TRUE(m_sdb.OpenDatabase(false));
-    // Every count fails and stays 0; an open connection stays open.
-    Exec("DROP TABLE Recording");
-    EXPECT_TRUE(m_statistics.OnDatabaseStatistics());
-    EXPECT_EQ(listed->m_strStatus, "0 Werte, 0 gültig, 0 von heute");
-    EXPECT_EQ(m_ui.m_errors.size(), 3u);
-    EXPECT_TRUE(m_sdb.m_db.IsOpen());
-    // Without the sensor table nothing is known, so nothing is written.
-    Exec("DROP TABLE Sensors");
-    listed->m_strStatus = "alt";
-    EXPECT_FALSE(m_statistics.OnDatabaseStatistics());
-    EXPECT_EQ(listed->m_strStatus, "alt");
-    EXPECT_EQ(m_list.m_nOpens, 0);
-}
-
-TEST_P(DatabaseStatisticsTest, ImportAddsUnlistedPointsOnceAndSelectsThem)
+TEST_P(DatabaseStatisticsTest, ImportAddsUnlistedPointsOnceAndFailingCountsStayZero)
 {
     Exec("INSERT INTO Sensors VALUES (1, 'A.example', 80, 1, 'x', 'schon da')");
     Exec("INSERT INTO Sensors VALUES (2, 'b.example', 65616, 3, 'hPa', 'Dach\tNord')");
@@ -120,36 +100,26 @@ TEST_P(DatabaseStatisticsTest, ImportAddsUnlistedPointsOnceAndSelectsThem)
     EXPECT_EQ(m_document.m_sensors.size(), 2u);
     EXPECT_TRUE(m_list.m_selected.empty());
     EXPECT_FALSE(m_document.IsModified());
+
+    // On an open connection every failing count stays 0, and the
+    // connection stays open.
+    CSensor* listed = m_document.m_sensors.front().get();
+    ASSERT_TRUE(m_sdb.OpenDatabase(false));
+    Exec("DROP TABLE Recording");
+    EXPECT_TRUE(m_statistics.OnDatabaseStatistics());
+    EXPECT_EQ(listed->m_strStatus, "0 Werte, 0 gültig, 0 von heute");
+    EXPECT_EQ(m_ui.m_errors.size(), 3u);
+    EXPECT_TRUE(m_sdb.m_db.IsOpen());
+    // Without the sensor table nothing is known, so nothing is written.
+    Exec("DROP TABLE Sensors");
+    listed->m_strStatus = "alt";
+    EXPECT_FALSE(m_statistics.OnDatabaseStatistics());
+    EXPECT_EQ(listed->m_strStatus, "alt");
+    EXPECT_EQ(m_list.m_nOpens, 2) << "the imports' own";
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, DatabaseStatisticsTest,
                          ::testing::Values(Backend::Sqlite, Backend::Postgres),
-                         [](const auto& info) { return BackendName(info.param); });
-
-// Only a server can stop answering.
-class DatabaseStatisticsServerTest : public DatabaseStatisticsTest
-{
-};
-
-TEST_P(DatabaseStatisticsServerTest, AServerThatStopsAnsweringEndsTheRunAfterTheBoundWithOneMessage)
-{
-    Exec("INSERT INTO Sensors VALUES (1, 'a.example', 80, 1, '', '')");
-    CSensor* listed = List("a.example", 80, 1);
-    m_sdb.m_db.SetTimeout(1);
-    ASSERT_TRUE(m_sdb.OpenDatabase(false));
-    // The desktop's connection is open while recording runs.
-    EXPECT_TRUE(EndsWhileSuspended(PgServer::Shared(),
-                                   [&] { EXPECT_FALSE(m_statistics.OnDatabaseStatistics()); }));
-    EXPECT_EQ(m_ui.m_errors, std::vector<std::string>{NoAnswerText(1)});
-    EXPECT_EQ(listed->m_strStatus, "");
-    EXPECT_TRUE(m_sdb.m_db.IsLost());
-    // The server back, the next run opens a fresh connection.
-    EXPECT_TRUE(m_statistics.OnDatabaseStatistics());
-    EXPECT_EQ(listed->m_strStatus, "0 Werte, 0 gültig, 0 von heute");
-    EXPECT_EQ(m_ui.m_errors.size(), 1u);
-}
-
-INSTANTIATE_TEST_SUITE_P(Server, DatabaseStatisticsServerTest, ::testing::Values(Backend::Postgres),
                          [](const auto& info) { return BackendName(info.param); });
 
 } // namespace

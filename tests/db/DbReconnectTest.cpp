@@ -2,7 +2,6 @@
 #include "db/DbAccess.h"
 #include "db/DbTestSupport.h"
 
-#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace
@@ -83,32 +82,5 @@ TEST(DbReconnectTest, AStatementTheServerCutOffRunsOnceMoreOnAFreshConnection)
     EXPECT_FALSE(db.Execute("INSERT INTO Readings VALUES (9)"));
     EXPECT_FALSE(db.IsOpen());
 }
-
-class DbReconnectDriverTest : public ::testing::TestWithParam<Backend>
-{
-};
-
-TEST_P(DbReconnectDriverTest, AnyOtherFailureRunsOnceAndIsShownOnce)
-{
-    TestDatabase database(GetParam());
-    RecordingUi ui;
-    CDbAccess db;
-    db.SetUserInterface(&ui);
-    ASSERT_TRUE(db.DriverConnect("DSN=" + database.Dsn()));
-    const std::string failing = "INSERT INTO Missing VALUES (1)";
-    {
-        StatementTrace trace;
-        EXPECT_FALSE(db.Execute(failing));
-        const std::vector<std::string> sent = trace.Statements();
-        EXPECT_EQ(std::count(sent.begin(), sent.end(), failing), 1);
-    }
-    EXPECT_EQ(ui.m_errors.size(), 1u);
-    EXPECT_TRUE(db.IsOpen());
-    EXPECT_TRUE(db.Execute("CREATE TABLE Present (Value INT)"));
-}
-
-INSTANTIATE_TEST_SUITE_P(Drivers, DbReconnectDriverTest,
-                         ::testing::Values(Backend::Sqlite, Backend::Postgres),
-                         [](const auto& info) { return BackendName(info.param); });
 
 } // namespace

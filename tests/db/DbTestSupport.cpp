@@ -34,6 +34,22 @@ std::string Join(const std::vector<std::string>& lines)
     return text;
 }
 
+std::vector<std::string> DiagnosticRecords(SQLSMALLINT type, SQLHANDLE handle)
+{
+    std::vector<std::string> records;
+    for (SQLSMALLINT record = 1;; ++record)
+    {
+        std::array<SQLCHAR, 6> state{};
+        SQLINTEGER native = 0;
+        std::array<SQLCHAR, 4096> message{};
+        SQLSMALLINT length = 0;
+        if (!Succeeded(SQLGetDiagRec(type, handle, record, state.data(), &native, message.data(),
+                                     static_cast<SQLSMALLINT>(message.size()), &length)))
+            return records;
+        records.emplace_back(reinterpret_cast<const char*>(message.data()));
+    }
+}
+
 } // namespace
 
 std::string BackendName(Backend backend)
@@ -64,27 +80,6 @@ TestDatabase::TestDatabase(Backend backend) : m_backend(backend)
     }
 }
 
-std::string TestDatabase::DbmsName() const
-{
-    return m_backend == Backend::Sqlite ? "SQLite" : "PostgreSQL";
-}
-
-std::vector<std::string> DiagnosticRecords(SQLSMALLINT type, SQLHANDLE handle)
-{
-    std::vector<std::string> records;
-    for (SQLSMALLINT record = 1;; ++record)
-    {
-        std::array<SQLCHAR, 6> state{};
-        SQLINTEGER native = 0;
-        std::array<SQLCHAR, 4096> message{};
-        SQLSMALLINT length = 0;
-        if (!Succeeded(SQLGetDiagRec(type, handle, record, state.data(), &native, message.data(),
-                                     static_cast<SQLSMALLINT>(message.size()), &length)))
-            return records;
-        records.emplace_back(reinterpret_cast<const char*>(message.data()));
-    }
-}
-
 RawOdbc::RawOdbc(const std::string& connectionString)
 {
     SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &m_hEnv);
@@ -109,7 +104,7 @@ RawOdbc::~RawOdbc()
     SQLFreeHandle(SQL_HANDLE_ENV, m_hEnv);
 }
 
-void RawOdbc::Open(const std::string& sql)
+void RawOdbc::Exec(const std::string& sql)
 {
     if (m_hStmt != SQL_NULL_HSTMT)
         SQLFreeHandle(SQL_HANDLE_STMT, m_hStmt);
@@ -120,14 +115,9 @@ void RawOdbc::Open(const std::string& sql)
                                  " failed: " + Join(DiagnosticRecords(SQL_HANDLE_STMT, m_hStmt)));
 }
 
-void RawOdbc::Exec(const std::string& sql)
-{
-    Open(sql);
-}
-
 std::vector<RawOdbc::Row> RawOdbc::Query(const std::string& sql)
 {
-    Open(sql);
+    Exec(sql);
     SQLSMALLINT columns = 0;
     SQLNumResultCols(m_hStmt, &columns);
     std::vector<Row> rows;
@@ -158,6 +148,13 @@ std::vector<std::string> RawOdbc::FailingExec(const std::string& sql)
     if (Succeeded(SQLExecDirect(m_hStmt, Chars(sql), SQL_NTS)))
         throw std::runtime_error("test statement " + sql + " did not fail");
     return DiagnosticRecords(SQL_HANDLE_STMT, m_hStmt);
+}
+
+void CreateTables(RawOdbc& raw)
+{
+    raw.Exec("CREATE TABLE Sensors (SensorID INT, Host VARCHAR( 64 ), Port INT, Slot INT, Unit "
+             "VARCHAR( 32 ), Location VARCHAR( 80 ))");
+    raw.Exec("CREATE TABLE Recording (Reading FLOAT, Calendar DATE, Clock TIME, SensorID INT)");
 }
 
 bool RecordingUi::ReportOdbcError(const std::string& diagnostics)
@@ -191,6 +188,29 @@ bool RecordingUi::EditDriverSettings(const std::string&, std::string&,
                                      std::vector<std::pair<std::string, std::string>>&)
 {
     return false;
+}
+
+CliHome::CliHome()
+{
+    m_env.Set("HOME", m_dir.Path());
+    m_env.Set("XDG_CONFIG_HOME", m_dir / ".config");
+    m_env.Set("XDG_DATA_HOME", m_dir / ".local/share");
+}
+
+void CliHome::WriteSettings(const std::string& lines) const
+{
+    std::filesystem::create_directories(m_dir / ".config/Arveda");
+    WriteFileBytes(m_dir / ".config/Arveda/Tessaro.conf", lines);
+}
+
+std::string CliHome::WriteConfiguration(const std::vector<std::string>& lines,
+                                        const std::string& name) const
+{
+    std::string text = "ZELD1\r\n";
+    for (const std::string& line : lines)
+        text += line + "\r\n";
+    WriteFileBytes(m_dir / name, text);
+    return (m_dir / name).string();
 }
 
 FakeClock::FakeClock(const CivilTime& now) : m_now(now)

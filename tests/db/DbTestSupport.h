@@ -39,8 +39,6 @@ public:
 
     Backend GetBackend() const { return m_backend; }
     const std::string& Dsn() const { return m_strDsn; }
-    // The DBMS name the driver reports.
-    std::string DbmsName() const;
     // The database file of the embedded driver; empty for a server.
     std::filesystem::path File() const
     {
@@ -72,15 +70,15 @@ public:
     // Runs sql, expecting it to fail; returns the statement's diagnostic
     // messages, one per record.
     std::vector<std::string> FailingExec(const std::string& sql);
-    SQLHSTMT Statement() const { return m_hStmt; }
-    // Runs sql and leaves its result open on Statement().
-    void Open(const std::string& sql);
 
 private:
     SQLHENV m_hEnv = SQL_NULL_HENV;
     SQLHDBC m_hDbc = SQL_NULL_HDBC;
     SQLHSTMT m_hStmt = SQL_NULL_HSTMT;
 };
+
+// The program's two tables, as it makes them.
+void CreateTables(RawOdbc& raw);
 
 class ChildProcess;
 class PgServer;
@@ -111,9 +109,6 @@ private:
     TempDir m_dir;
     std::unique_ptr<ChildProcess> m_holder;
 };
-
-// Every diagnostic message of a handle, one per record.
-std::vector<std::string> DiagnosticRecords(SQLSMALLINT type, SQLHANDLE handle);
 
 // Stands in for the person at the screen and remembers what was shown.
 class RecordingUi : public IDbUserInterface
@@ -173,6 +168,26 @@ public:
 
 private:
     CSensorDatabase& m_database;
+};
+
+// tessaro-cli's user with an empty home: no settings and no data folder but
+// what the test writes; the previous environment comes back when it goes.
+class CliHome
+{
+public:
+    CliHome();
+
+    std::filesystem::path operator/(const std::string& name) const { return m_dir / name; }
+    // The programs' settings file, holding these lines.
+    void WriteSettings(const std::string& lines) const;
+    // A configuration file of these sensor lines; its path.
+    std::string WriteConfiguration(const std::vector<std::string>& lines,
+                                   const std::string& name = "sensors.cfg") const;
+    std::filesystem::path DataFolder() const { return m_dir / ".local/share/Arveda/Tessaro"; }
+
+private:
+    TempDir m_dir;
+    ScopedEnv m_env;
 };
 
 // Local time stands still at the given moment while the object lives.

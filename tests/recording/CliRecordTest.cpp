@@ -1,7 +1,6 @@
 #include "app/cli/CliRecording.h"
 #include "common/PgServer.h"
 #include "common/Process.h"
-#include "common/TempDir.h"
 #include "net/NetTestSupport.h"
 #include "net/SensorChannel.h"
 #include "recording/Journal.h"
@@ -9,7 +8,6 @@
 
 #include <algorithm>
 #include <csignal>
-#include <cstdlib>
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
@@ -23,24 +21,7 @@ using namespace std::chrono_literals;
 class CliRecordTest : public ::testing::Test
 {
 protected:
-    CliRecordTest()
-    {
-        TestOdbcEnv();
-        setenv("HOME", m_home.Path().c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (m_home / ".config").c_str(), 1);
-        setenv("XDG_DATA_HOME", (m_home / ".local/share").c_str(), 1);
-    }
-
-    std::string WriteConfiguration(const std::vector<std::string>& lines,
-                                   const std::string& name = "sensors.cfg")
-    {
-        std::string text = "ZELD1\r\n";
-        for (const std::string& line : lines)
-            text += line + "\r\n";
-        const std::filesystem::path file = m_home / name;
-        WriteFileBytes(file, text);
-        return file.string();
-    }
+    CliRecordTest() { TestOdbcEnv(); }
 
     // The recorder with its stderr in a file, signalled directly; journal:
     // the file stands for the journal, as a service manager names it.
@@ -66,7 +47,7 @@ protected:
     {
         CJournal journal;
         std::string note;
-        EXPECT_TRUE(journal.Open(DataFolder().string(), dsn, CJournal::kDefaultLimit, note));
+        EXPECT_TRUE(journal.Open(m_home.DataFolder().string(), dsn, CJournal::kDefaultLimit, note));
         for (int t = 0; t < ticks; ++t)
         {
             CTick tick;
@@ -78,9 +59,7 @@ protected:
         }
         return journal.Path();
     }
-    std::filesystem::path DataFolder() const { return m_home / ".local/share/Arveda/Tessaro"; }
-
-    TempDir m_home;
+    CliHome m_home;
 };
 
 // Every row of the reading table once: how many there are, and how many
@@ -92,6 +71,11 @@ std::pair<std::string, size_t> RowsAndDoubles(const std::string& connection)
             raw.Query("SELECT SensorID, Calendar, Clock FROM Recording GROUP BY SensorID, "
                       "Calendar, Clock HAVING COUNT(*) > 1")
                 .size()};
+}
+
+std::string DatabaseOf(const TestDatabase& db)
+{
+    return RawOdbc("DSN=" + db.Dsn()).Query("SELECT current_database()")[0][0].value();
 }
 
 TEST_F(CliRecordTest, RecordsUntilTerminatedPrintingCellChangesAndRows)
@@ -107,14 +91,12 @@ TEST_F(CliRecordTest, RecordsUntilTerminatedPrintingCellChangesAndRows)
     // the others.
     {
         RawOdbc raw("DSN=" + db.Dsn());
-        raw.Exec("CREATE TABLE Sensors (SensorID INT, Host VARCHAR( 64 ), Port INT, Slot INT, "
-                 "Unit VARCHAR( 32 ), Location VARCHAR( 80 ))");
-        raw.Exec("CREATE TABLE Recording (Reading FLOAT, Calendar DATE, Clock TIME, SensorID INT)");
+        CreateTables(raw);
         raw.Exec("INSERT INTO Sensors VALUES (7, '127.0.0.2', " + refusing + ", 0, 'V', '')");
         raw.Exec("CREATE TRIGGER refuse BEFORE INSERT ON Recording WHEN NEW.SensorID = 7 "
                  "BEGIN SELECT RAISE(ABORT, 'no rows for seven'); END");
     }
-    const std::string file = WriteConfiguration({
+    const std::string file = m_home.WriteConfiguration({
         "127.0.0.1\t" + lager + "\t0\t1\t\xb0" + "C\tLager\t0x00",
         "127.0.0.1\t" + lager + "\t1\t1\t\xb0" + "C\tLeer\t0x00",
         "localhost\t" + lager + "\t2\t1\t%\tAus\t0x01",
@@ -181,7 +163,7 @@ TEST_F(CliRecordTest, RecordsUntilTerminatedPrintingCellChangesAndRows)
 
 TEST_F(CliRecordTest, RefusesWhatItCannotRecordAndStopsCleanlyOnInterrupt)
 {
-    const std::string file = WriteConfiguration({"127.0.0.1\t9\t0\t1\tV\tx\t0x01"});
+    const std::string file = m_home.WriteConfiguration({"127.0.0.1\t9\t0\t1\tV\tx\t0x01"});
     // A data source that does not exist is not created here.
     const std::string iniBefore = ReadFileBytes(TestOdbcEnv().UserIni());
     const ProcessResult missing =
@@ -215,7 +197,7 @@ TEST_F(CliRecordTest, RefusesWhatItCannotRecordAndStopsCleanlyOnInterrupt)
     // is taken over and told as news, and a point that got no SensorID is
     // tried again.
     const std::string unrecorded = "127.0.0.1\t9\t2\t1\tV\t" + std::string(81, 'L') + "\t0x01";
-    WriteConfiguration({"127.0.0.1\t9\t0\t1\tV\tx\t0x01", unrecorded});
+    m_home.WriteConfiguration({"127.0.0.1\t9\t0\t1\tV\tx\t0x01", unrecorded});
     TestDatabase db(Backend::Sqlite);
     auto recorder = Record({file, "--dsn", db.Dsn()}, "stderr", true);
     std::string line;
@@ -228,7 +210,7 @@ TEST_F(CliRecordTest, RefusesWhatItCannotRecordAndStopsCleanlyOnInterrupt)
     recorder->Signal(SIGHUP);
     ASSERT_TRUE(PumpUntil([&] { return Errors().find("recorded on") != std::string::npos; }, 10s))
         << Errors();
-    WriteConfiguration(
+    m_home.WriteConfiguration(
         {"127.0.0.1\t9\t0\t1\tV\tx\t0x01", unrecorded, "127.0.0.1\t9\t1\t1\tV\ty\t0x01"});
     recorder->Signal(SIGHUP);
     // The points that stay keep their cells; the new one gets its own.
@@ -258,7 +240,7 @@ TEST_F(CliRecordTest, AJournalIsWrittenOutOnceAcrossAKillAStalledServerAndALock)
     const std::string connection =
         OdbcTestEnv::PostgresConnectionString(server.Port(), database, PgServer::User());
     TestOdbcEnv().AddPostgresDataSource(dsn, server.Port(), database, PgServer::User());
-    const std::string file = WriteConfiguration({});
+    const std::string file = m_home.WriteConfiguration({});
     const std::filesystem::path journal = LeaveJournal(dsn, 400, 100);
     std::string line;
 
@@ -291,20 +273,10 @@ TEST_F(CliRecordTest, AJournalIsWrittenOutOnceAcrossAKillAStalledServerAndALock)
         recorder->Wait();
         holder.Exec("ROLLBACK");
     }
+    // The last run writes out the rest, whether or not anyone reads its
+    // output; neither that nor a hangup ends it.
     ASSERT_TRUE(std::filesystem::exists(journal));
     auto recorder = Record({file, "--dsn", dsn});
-    ASSERT_TRUE(PumpUntil([&] { return !std::filesystem::exists(journal); }, 120s)) << Errors();
-    recorder->Signal(SIGTERM);
-    EXPECT_EQ(recorder->Wait(), 0);
-    EXPECT_EQ(RowsAndDoubles(connection), std::make_pair(std::string("40000"), size_t{0}));
-}
-
-TEST_F(CliRecordTest, NeitherAClosedStdoutNorAHangupEndsRecordingButAStopDuringRegistrationDoes)
-{
-    TestDatabase db(Backend::Sqlite);
-    const std::filesystem::path journal = LeaveJournal(db.Dsn(), 50, 2000);
-    auto recorder = Record({WriteConfiguration({}), "--dsn", db.Dsn()});
-    std::string line;
     ASSERT_TRUE(recorder->WaitForLine("replayed\t", line, 60s)) << Errors();
     recorder->CloseOutput();
     ASSERT_TRUE(PumpUntil([&] { return !std::filesystem::exists(journal); }, 120s)) << Errors();
@@ -316,14 +288,19 @@ TEST_F(CliRecordTest, NeitherAClosedStdoutNorAHangupEndsRecordingButAStopDuringR
     EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 2) << errors;
     // Plain where stderr is no journal.
     EXPECT_TRUE(errors.starts_with("tessaro-cli: record: stdout: ")) << errors;
-    EXPECT_EQ(RowsAndDoubles("DSN=" + db.Dsn()), std::make_pair(std::string("100000"), size_t{0}));
+    EXPECT_EQ(RowsAndDoubles(connection), std::make_pair(std::string("40000"), size_t{0}));
+}
 
-    // Thousands of points to register: a stop ends the start between two.
+TEST_F(CliRecordTest, RegisteringThousandsOfPointsEndsBetweenTwoWhenStopped)
+{
+    TestDatabase db(Backend::Sqlite);
+    RawOdbc raw("DSN=" + db.Dsn());
+    CreateTables(raw);
     std::vector<std::string> points;
     for (int i = 0; i < 2000; ++i)
         points.push_back("10.7." + std::to_string(i / 250) + "." + std::to_string(i % 250) +
                          "\t80\t0\t1\tV\t\t0x01");
-    auto registering = Record({WriteConfiguration(points, "many.cfg"), "--dsn", db.Dsn()});
+    auto registering = Record({m_home.WriteConfiguration(points, "many.cfg"), "--dsn", db.Dsn()});
     const auto registered = [&]
     {
         return std::stoul(
@@ -351,7 +328,7 @@ TEST_F(CliRecordTest, HangupTakesOverTheFileBetweenTwoMinutesWithoutMissingOrDou
     // interval, and a third joins.
     const std::string kept[] = {halle + "\t0\t1\tC\tHalle\t0x00",
                                 keller + "\t1\t2\t%\tFeuchte\t0x00"};
-    const std::string file = WriteConfiguration(
+    const std::string file = m_home.WriteConfiguration(
         {kept[0], keller + "\t0\t1\tC\tKeller\t0x00", kept[1], halle + "\t1\t1\t%\talt\t0x00"});
     TestDatabase db(Backend::Sqlite);
     std::FILE* lines = std::fopen((m_home / "lines").c_str(), "w");
@@ -365,7 +342,7 @@ TEST_F(CliRecordTest, HangupTakesOverTheFileBetweenTwoMinutesWithoutMissingOrDou
         const std::vector<CSensorChannel*> before = {recording.Recorder().Channels()[0].get(),
                                                      recording.Recorder().Channels()[2].get()};
         ASSERT_TRUE(PumpUntil([&] { return clock.UtcNow() >= Utc(11, 1, 5); }, 60s));
-        WriteConfiguration(
+        m_home.WriteConfiguration(
             {kept[0], kept[1], halle + "\t1\t5\t%\tneu\t0x00", halle + "\t2\t1\tV\tdazu\t0x00"});
         std::raise(SIGHUP);
         ASSERT_TRUE(PumpUntil(
@@ -398,35 +375,6 @@ TEST_F(CliRecordTest, HangupTakesOverTheFileBetweenTwoMinutesWithoutMissingOrDou
               std::string::npos);
 }
 
-TEST_F(CliRecordTest, ALoginGivenConnectsWithThePasswordOfTheEnvironment)
-{
-    PgServer& server = PgServer::Shared();
-    static const bool s_bUser = (server.CreatePasswordUser("messwart", "geheim"), true);
-    ASSERT_TRUE(s_bUser);
-    const std::string database = server.CreateDatabase();
-    server.Psql("ALTER DATABASE " + database + " OWNER TO messwart");
-    static int s_nRuns = 0;
-    const std::string dsn = "Anmeldung " + std::to_string(++s_nRuns);
-    TestOdbcEnv().AddPostgresDataSource(dsn, server.Port(), database, PgServer::User());
-    const std::string file = WriteConfiguration({"127.0.0.1\t9\t0\t1\tV\tx\t0x01"});
-
-    setenv("TESSARO_DB_PASSWORD", "falsch", 1);
-    const ProcessResult refused =
-        RunProcess({TESSARO_CLI, "record", file, "--dsn", dsn, "--user", "messwart"});
-    EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_NE(refused.err.find("messwart"), std::string::npos) << refused.err;
-    setenv("TESSARO_DB_PASSWORD", "geheim", 1);
-    auto recorder = Record({file, "--dsn", dsn, "--user", "messwart"});
-    unsetenv("TESSARO_DB_PASSWORD");
-    std::string line;
-    ASSERT_TRUE(recorder->ReadLine(line, 30s)) << Errors();
-    recorder->Signal(SIGTERM);
-    EXPECT_EQ(recorder->Wait(), 0);
-    // The tables are the login's, made through its connection.
-    EXPECT_EQ(server.Psql("SELECT tableowner FROM pg_tables WHERE tablename = 'sensors'", database),
-              "messwart\n");
-}
-
 class CliRegistrationTest : public CliRecordTest, public ::testing::WithParamInterface<Backend>
 {
 };
@@ -434,6 +382,29 @@ class CliRegistrationTest : public CliRecordTest, public ::testing::WithParamInt
 TEST_P(CliRegistrationTest, RecordersStartingTogetherGiveEveryPointItsOwnNumber)
 {
     TestDatabase db(GetParam());
+    // On the server they log in as a user of their own, with the password
+    // of the environment, and make the tables through its connection.
+    const bool server = GetParam() == Backend::Postgres;
+    ScopedEnv password;
+    password.Set("TESSARO_DB_PASSWORD", "falsch");
+    if (server)
+    {
+        static const bool s_bUser =
+            (PgServer::Shared().CreatePasswordUser("messwart", "geheim"), true);
+        ASSERT_TRUE(s_bUser);
+        PgServer::Shared().Psql("ALTER DATABASE " + DatabaseOf(db) + " OWNER TO messwart");
+        const ProcessResult refused =
+            RunProcess({TESSARO_CLI, "record", m_home.WriteConfiguration({}), "--dsn", db.Dsn(),
+                        "--user", "messwart"});
+        EXPECT_EQ(refused.exitCode, 1);
+        EXPECT_NE(refused.err.find("messwart"), std::string::npos) << refused.err;
+        password.Set("TESSARO_DB_PASSWORD", "geheim");
+        // The other commands log in so too.
+        const ProcessResult check =
+            RunProcess({TESSARO_CLI, "db", "check", "--dsn", db.Dsn(), "--user", "messwart"});
+        EXPECT_EQ(check.exitCode, 0) << check.err;
+    }
+    password.Set("TESSARO_DB_PASSWORD", "geheim");
     // Four recorders, each with fifty points of its own and ten shared.
     std::vector<std::unique_ptr<ChildProcess>> recorders;
     for (int r = 0; r < 4; ++r)
@@ -445,8 +416,9 @@ TEST_P(CliRegistrationTest, RecordersStartingTogetherGiveEveryPointItsOwnNumber)
         for (int i = 0; i < 10; ++i)
             lines.push_back("shared.example\t80\t" + std::to_string(i) + "\t1\tV\t\t0x01");
         const std::string name = "recorder" + std::to_string(r);
-        recorders.push_back(
-            Record({WriteConfiguration(lines, name + ".cfg"), "--dsn", db.Dsn()}, name + ".err"));
+        recorders.push_back(Record({m_home.WriteConfiguration(lines, name + ".cfg"), "--dsn",
+                                    db.Dsn(), "--user", "messwart"},
+                                   name + ".err"));
     }
     // Each says every point's state once all are registered.
     for (size_t r = 0; r < recorders.size(); ++r)
@@ -461,6 +433,15 @@ TEST_P(CliRegistrationTest, RecordersStartingTogetherGiveEveryPointItsOwnNumber)
     for (auto& recorder : recorders)
         EXPECT_EQ(recorder->Wait(), 0);
 
+    if (server) // the tables are the login's
+    {
+        const std::string database = DatabaseOf(db);
+        EXPECT_EQ(PgServer::Shared().Psql(
+                      "SELECT tableowner FROM pg_tables WHERE tablename = 'sensors'", database),
+                  "messwart\n");
+        PgServer::Shared().Psql("GRANT SELECT ON sensors TO " + std::string(PgServer::User()),
+                                database);
+    }
     const auto rows =
         RawOdbc("DSN=" + db.Dsn()).Query("SELECT SensorID, Host, Port, Slot FROM Sensors");
     std::set<std::string> ids, points;

@@ -17,15 +17,9 @@ void UseHalfHourTimeZone()
 
 std::chrono::system_clock::time_point Utc(int hour, int minute, int second, int millisecond)
 {
-    std::tm fields{};
-    fields.tm_year = 2026 - 1900;
-    fields.tm_mon = 2;
-    fields.tm_mday = 7;
-    fields.tm_hour = hour;
-    fields.tm_min = minute;
-    fields.tm_sec = second;
-    return std::chrono::system_clock::from_time_t(timegm(&fields)) +
-           std::chrono::milliseconds(millisecond);
+    using namespace std::chrono;
+    return sys_days(year(2026) / March / 7) + hours(hour) + minutes(minute) + seconds(second) +
+           milliseconds(millisecond);
 }
 
 CSensor& TestRecordingView::Add(const std::string& host, std::uint16_t port, int slot, int interval,

@@ -87,6 +87,7 @@ struct StoredRow
 };
 
 std::vector<StoredRow> ReadRecording(const std::string& dsn);
+using Minutes = std::vector<std::string>;
 // Local "hh:mm" of every row of one sensor, in order.
 std::vector<std::string> MinutesOf(const std::vector<StoredRow>& rows, int sensorId);
 int SensorIdOf(const std::string& dsn, const std::string& host, int slot);
