@@ -109,22 +109,6 @@ TEST_F(DeviceChannelTest, HostsDifferingInLetterCaseShareOneConnection)
     EXPECT_EQ(record.m_pChannel, nullptr);
 }
 
-TEST_F(DeviceChannelTest, DisabledSensorNeverConnects)
-{
-    SimulatedDevices sim({"127.0.0.1:0 reply 21.5°C;"});
-    CDeviceChannel& channel = Add(SensorOn(sim.Address(0), sim.Port(0), 0, "°C", true));
-    LinkChannels();
-    StartAll();
-    PumpFor(200ms);
-    Tick(700);
-    PumpFor(100ms);
-    EXPECT_EQ(channel.m_connection.State(), CAsyncConnection::Stopped);
-    EXPECT_EQ(channel.GetStatusText(), "deaktiviert");
-    float value = -1;
-    EXPECT_FALSE(channel.GetValue(value, nullptr));
-    EXPECT_EQ(sim.Connections(0), 0);
-}
-
 TEST_F(DeviceChannelTest, FirstEnabledSensorOfADevicePollsForADisabledOneBeforeIt)
 {
     SimulatedDevices sim({"127.0.0.1:0 reply 21.5°C;22.5°C;23.5°C;"});
@@ -176,26 +160,35 @@ TEST_F(DeviceChannelTest, LinkChannelsBuildsOneChainPerDevice)
     }
 }
 
-TEST_F(DeviceChannelTest, SensorNumberOutsideTheEightSlotsHasNoValue)
+TEST_F(DeviceChannelTest, SensorNumberOutsideTheEightSlotsOrDisabledHasNoValue)
 {
     SimulatedDevices sim(
-        {"127.0.0.1:0 reply 1.5°C;2.5°C;3.5°C;4.5°C;5.5°C;6.5°C;7.5°C;8.5°C;9.5°C;10.5°C;"});
+        {"127.0.0.1:0 reply 1.5°C;2.5°C;3.5°C;4.5°C;5.5°C;6.5°C;7.5°C;8.5°C;9.5°C;10.5°C;",
+         "127.0.0.1:0 reply 21.5°C;"});
     CDeviceChannel& last = Add(SensorOn(sim.Address(0), sim.Port(0), 7));
     std::vector<CDeviceChannel*> outside;
     for (int sensorNo : {8, 9, -1, INT_MAX, INT_MIN})
         outside.push_back(&Add(SensorOn(sim.Address(0), sim.Port(0), sensorNo)));
+    // The only sensor of its device, and disabled: that device is never asked.
+    CDeviceChannel& disabled = Add(SensorOn(sim.Address(1), sim.Port(1), 0, "°C", true));
+    outside.push_back(&disabled);
     LinkChannels();
     StartAll();
     ASSERT_TRUE(PumpUntil([&] { return last.m_connection.Replies() == 1; }));
     EXPECT_EQ(last.m_connection.SlotsInLastReply(), 8);
     EXPECT_EQ(last.GetStatusText(), "8.5 °C");
+    Tick(700);
+    PumpFor(100ms);
     for (CDeviceChannel* channel : outside)
     {
-        EXPECT_EQ(channel->GetStatusText(), "~ °C") << channel->m_sensor.m_nSensorNo;
+        EXPECT_EQ(channel->GetStatusText(), channel == &disabled ? "deaktiviert" : "~ °C")
+            << channel->m_sensor.m_nSensorNo;
         float value = -1;
         EXPECT_FALSE(channel->GetValue(value, nullptr)) << channel->m_sensor.m_nSensorNo;
         EXPECT_FLOAT_EQ(value, 0.0f) << channel->m_sensor.m_nSensorNo;
     }
+    EXPECT_EQ(disabled.m_connection.State(), CAsyncConnection::Stopped);
+    EXPECT_EQ(sim.Connections(1), 0);
 }
 
 TEST_F(DeviceChannelTest, SlotThatLosesItsValueShowsZeroButReportsNone)

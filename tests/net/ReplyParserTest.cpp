@@ -222,30 +222,57 @@ TEST(ReplyParser, LaterAddressFieldStartsTheSearchAgain)
     ASSERT_EQ(slots.size(), 1u);
 }
 
-TEST(ReplyParser, BareFieldsAndTheirUnits)
+TEST(ReplyParser, OneStepOnABareField)
 {
-    ReplyBuffer minus("-12,5 \260C");
-    Step step = StepOn(minus);
-    ASSERT_EQ(step.taken, 1);
-    ExpectSlot(step.slot, -12.5f, 1, "\260C");
-    EXPECT_EQ(step.next, nullptr);
-    EXPECT_EQ(minus.Text(), "-12.5 \260C");
+    const struct
+    {
+        const char* text;
+        float value;
+        int valid;
+        const char* unit;
+        int next;          // offset of the next field, -1 for none
+        const char* after; // the line after the step
+    } cases[] = {
+        {"-12,5 \260C", -12.5f, 1, "\260C", -1, "-12.5 \260C"},
+        {"21.5 Grad C", 21.5f, 1, "Grad", -1, "21.5 Grad C"},
+        {"abc", 0, 0, "abc", -1, "abc"},
+        {";21.5V", 0, 0, "", 1, ";21.5V"},
+        // The first comma at or after the field goes, even in a later field...
+        {"5 V;2,5 A;1,5 W", 5.0f, 1, "V", 4, "5 V;2.5 A;1,5 W"},
+        {"1,5,5%", 1.5f, 1, "%", -1, "1.5,5%"},
+        // ...but only for a value: a field without one changes nothing.
+        {"- %;2,5 A", 0, 0, "%", 4, "- %;2,5 A"},
+        // A comma makes it a number even without a digit; it reads as 0.
+        {"-,V", 0, 1, "V", -1, "-.V"},
+        // The decimal conversion follows the C library.
+        {"1.5e3W", 1500.0f, 1, "e3W", -1, "1.5e3W"},
+        {"2e-1V", 0.2f, 1, "e-1V", -1, "2e-1V"},
+        {"7eV", 7.0f, 1, "eV", -1, "7eV"},
+        {".25 A", 0.25f, 1, "A", -1, ".25 A"},
+        {"5.", 5.0f, 1, "", -1, "5."},
+        {"0x1A", 0.0f, 1, "x1A", -1, "0x1A"},
+        {"--5 V", 0.0f, 1, "V", -1, "--5 V"},
+        {" 3 h", 3.0f, 1, "h", -1, " 3 h"},
+        {"1 2 3", 1.0f, 1, "", -1, "1 2 3"},
+        {"1-2 m", 1.0f, 1, "m", -1, "1-2 m"},
+        {"0012.50%", 12.5f, 1, "%", -1, "0012.50%"},
+        {"-0.125", -0.125f, 1, "", -1, "-0.125"},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.text);
+        ReplyBuffer reply(c.text);
+        const Step step = StepOn(reply);
+        EXPECT_EQ(step.taken, 1);
+        ExpectSlot(step.slot, c.value, c.valid, c.unit);
+        EXPECT_EQ(step.next, c.next < 0 ? nullptr : reply.Data() + c.next);
+        EXPECT_EQ(reply.Text(), c.after);
+    }
 
-    ReplyBuffer grad("21.5 Grad C");
-    step = StepOn(grad);
-    ExpectSlot(step.slot, 21.5f, 1, "Grad");
-
-    ReplyBuffer text("abc");
-    step = StepOn(text);
-    ASSERT_EQ(step.taken, 1);
-    ExpectSlot(step.slot, 0, 0, "abc");
-    EXPECT_EQ(step.next, nullptr);
-
-    ReplyBuffer empty(";21.5V");
-    step = StepOn(empty);
-    ASSERT_EQ(step.taken, 1);
-    ExpectSlot(step.slot, 0, 0, "");
-    EXPECT_EQ(step.next, empty.Data() + 1);
+    ReplyBuffer huge("1e39 V");
+    const Step step = StepOn(huge);
+    EXPECT_EQ(step.slot.valid, 1);
+    EXPECT_TRUE(std::isinf(step.slot.value));
 
     // Only '-' and ' ' before the unit: no value, whatever follows.
     const std::vector<Slot> noValue = Walk("- -kg;   ;--");
@@ -253,59 +280,6 @@ TEST(ReplyParser, BareFieldsAndTheirUnits)
     ExpectSlot(noValue[0], 0, 0, "kg");
     ExpectSlot(noValue[1], 0, 0, "");
     ExpectSlot(noValue[2], 0, 0, "");
-}
-
-TEST(ReplyParser, CommaBecomesPointOnlyForAValue)
-{
-    // The first comma at or after the field goes, even in a later field.
-    ReplyBuffer later("5 V;2,5 A;1,5 W");
-    Step step = StepOn(later);
-    EXPECT_FLOAT_EQ(step.slot.value, 5.0f);
-    EXPECT_EQ(later.Text(), "5 V;2.5 A;1,5 W");
-
-    ReplyBuffer twice("1,5,5%");
-    step = StepOn(twice);
-    EXPECT_FLOAT_EQ(step.slot.value, 1.5f);
-    EXPECT_EQ(twice.Text(), "1.5,5%");
-
-    // A field without a value converts nothing and changes nothing.
-    ReplyBuffer none("- %;2,5 A");
-    step = StepOn(none);
-    EXPECT_EQ(step.slot.valid, 0);
-    EXPECT_EQ(none.Text(), "- %;2,5 A");
-
-    // A comma makes it a number even without a digit; it reads as 0.
-    ReplyBuffer bareComma("-,V");
-    step = StepOn(bareComma);
-    ExpectSlot(step.slot, 0, 1, "V");
-}
-
-TEST(ReplyParser, DecimalConversionFollowsTheCLibrary)
-{
-    struct Case
-    {
-        const char* text;
-        float value;
-        const char* unit;
-    };
-    const Case cases[] = {
-        {"1.5e3W", 1500.0f, "e3W"}, {"2e-1V", 0.2f, "e-1V"},  {"7eV", 7.0f, "eV"},
-        {".25 A", 0.25f, "A"},      {"5.", 5.0f, ""},         {"0x1A", 0.0f, "x1A"},
-        {"--5 V", 0.0f, "V"},       {" 3 h", 3.0f, "h"},      {"1 2 3", 1.0f, ""},
-        {"1-2 m", 1.0f, "m"},       {"0012.50%", 12.5f, "%"}, {"-0.125", -0.125f, ""},
-    };
-    for (const Case& c : cases)
-    {
-        ReplyBuffer reply(c.text);
-        const Step step = StepOn(reply);
-        ASSERT_EQ(step.taken, 1) << c.text;
-        ExpectSlot(step.slot, c.value, 1, c.unit);
-    }
-
-    ReplyBuffer huge("1e39 V");
-    const Step step = StepOn(huge);
-    EXPECT_EQ(step.slot.valid, 1);
-    EXPECT_TRUE(std::isinf(step.slot.value));
 }
 
 TEST(ReplyParser, ConversionIgnoresTheProcessLocale)
