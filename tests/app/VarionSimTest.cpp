@@ -138,18 +138,18 @@ TEST(VarionSim, ReplyDeviceAnswersTheRequestOncePerConnectionAndCloses)
                    "C;{count};\\r\\n",
                    "--device",
                    "127.0.0.1:0 reply a\\tb\\\\c\\x41\\xB0 x;y,z {drift:-1:-0.5} {oops}"});
-    ASSERT_TRUE(sim.Ready());
     ASSERT_EQ(sim.Devices().size(), 2u);
-
-    const Exchange first = Poll(sim.Devices()[0]);
-    EXPECT_TRUE(first.closed);
-    EXPECT_EQ(first.data, "10.0.0.5;Lager;20.0\xC2\xB0"
-                          "C;0;\r\n");
-    const Exchange second = Poll(sim.Devices()[0]);
-    EXPECT_EQ(second.data, "10.0.0.5;Lager;20.5\xC2\xB0"
-                           "C;1;\r\n");
-    EXPECT_EQ(Poll(sim.Devices()[0]).data, "10.0.0.5;Lager;21.0\xC2\xB0"
-                                           "C;2;\r\n");
+    for (const char* value : {"20.0\xC2\xB0"
+                              "C;0;",
+                              "20.5\xC2\xB0"
+                              "C;1;",
+                              "21.0\xC2\xB0"
+                              "C;2;"})
+    {
+        const Exchange poll = Poll(sim.Devices()[0]);
+        EXPECT_TRUE(poll.closed);
+        EXPECT_EQ(poll.data, "10.0.0.5;Lager;" + std::string(value) + "\r\n");
+    }
 
     // Escapes give raw bytes; spaces and separators stay; the other device
     // keeps its own poll count.
@@ -267,24 +267,6 @@ TEST(VarionSim, StuckClientsDoNotHoldUpOtherDevicesOrClients)
     EXPECT_EQ(sim.Connections(), (std::vector<long>{2, 1, 1, 21, 1}));
 }
 
-TEST(VarionSim, DevicesShareOnePortOnDifferentLoopbackAddresses)
-{
-    const std::string port = std::to_string(FreeLoopbackPort());
-    VarionSim sim({"--device", "127.0.0.2:" + port + " reply two", "--device",
-                   "127.0.0.3:" + port + " reply three;3"});
-    ASSERT_TRUE(sim.Ready());
-    ASSERT_EQ(sim.Devices().size(), 2u);
-    EXPECT_EQ(sim.Devices()[0].address, "127.0.0.2");
-    EXPECT_EQ(sim.Devices()[1].address, "127.0.0.3");
-    EXPECT_EQ(std::to_string(sim.Devices()[0].port), port);
-    EXPECT_EQ(std::to_string(sim.Devices()[1].port), port);
-
-    EXPECT_EQ(Poll(sim.Devices()[0]).data, "two");
-    EXPECT_EQ(Poll(sim.Devices()[1]).data, "three;3");
-    // Bound to their own addresses, not to all of loopback.
-    EXPECT_EQ(Poll(Endpoint{"127.0.0.4", sim.Devices()[0].port}).connectError, ECONNREFUSED);
-}
-
 TEST(VarionSim, DiscoveryAnnouncesEveryDeviceWithItsAddressReversed)
 {
     VarionSim sim({"--discovery", "127.0.0.1:0", "--device", "127.0.0.5:0 reply,announce=2 a",
@@ -332,16 +314,20 @@ TEST(VarionSim, DiscoveryOnTheWildcardAddressHearsTheLoopbackBroadcast)
 
 TEST(VarionSim, CountsAcceptedConnectionsOnRequestAndAtExit)
 {
+    // The script's devices share one port on addresses of their own.
     TempDir dir;
-    WriteFileBytes(dir / "devices.txt", "# two devices\n\n   \n  # indented comment\n"
-                                        "127.0.0.1:0 reply from script\r\n"
-                                        "127.0.0.1:0  close\n");
+    const std::string port = std::to_string(FreeLoopbackPort());
+    WriteFileBytes(dir / "devices.txt",
+                   "# two devices\n\n   \n  # indented comment\n127.0.0.2:" + port +
+                       " reply from script\r\n127.0.0.3:" + port + "  close\n");
     VarionSim sim({(dir / "devices.txt").string(), "--device", "127.0.0.1:0 refuse", "--many", "2",
                    "127.0.0.1:0 reply many {count}"});
-    ASSERT_TRUE(sim.Ready());
     // Command-line devices first, in their order, then the script's.
     ASSERT_EQ(sim.Devices().size(), 5u);
     EXPECT_NE(sim.Devices()[1].port, sim.Devices()[2].port);
+    EXPECT_EQ(sim.Devices()[3].address + sim.Devices()[4].address, "127.0.0.2127.0.0.3");
+    EXPECT_EQ(std::to_string(sim.Devices()[3].port), port);
+    EXPECT_EQ(std::to_string(sim.Devices()[4].port), port);
     EXPECT_EQ(Poll(sim.Devices()[0]).connectError, ECONNREFUSED);
     EXPECT_EQ(Poll(sim.Devices()[1]).data, "many 0");
     EXPECT_EQ(Poll(sim.Devices()[1]).data, "many 1");
@@ -350,6 +336,8 @@ TEST(VarionSim, CountsAcceptedConnectionsOnRequestAndAtExit)
     const Exchange closed = Poll(sim.Devices()[4]);
     EXPECT_TRUE(closed.closed);
     EXPECT_EQ(closed.data, "");
+    // Bound to their own addresses, not to all of loopback.
+    EXPECT_EQ(Poll(Endpoint{"127.0.0.4", sim.Devices()[3].port}).connectError, ECONNREFUSED);
 
     EXPECT_EQ(sim.Connections(), (std::vector<long>{0, 2, 1, 1, 1}));
     EXPECT_EQ(Poll(sim.Devices()[2]).data, "many 1");
