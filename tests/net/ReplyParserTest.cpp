@@ -22,6 +22,17 @@ struct Slot
     float value = 0;
     int valid = -1;
     std::string unit;
+
+    bool operator==(const Slot& other) const
+    {
+        return ::testing::internal::FloatingPoint<float>(value).AlmostEquals(
+                   ::testing::internal::FloatingPoint<float>(other.value)) &&
+               valid == other.valid && unit == other.unit;
+    }
+    friend void PrintTo(const Slot& slot, std::ostream* out)
+    {
+        *out << "{" << slot.value << ", " << slot.valid << ", \"" << slot.unit << "\"}";
+    }
 };
 
 // A reply in a heap buffer of exactly its size, so that AddressSanitizer
@@ -92,47 +103,40 @@ Step StepOn(ReplyBuffer& reply)
     return step;
 }
 
-void ExpectSlot(const Slot& slot, float value, int valid, const std::string& unit)
-{
-    EXPECT_FLOAT_EQ(slot.value, value);
-    EXPECT_EQ(slot.valid, valid);
-    EXPECT_EQ(slot.unit, unit);
-}
-
 } // namespace
 
-TEST(ReplyParser, AddressedReplyWalksAllSlots)
+TEST(ReplyParser, WalksTheSlotsOfAReply)
 {
-    ReplyBuffer reply("10.0.0.5;Lager;21.5\260C;-\260C;45,0%;");
-    EXPECT_STREQ(ParseDeviceName(reply.Data()), "Lager");
-
-    float value = 0;
-    int valid = 0;
-    char unit[5];
-    char* next = nullptr;
-    ASSERT_EQ(ParseNextValue(reply.Data(), &value, &valid, unit, &next), 1);
-    ExpectSlot({value, valid, unit}, 21.5f, 1, "\260C");
-    // Taking 21.5 turned the first comma of the line, in a later field, into a point.
-    ASSERT_NE(next, nullptr);
-    EXPECT_EQ(std::string(next), "-\260C;45.0%;");
-    ASSERT_EQ(ParseNextValue(next, &value, &valid, unit, &next), 1);
-    ExpectSlot({value, valid, unit}, 0, 0, "\260C");
-    ASSERT_EQ(ParseNextValue(next, &value, &valid, unit, &next), 1);
-    ExpectSlot({value, valid, unit}, 45.0f, 1, "%");
-    ASSERT_NE(next, nullptr);
-    EXPECT_EQ(*next, '\0');
-    EXPECT_EQ(ParseNextValue(next, &value, &valid, unit, &next), 0);
-
-    // The bare form ends without a ';': the last step hands out no next.
-    const std::vector<Slot> bare = Walk("21.5\260C;45,0%");
-    ASSERT_EQ(bare.size(), 2u);
-    ExpectSlot(bare[0], 21.5f, 1, "\260C");
-    ExpectSlot(bare[1], 45.0f, 1, "%");
-
-    // A line break after the last ';' is one more field, without a value.
-    const std::vector<Slot> withBreak = Walk("10.0.0.5;Lager;21.5\260C;\r\n");
-    ASSERT_EQ(withBreak.size(), 2u);
-    ExpectSlot(withBreak[1], 0, 0, "\r\n");
+    const std::pair<std::string, std::vector<Slot>> cases[] = {
+        // Taking 21.5 turns the first comma of the line, in a later field, into a point.
+        {"10.0.0.5;Lager;21.5\260C;-\260C;45,0%;",
+         {{21.5f, 1, "\260C"}, {0, 0, "\260C"}, {45.0f, 1, "%"}}},
+        // The bare form ends without a ';'.
+        {"21.5\260C;45,0%", {{21.5f, 1, "\260C"}, {45.0f, 1, "%"}}},
+        // A line break after the last ';' is one more field, without a value.
+        {"10.0.0.5;Lager;21.5\260C;\r\n", {{21.5f, 1, "\260C"}, {0, 0, "\r\n"}}},
+        // Fields that are no reading are passed over until the first one.
+        {"10.0.0.5;Lager;5\260C;21.5\260C", {{21.5f, 1, "\260C"}}},
+        {"10.0.0.5;Lager;21.5;22.5\260C", {{22.5f, 1, "\260C"}}},
+        {"10.0.0.5;Lager;--- %;21.5\260C", {{0, 0, "%"}, {21.5f, 1, "\260C"}}},
+        // Once the walk has begun, whole numbers count as slots of their own.
+        {"10.0.0.5;SN 4711;5.V;0,5 V;5V;21.5", {{0.5f, 1, "V"}, {5.0f, 1, "V"}, {21.5f, 1, ""}}},
+        // One leading minus is allowed before the digits, and the address test
+        // counts points only: three points without digits are an address too.
+        {"...;x;-21,5\260C", {{-21.5f, 1, "\260C"}}},
+        // Four points, or anything but digits and points, make it a bare reply.
+        {"1.2.3.4.5;x;7.5V", {{1.2f, 1, ""}, {0, 0, "x"}, {7.5f, 1, "V"}}},
+        {"1.2.3.a;x;7.5V", {{1.2f, 1, "a"}, {0, 0, "x"}, {7.5f, 1, "V"}}},
+        // A later address field starts the search again; followed by a name
+        // only, it ends the walk.
+        {"21.5\260C;1.2.3.4;Keller;5%;7,5%;8%",
+         {{21.5f, 1, "\260C"}, {7.5f, 1, "%"}, {8.0f, 1, "%"}}},
+        {"21.5\260C;1.2.3.4;Keller", {{21.5f, 1, "\260C"}}},
+        // Only '-' and ' ' before the unit: no value, whatever follows.
+        {"- -kg;   ;--", {{0, 0, "kg"}, {0, 0, ""}, {0, 0, ""}}},
+    };
+    for (const auto& [text, slots] : cases)
+        EXPECT_EQ(Walk(text), slots) << text;
 }
 
 TEST(ReplyParser, NothingFoundLeavesOutputsAndLineAlone)
@@ -169,57 +173,6 @@ TEST(ReplyParser, NothingFoundLeavesOutputsAndLineAlone)
     char* next = unit;
     EXPECT_EQ(ParseNextValue(nullptr, &value, &valid, unit, &next), 0);
     EXPECT_EQ(next, unit);
-}
-
-TEST(ReplyParser, AddressedReplySkipsFieldsThatAreNoReading)
-{
-    std::vector<Slot> slots = Walk("10.0.0.5;Lager;5\260C;21.5\260C");
-    ASSERT_EQ(slots.size(), 1u);
-    ExpectSlot(slots[0], 21.5f, 1, "\260C");
-
-    slots = Walk("10.0.0.5;Lager;21.5;22.5\260C");
-    ASSERT_EQ(slots.size(), 1u);
-    EXPECT_FLOAT_EQ(slots[0].value, 22.5f);
-
-    slots = Walk("10.0.0.5;Lager;--- %;21.5\260C");
-    ASSERT_EQ(slots.size(), 2u);
-    ExpectSlot(slots[0], 0, 0, "%");
-    ExpectSlot(slots[1], 21.5f, 1, "\260C");
-
-    // Once the walk has begun, whole numbers count as slots of their own.
-    slots = Walk("10.0.0.5;SN 4711;5.V;0,5 V;5V;21.5");
-    ASSERT_EQ(slots.size(), 3u);
-    ExpectSlot(slots[0], 0.5f, 1, "V");
-    ExpectSlot(slots[1], 5.0f, 1, "V");
-    ExpectSlot(slots[2], 21.5f, 1, "");
-
-    // One leading minus is allowed before the digits, and the address test
-    // counts points only: three points without digits are an address too.
-    slots = Walk("...;x;-21,5\260C");
-    ASSERT_EQ(slots.size(), 1u);
-    ExpectSlot(slots[0], -21.5f, 1, "\260C");
-
-    // Four points, or anything but digits and points, make it a bare reply.
-    slots = Walk("1.2.3.4.5;x;7.5V");
-    ASSERT_EQ(slots.size(), 3u);
-    ExpectSlot(slots[0], 1.2f, 1, "");
-    ExpectSlot(slots[1], 0, 0, "x");
-    slots = Walk("1.2.3.a;x;7.5V");
-    ASSERT_EQ(slots.size(), 3u);
-    ExpectSlot(slots[0], 1.2f, 1, "a");
-}
-
-TEST(ReplyParser, LaterAddressFieldStartsTheSearchAgain)
-{
-    std::vector<Slot> slots = Walk("21.5\260C;1.2.3.4;Keller;5%;7,5%;8%");
-    ASSERT_EQ(slots.size(), 3u);
-    ExpectSlot(slots[0], 21.5f, 1, "\260C");
-    ExpectSlot(slots[1], 7.5f, 1, "%");
-    ExpectSlot(slots[2], 8.0f, 1, "%");
-
-    // An address followed by a name only ends the walk.
-    slots = Walk("21.5\260C;1.2.3.4;Keller");
-    ASSERT_EQ(slots.size(), 1u);
 }
 
 TEST(ReplyParser, OneStepOnABareField)
@@ -264,7 +217,7 @@ TEST(ReplyParser, OneStepOnABareField)
         ReplyBuffer reply(c.text);
         const Step step = StepOn(reply);
         EXPECT_EQ(step.taken, 1);
-        ExpectSlot(step.slot, c.value, c.valid, c.unit);
+        EXPECT_EQ(step.slot, (Slot{c.value, c.valid, c.unit}));
         EXPECT_EQ(step.next, c.next < 0 ? nullptr : reply.Data() + c.next);
         EXPECT_EQ(reply.Text(), c.after);
     }
@@ -273,13 +226,6 @@ TEST(ReplyParser, OneStepOnABareField)
     const Step step = StepOn(huge);
     EXPECT_EQ(step.slot.valid, 1);
     EXPECT_TRUE(std::isinf(step.slot.value));
-
-    // Only '-' and ' ' before the unit: no value, whatever follows.
-    const std::vector<Slot> noValue = Walk("- -kg;   ;--");
-    ASSERT_EQ(noValue.size(), 3u);
-    ExpectSlot(noValue[0], 0, 0, "kg");
-    ExpectSlot(noValue[1], 0, 0, "");
-    ExpectSlot(noValue[2], 0, 0, "");
 }
 
 TEST(ReplyParser, ConversionIgnoresTheProcessLocale)
