@@ -114,21 +114,16 @@ TEST(CliPoll, RaisesItsOpenFileLimitToTheHardLimit)
 
 TEST(CliPoll, RejectsBadArguments)
 {
-    const std::vector<std::vector<std::string>> bad = {
-        {},
-        {"127.0.0.1"},
-        {"127.0.0.1", "0"},
-        {"127.0.0.1", "65536"},
-        {"127.0.0.1", "80x"},
-        {"127.0.0.1", "80", "--count"},
-        {"127.0.0.1", "80", "--count", "0"},
-        {"127.0.0.1", "80", "--count", "zwei"},
-        {"127.0.0.1", "80", "--timeout", "-1"},
-        {"127.0.0.1", "80", "--timeout", "nan"},
-        {"127.0.0.1", "80", "--timeout", "1e300"},
-        {"127.0.0.1", "80", "--verbose", "1"},
-    };
-    ExpectUsageErrors({TESSARO_CLI, "poll"}, bad);
+    ExpectUsageErrors(
+        {TESSARO_CLI, "poll"},
+        {{}, {"127.0.0.1"}, {"127.0.0.1", "0"}, {"127.0.0.1", "65536"}, {"127.0.0.1", "80x"}});
+    ExpectUsageErrors({TESSARO_CLI, "poll", "127.0.0.1", "80"}, {{"--count"},
+                                                                 {"--count", "0"},
+                                                                 {"--count", "zwei"},
+                                                                 {"--timeout", "-1"},
+                                                                 {"--timeout", "nan"},
+                                                                 {"--timeout", "1e300"},
+                                                                 {"--verbose", "1"}});
 }
 
 } // namespace

@@ -145,18 +145,16 @@ TEST(CliScan, RejectsBadArguments)
 {
     // Every case names a loopback broadcast first, so that an argument taken
     // by mistake can never send anywhere else.
-    const std::string local = ScanSimulator::kBroadcast;
-    const std::vector<std::vector<std::string>> bad = {
-        {"--broadcast", local, "--broadcast", "nowhere"},
-        {"--broadcast", local, "--broadcast", "127.0.0"},
-        {"--broadcast", local, "--port", "0"},
-        {"--broadcast", local, "--port", "65536"},
-        {"--broadcast", local, "--discovery-port", "eighty"},
-        {"--broadcast", local, "--discovery-port"},
-        {"--broadcast", local, "--colour", "red"},
-        {"--broadcast", local, "one.cfg", "two.cfg"},
-    };
-    ExpectUsageErrors({TESSARO_CLI, "scan"}, bad, "usage");
+    ExpectUsageErrors({TESSARO_CLI, "scan", "--broadcast", ScanSimulator::kBroadcast},
+                      {{"--broadcast", "nowhere"},
+                       {"--broadcast", "127.0.0"},
+                       {"--port", "0"},
+                       {"--port", "65536"},
+                       {"--discovery-port", "eighty"},
+                       {"--discovery-port"},
+                       {"--colour", "red"},
+                       {"one.cfg", "two.cfg"}},
+                      "usage");
 }
 
 } // namespace
