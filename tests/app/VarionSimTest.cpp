@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <memory>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <string>
@@ -241,16 +242,13 @@ TEST(VarionSim, StuckClientsDoNotHoldUpOtherDevicesOrClients)
     {
         // A client that never reads a 16 MB answer, one that never hears
         // back, one held after two bytes and one waiting for a day.
-        Socket neverReads(SOCK_STREAM), waits(SOCK_STREAM), held(SOCK_STREAM), delayed(SOCK_STREAM);
-        ASSERT_EQ(neverReads.Connect(sim.Devices()[0]), 0);
-        ASSERT_TRUE(neverReads.SendAll(kRequest));
-        ASSERT_EQ(waits.Connect(sim.Devices()[1]), 0);
-        ASSERT_TRUE(waits.SendAll(kRequest));
-        ASSERT_EQ(held.Connect(sim.Devices()[2]), 0);
-        ASSERT_TRUE(held.SendAll(kRequest));
-        ASSERT_EQ(delayed.Connect(sim.Devices()[4]), 0);
-        ASSERT_TRUE(delayed.SendAll(kRequest));
-
+        std::vector<std::unique_ptr<Socket>> stuck;
+        for (int device : {0, 1, 2, 4})
+        {
+            stuck.push_back(std::make_unique<Socket>(SOCK_STREAM));
+            ASSERT_EQ(stuck.back()->Connect(sim.Devices()[device]), 0);
+            ASSERT_TRUE(stuck.back()->SendAll(kRequest));
+        }
         for (int poll = 0; poll < 20; ++poll)
             EXPECT_EQ(Poll(sim.Devices()[3]).data, std::to_string(poll));
         // The big device serves a second client beside the stuck one.

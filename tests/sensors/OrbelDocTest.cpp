@@ -68,6 +68,15 @@ protected:
         doc.SetPathName("/previous.ini");
         doc.SetModifiedFlag();
     }
+    // Enough records that a file of them passes a limit of 1000 bytes.
+    void AddRecords(int count)
+    {
+        for (int i = 0; i < count; ++i)
+        {
+            auto sensor = Record(kB);
+            doc.AddSensor(sensor, true);
+        }
+    }
     void ExpectPrevious()
     {
         EXPECT_EQ(Lines(), kA + "\n");
@@ -242,11 +251,7 @@ TEST_F(DocFile, SaveReplacesTheFileWholeOrNotAtAll)
     WriteFileBytes(target, old);
     fs::permissions(target, fs::perms(0640));
     FillPrevious();
-    for (int i = 0; i < 100; ++i)
-    {
-        auto sensor = Record(kB);
-        doc.AddSensor(sensor, true);
-    }
+    AddRecords(100);
 
     // The disk fills up halfway through the new file.
     rlimit limit;
@@ -307,11 +312,7 @@ TEST_F(DocFile, SaveRefusesWhatItMustNotReplaceAndLeavesNoTemporaryFile)
     fs::permissions(target, fs::perms(0644));
 
     // A save killed half way through its write.
-    for (int i = 0; i < 100; ++i)
-    {
-        auto sensor = Record(kB);
-        doc.AddSensor(sensor, true);
-    }
+    AddRecords(100);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0)
