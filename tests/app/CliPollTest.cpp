@@ -1,4 +1,4 @@
-#include "common/Process.h"
+#include "common/VarionSim.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
@@ -12,21 +12,15 @@
 namespace
 {
 
-struct Device
+// Polls the simulator's one device, by the host name when one is given.
+std::vector<std::string> PollArgs(const VarionSim& sim, const std::vector<std::string>& options,
+                                  const std::string& host = {})
 {
-    std::string address;
-    std::string port;
-};
-
-// Starts varion-sim with one device and reads where it listens.
-Device StartDevice(ChildProcess& sim)
-{
-    std::string line;
-    EXPECT_TRUE(sim.WaitForLine("device\t0\t", line));
-    const std::string endpoint = line.substr(line.rfind('\t') + 1);
-    const size_t colon = endpoint.rfind(':');
-    EXPECT_TRUE(sim.WaitForLine("ready", line));
-    return {endpoint.substr(0, colon), endpoint.substr(colon + 1)};
+    const Endpoint& device = sim.Devices().at(0);
+    std::vector<std::string> argv{TESSARO_CLI, "poll", host.empty() ? device.address : host,
+                                  std::to_string(device.port)};
+    argv.insert(argv.end(), options.begin(), options.end());
+    return argv;
 }
 
 std::vector<std::string> Lines(const std::string& text, const std::string& prefix)
@@ -41,10 +35,8 @@ std::vector<std::string> Lines(const std::string& text, const std::string& prefi
 
 TEST(CliPoll, PrintsStatesAndTheSlotsOfTheReply)
 {
-    ChildProcess sim(
-        {VARION_SIM, "--device", "127.0.0.1:0 reply 10.0.0.5;Lager;21.5°C;-°C;45,0%;"});
-    const Device device = StartDevice(sim);
-    const ProcessResult result = RunProcess({TESSARO_CLI, "poll", "localhost", device.port});
+    VarionSim sim({"--device", "127.0.0.1:0 reply 10.0.0.5;Lager;21.5°C;-°C;45,0%;"});
+    const ProcessResult result = RunProcess(PollArgs(sim, {}, "localhost"));
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const std::vector<std::string> states = Lines(result.out, "state\t");
     ASSERT_GE(states.size(), 2u) << result.out;
@@ -67,10 +59,8 @@ TEST(CliPoll, PrintsStatesAndTheSlotsOfTheReply)
 
 TEST(CliPoll, ShowsErrorsAndGivesUpAfterTheTimeout)
 {
-    ChildProcess sim({VARION_SIM, "--device", "127.0.0.1:0 refuse"});
-    const Device device = StartDevice(sim);
-    const ProcessResult refused =
-        RunProcess({TESSARO_CLI, "poll", device.address, device.port, "--timeout", "0.5"});
+    VarionSim sim({"--device", "127.0.0.1:0 refuse"});
+    const ProcessResult refused = RunProcess(PollArgs(sim, {"--timeout", "0.5"}));
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_NE(refused.out.find("state\t0\t[10061] Verbindung abgewiesen\n"), std::string::npos)
         << refused.out;
@@ -100,8 +90,7 @@ std::pair<std::string, std::string> OpenFileLimits(pid_t pid)
 
 TEST(CliPoll, RaisesItsOpenFileLimitToTheHardLimit)
 {
-    ChildProcess sim({VARION_SIM, "--device", "127.0.0.1:0 silent"});
-    const Device device = StartDevice(sim);
+    VarionSim sim({"--device", "127.0.0.1:0 silent"});
     rlimit files{};
     ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &files), 0);
     ASSERT_GT(files.rlim_max, 256u);
@@ -109,7 +98,7 @@ TEST(CliPoll, RaisesItsOpenFileLimitToTheHardLimit)
     rlimit lowered = files;
     lowered.rlim_cur = 256;
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
-    ChildProcess poll({TESSARO_CLI, "poll", device.address, device.port, "--timeout", "5"});
+    ChildProcess poll(PollArgs(sim, {"--timeout", "5"}));
     setrlimit(RLIMIT_NOFILE, &files);
     std::pair<std::string, std::string> limits;
     for (int look = 0; look < 500; ++look)
@@ -125,29 +114,16 @@ TEST(CliPoll, RaisesItsOpenFileLimitToTheHardLimit)
 
 TEST(CliPoll, RejectsBadArguments)
 {
-    const std::vector<std::vector<std::string>> bad = {
-        {},
-        {"127.0.0.1"},
-        {"127.0.0.1", "0"},
-        {"127.0.0.1", "65536"},
-        {"127.0.0.1", "80x"},
-        {"127.0.0.1", "80", "--count"},
-        {"127.0.0.1", "80", "--count", "0"},
-        {"127.0.0.1", "80", "--count", "zwei"},
-        {"127.0.0.1", "80", "--timeout", "-1"},
-        {"127.0.0.1", "80", "--timeout", "nan"},
-        {"127.0.0.1", "80", "--timeout", "1e300"},
-        {"127.0.0.1", "80", "--verbose", "1"},
-    };
-    for (const std::vector<std::string>& args : bad)
-    {
-        std::vector<std::string> argv{TESSARO_CLI, "poll"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        const ProcessResult result = RunProcess(argv);
-        EXPECT_EQ(result.exitCode, 2) << ::testing::PrintToString(args);
-        EXPECT_EQ(result.out, "");
-        EXPECT_NE(result.err, "");
-    }
+    ExpectUsageErrors(
+        {TESSARO_CLI, "poll"},
+        {{}, {"127.0.0.1"}, {"127.0.0.1", "0"}, {"127.0.0.1", "65536"}, {"127.0.0.1", "80x"}});
+    ExpectUsageErrors({TESSARO_CLI, "poll", "127.0.0.1", "80"}, {{"--count"},
+                                                                 {"--count", "0"},
+                                                                 {"--count", "zwei"},
+                                                                 {"--timeout", "-1"},
+                                                                 {"--timeout", "nan"},
+                                                                 {"--timeout", "1e300"},
+                                                                 {"--verbose", "1"}});
 }
 
 } // namespace

@@ -105,11 +105,10 @@ TEST(CliScan, FindsDevicesOnARealNetworkWithTheProductionBroadcast)
     if (!network.Unavailable().empty())
         GTEST_SKIP() << "no private network for the test: " << network.Unavailable();
     const std::string far = CTestNetwork::kFarAddress;
-    ChildProcess sim(
-        network.Far({VARION_SIM, "--discovery", "0.0.0.0:8512", "--device",
-                     far + ":80 reply 10.0.0.5;Lager;21.5\302\260C;-\302\260C;45,0%;"}));
-    std::string line;
-    ASSERT_TRUE(sim.WaitForLine("ready", line));
+    VarionSim sim({"--discovery", "0.0.0.0:8512", "--device",
+                   far + ":80 reply 10.0.0.5;Lager;21.5\302\260C;-\302\260C;45,0%;"},
+                  [&](const std::vector<std::string>& argv) { return network.Far(argv); });
+    ASSERT_TRUE(sim.Ready());
     TempDir dir;
     const std::string file = (dir / "lager.cfg").string();
     const std::vector<std::string> scan = network.Near({TESSARO_CLI, "scan", file});
@@ -123,7 +122,7 @@ TEST(CliScan, FindsDevicesOnARealNetworkWithTheProductionBroadcast)
     ASSERT_EQ(routed.exitCode, 0) << routed.err;
     EXPECT_EQ(SortedLines(routed.out), (std::vector<std::string>{lager0, lager0, lager2, lager2}));
     EXPECT_EQ(ReadFileBytes(file), "ZELD1\r\n" + lager0 + "\r\n" + lager2 + "\r\n");
-    EXPECT_EQ(ConnectionCounts(sim), std::vector<long>{2});
+    EXPECT_EQ(sim.Connections(), std::vector<long>{2});
 
     // Without one the limited broadcast cannot be sent; the interface's own
     // broadcast still finds the device.
@@ -131,7 +130,7 @@ TEST(CliScan, FindsDevicesOnARealNetworkWithTheProductionBroadcast)
     const ProcessResult local = RunProcess(scan);
     ASSERT_EQ(local.exitCode, 0) << local.err;
     EXPECT_EQ(SortedLines(local.out), (std::vector<std::string>{lager0, lager2}));
-    EXPECT_EQ(ConnectionCounts(sim), std::vector<long>{3});
+    EXPECT_EQ(sim.Connections(), std::vector<long>{3});
 
     // With no network at all nothing can be sent: a failure, with the reason.
     ASSERT_TRUE(network.NearIp({"link", "set", CTestNetwork::kNearInterface, "down"}));
@@ -139,33 +138,23 @@ TEST(CliScan, FindsDevicesOnARealNetworkWithTheProductionBroadcast)
     EXPECT_EQ(none.exitCode, 1);
     EXPECT_NE(none.err.find("cannot send the discovery"), std::string::npos) << none.err;
     EXPECT_EQ(none.out, "");
-    EXPECT_EQ(ConnectionCounts(sim), std::vector<long>{3});
+    EXPECT_EQ(sim.Connections(), std::vector<long>{3});
 }
 
 TEST(CliScan, RejectsBadArguments)
 {
     // Every case names a loopback broadcast first, so that an argument taken
     // by mistake can never send anywhere else.
-    const std::string local = ScanSimulator::kBroadcast;
-    const std::vector<std::vector<std::string>> bad = {
-        {"--broadcast", local, "--broadcast", "nowhere"},
-        {"--broadcast", local, "--broadcast", "127.0.0"},
-        {"--broadcast", local, "--port", "0"},
-        {"--broadcast", local, "--port", "65536"},
-        {"--broadcast", local, "--discovery-port", "eighty"},
-        {"--broadcast", local, "--discovery-port"},
-        {"--broadcast", local, "--colour", "red"},
-        {"--broadcast", local, "one.cfg", "two.cfg"},
-    };
-    for (const std::vector<std::string>& arguments : bad)
-    {
-        std::vector<std::string> argv{TESSARO_CLI, "scan"};
-        argv.insert(argv.end(), arguments.begin(), arguments.end());
-        const ProcessResult result = RunProcess(argv);
-        EXPECT_EQ(result.exitCode, 2) << arguments.back();
-        EXPECT_NE(result.err.find("usage"), std::string::npos) << arguments.back();
-        EXPECT_EQ(result.out, "") << arguments.back();
-    }
+    ExpectUsageErrors({TESSARO_CLI, "scan", "--broadcast", ScanSimulator::kBroadcast},
+                      {{"--broadcast", "nowhere"},
+                       {"--broadcast", "127.0.0"},
+                       {"--port", "0"},
+                       {"--port", "65536"},
+                       {"--discovery-port", "eighty"},
+                       {"--discovery-port"},
+                       {"--colour", "red"},
+                       {"one.cfg", "two.cfg"}},
+                      "usage");
 }
 
 } // namespace

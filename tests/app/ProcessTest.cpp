@@ -1,4 +1,4 @@
-#include "common/Process.h"
+#include "common/VarionSim.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -42,9 +42,8 @@ TEST(ProcessRunnerDeathTest, ASimulatorDiesWithTheTestThatStartedIt)
     ASSERT_EQ(pipe(fds), 0);
     EXPECT_DEATH(
         {
-            ChildProcess sim({VARION_SIM, "--device", "127.0.0.1:0 silent"});
-            std::string line;
-            const pid_t pid = sim.WaitForLine("ready", line) ? sim.Pid() : -1;
+            VarionSim sim({"--device", "127.0.0.1:0 silent"});
+            const pid_t pid = sim.Ready() ? sim.Process().Pid() : -1;
             [[maybe_unused]] const ssize_t written = write(fds[1], &pid, sizeof pid);
             std::abort();
         },

@@ -1,12 +1,13 @@
-#include "common/Process.h"
+#include "common/VarionSim.h"
+
 #include "common/TempDir.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
-#include <cstdint>
 #include <gtest/gtest.h>
+#include <memory>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <string>
@@ -23,110 +24,20 @@ using namespace std::chrono_literals;
 
 const std::string kRequest = "GET /Single\r\n";
 
-struct Endpoint
+sockaddr_in Sockaddr(const Endpoint& endpoint)
 {
-    std::string address;
-    std::uint16_t port = 0;
-
-    sockaddr_in Sockaddr() const
-    {
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_port = htons(port);
-        inet_pton(AF_INET, address.c_str(), &sa.sin_addr);
-        return sa;
-    }
-};
-
-Endpoint ParseEndpoint(const std::string& text)
-{
-    const size_t colon = text.rfind(':');
-    if (colon == std::string::npos)
-        return {};
-    return {text.substr(0, colon), static_cast<std::uint16_t>(std::stoi(text.substr(colon + 1)))};
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(endpoint.port);
+    inet_pton(AF_INET, endpoint.address.c_str(), &sa.sin_addr);
+    return sa;
 }
-
-std::vector<std::string> SplitTabs(const std::string& line)
-{
-    std::vector<std::string> fields;
-    size_t start = 0;
-    for (size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
-        fields.push_back(line.substr(start, tab - start));
-    fields.push_back(line.substr(start));
-    return fields;
-}
-
-// A running simulator with the endpoints it announced before "ready".
-class Sim
-{
-public:
-    explicit Sim(std::vector<std::string> args) : m_process(WithBinary(std::move(args)))
-    {
-        std::string line;
-        while (m_process.ReadLine(line))
-        {
-            const std::vector<std::string> fields = SplitTabs(line);
-            if (line == "ready")
-            {
-                ready = true;
-                return;
-            }
-            if (fields[0] == "device" && fields.size() == 3 &&
-                fields[1] == std::to_string(devices.size()))
-                devices.push_back(ParseEndpoint(fields[2]));
-            else if (fields[0] == "discovery" && fields.size() == 2)
-                discovery = ParseEndpoint(fields[1]);
-        }
-    }
-
-    // The per-device counts of one report, up to its "end"; empty when the
-    // report is malformed.
-    std::vector<long> ReadCounts()
-    {
-        std::vector<long> counts;
-        std::string line;
-        while (m_process.ReadLine(line) && line != "end")
-        {
-            const std::vector<std::string> fields = SplitTabs(line);
-            if (fields.size() != 3 || fields[0] != "connections" ||
-                fields[1] != std::to_string(counts.size()))
-                return {};
-            counts.push_back(std::stol(fields[2]));
-        }
-        return line == "end" ? counts : std::vector<long>{};
-    }
-
-    std::vector<long> RequestCounts()
-    {
-        m_process.Signal(SIGUSR1);
-        return ReadCounts();
-    }
-
-    ChildProcess& Process() { return m_process; }
-
-    bool ready = false;
-    std::vector<Endpoint> devices;
-    Endpoint discovery;
-
-private:
-    static std::vector<std::string> WithBinary(std::vector<std::string> args)
-    {
-        args.insert(args.begin(), VARION_SIM);
-        return args;
-    }
-
-    ChildProcess m_process;
-};
 
 class Socket
 {
 public:
     explicit Socket(int type) : m_fd(socket(AF_INET, type | SOCK_CLOEXEC, 0)) {}
-    ~Socket()
-    {
-        if (m_fd >= 0)
-            close(m_fd);
-    }
+    ~Socket() { close(m_fd); }
     Socket(const Socket&) = delete;
     Socket& operator=(const Socket&) = delete;
 
@@ -140,7 +51,7 @@ public:
     // 0 on success, else errno.
     int Connect(const Endpoint& to)
     {
-        const sockaddr_in sa = to.Sockaddr();
+        const sockaddr_in sa = Sockaddr(to);
         return connect(m_fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0 ? 0 : errno;
     }
     bool SendAll(const std::string& bytes)
@@ -168,25 +79,12 @@ void ReadAll(Socket& socket, Exchange& exchange, std::chrono::milliseconds quiet
 {
     socket.SetReceiveTimeout(quiet);
     char buffer[65536];
-    for (;;)
-    {
-        const ssize_t n = recv(socket.Fd(), buffer, sizeof buffer, 0);
-        if (n > 0)
-            exchange.data.append(buffer, static_cast<size_t>(n));
-        else if (n == 0)
-        {
-            exchange.closed = true;
-            return;
-        }
-        else
-        {
-            if (errno == EAGAIN || errno == EWOULDBLOCK)
-                exchange.quiet = true;
-            else
-                exchange.receiveError = errno;
-            return;
-        }
-    }
+    ssize_t n;
+    while ((n = recv(socket.Fd(), buffer, sizeof buffer, 0)) > 0)
+        exchange.data.append(buffer, static_cast<size_t>(n));
+    exchange.closed = n == 0;
+    exchange.quiet = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    exchange.receiveError = n < 0 && !exchange.quiet ? errno : 0;
 }
 
 Exchange Poll(const Endpoint& device, const std::string& request = kRequest,
@@ -200,43 +98,32 @@ Exchange Poll(const Endpoint& device, const std::string& request = kRequest,
     return exchange;
 }
 
-std::uint16_t FreeTcpPort()
+// A datagram socket on loopback that hears the answers to what it sends.
+class Asker : public Socket
 {
-    Socket probe(SOCK_STREAM);
-    sockaddr_in sa = Endpoint{"127.0.0.1", 0}.Sockaddr();
-    bind(probe.Fd(), reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
-    socklen_t length = sizeof sa;
-    getsockname(probe.Fd(), reinterpret_cast<sockaddr*>(&sa), &length);
-    return ntohs(sa.sin_port);
-}
-
-// The datagrams that arrive until none has come for `quiet`.
-std::vector<std::string> ReceiveDatagrams(Socket& socket, std::chrono::milliseconds quiet = 300ms)
-{
-    socket.SetReceiveTimeout(quiet);
-    std::vector<std::string> datagrams;
-    char buffer[2048];
-    for (;;)
+public:
+    Asker() : Socket(SOCK_DGRAM)
     {
-        const ssize_t n = recv(socket.Fd(), buffer, sizeof buffer, 0);
-        if (n < 0)
-            return datagrams;
-        datagrams.emplace_back(buffer, static_cast<size_t>(n));
+        const sockaddr_in sa = Sockaddr({"127.0.0.1", 0});
+        bind(Fd(), reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
     }
-}
-
-void SendDatagram(Socket& socket, const std::string& bytes, const Endpoint& to)
-{
-    const sockaddr_in sa = to.Sockaddr();
-    sendto(socket.Fd(), bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&sa),
-           sizeof sa);
-}
-
-void BindToLoopback(Socket& socket)
-{
-    const sockaddr_in sa = Endpoint{"127.0.0.1", 0}.Sockaddr();
-    bind(socket.Fd(), reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
-}
+    void Send(const std::string& bytes, const Endpoint& to)
+    {
+        const sockaddr_in sa = Sockaddr(to);
+        sendto(Fd(), bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&sa),
+               sizeof sa);
+    }
+    // The datagrams that arrive until none has come for 300 ms.
+    std::vector<std::string> Receive()
+    {
+        SetReceiveTimeout(300ms);
+        std::vector<std::string> datagrams;
+        char buffer[2048];
+        for (ssize_t n; (n = recv(Fd(), buffer, sizeof buffer, 0)) >= 0;)
+            datagrams.emplace_back(buffer, static_cast<size_t>(n));
+        return datagrams;
+    }
+};
 
 std::string AddressBytes(const std::string& datagram)
 {
@@ -247,35 +134,36 @@ std::string AddressBytes(const std::string& datagram)
 
 TEST(VarionSim, ReplyDeviceAnswersTheRequestOncePerConnectionAndCloses)
 {
-    Sim sim({"--device",
-             "127.0.0.1:0 reply 10.0.0.5;Lager;{drift:20.0:0.5}\xC2\xB0"
-             "C;{count};\\r\\n",
-             "--device", "127.0.0.1:0 reply a\\tb\\\\c\\x41\\xB0 x;y,z {drift:-1:-0.5} {oops}"});
-    ASSERT_TRUE(sim.ready);
-    ASSERT_EQ(sim.devices.size(), 2u);
-
-    const Exchange first = Poll(sim.devices[0]);
-    EXPECT_TRUE(first.closed);
-    EXPECT_EQ(first.data, "10.0.0.5;Lager;20.0\xC2\xB0"
-                          "C;0;\r\n");
-    const Exchange second = Poll(sim.devices[0]);
-    EXPECT_EQ(second.data, "10.0.0.5;Lager;20.5\xC2\xB0"
-                           "C;1;\r\n");
-    EXPECT_EQ(Poll(sim.devices[0]).data, "10.0.0.5;Lager;21.0\xC2\xB0"
-                                         "C;2;\r\n");
+    VarionSim sim({"--device",
+                   "127.0.0.1:0 reply 10.0.0.5;Lager;{drift:20.0:0.5}\xC2\xB0"
+                   "C;{count};\\r\\n",
+                   "--device",
+                   "127.0.0.1:0 reply a\\tb\\\\c\\x41\\xB0 x;y,z {drift:-1:-0.5} {oops}"});
+    ASSERT_EQ(sim.Devices().size(), 2u);
+    for (const char* value : {"20.0\xC2\xB0"
+                              "C;0;",
+                              "20.5\xC2\xB0"
+                              "C;1;",
+                              "21.0\xC2\xB0"
+                              "C;2;"})
+    {
+        const Exchange poll = Poll(sim.Devices()[0]);
+        EXPECT_TRUE(poll.closed);
+        EXPECT_EQ(poll.data, "10.0.0.5;Lager;" + std::string(value) + "\r\n");
+    }
 
     // Escapes give raw bytes; spaces and separators stay; the other device
     // keeps its own poll count.
-    const Exchange escaped = Poll(sim.devices[1]);
+    const Exchange escaped = Poll(sim.Devices()[1]);
     EXPECT_TRUE(escaped.closed);
     EXPECT_EQ(escaped.data, "a\tb\\cA\xB0 x;y,z -1.0 {oops}");
-    EXPECT_EQ(Poll(sim.devices[1]).data, "a\tb\\cA\xB0 x;y,z -1.5 {oops}");
+    EXPECT_EQ(Poll(sim.Devices()[1]).data, "a\tb\\cA\xB0 x;y,z -1.5 {oops}");
 
     // A request in two pieces is still one request.
     {
         Exchange split;
         Socket socket(SOCK_STREAM);
-        ASSERT_EQ(socket.Connect(sim.devices[0]), 0);
+        ASSERT_EQ(socket.Connect(sim.Devices()[0]), 0);
         const int on = 1;
         setsockopt(socket.Fd(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         ASSERT_TRUE(socket.SendAll("GET /Si"));
@@ -290,98 +178,82 @@ TEST(VarionSim, ReplyDeviceAnswersTheRequestOncePerConnectionAndCloses)
     for (const std::string& wrong : {std::string("GET /single\r\n"), std::string("GET /Single\n"),
                                      std::string("GET /Singlexyz")})
     {
-        const Exchange refused = Poll(sim.devices[0], wrong);
+        const Exchange refused = Poll(sim.Devices()[0], wrong);
         EXPECT_TRUE(refused.closed) << wrong;
         EXPECT_EQ(refused.data, "") << wrong;
     }
     // No answer before the request is complete.
-    EXPECT_TRUE(Poll(sim.devices[0], "GET /Sin", 200ms).quiet);
-    EXPECT_EQ(Poll(sim.devices[0]).data, "10.0.0.5;Lager;22.0\xC2\xB0"
-                                         "C;4;\r\n");
+    EXPECT_TRUE(Poll(sim.Devices()[0], "GET /Sin", 200ms).quiet);
+    EXPECT_EQ(Poll(sim.Devices()[0]).data, "10.0.0.5;Lager;22.0\xC2\xB0"
+                                           "C;4;\r\n");
 }
 
 TEST(VarionSim, MisbehavingDevicesMisbehaveAsAsked)
 {
-    Sim sim({"--device", "127.0.0.1:0 refuse 1.0",
-             "--device", "127.0.0.1:0 stall=4 21.5;22.5",
-             "--device", "127.0.0.1:0 oversize=300 1;2",
-             "--device", "127.0.0.1:0 oversize=3 12345",
-             "--device", "127.0.0.1:0 reset 1.0",
-             "--device", "127.0.0.1:0 close 1.0",
-             "--device", "127.0.0.1:0 silent 1.0",
-             "--device", "127.0.0.1:0 delay=50 late;1",
-             "--device", "127.0.0.1:0 trickle=1000 slow;1",
-             "--device", "127.0.0.1:0 trickle=5 drip;1"});
-    ASSERT_TRUE(sim.ready);
-    ASSERT_EQ(sim.devices.size(), 10u);
-
-    EXPECT_EQ(Poll(sim.devices[0]).connectError, ECONNREFUSED);
-
-    const Exchange stalled = Poll(sim.devices[1], kRequest, 300ms);
-    EXPECT_EQ(stalled.data, "21.5");
-    EXPECT_TRUE(stalled.quiet);
-
-    const Exchange oversized = Poll(sim.devices[2]);
-    EXPECT_TRUE(oversized.closed);
-    ASSERT_EQ(oversized.data.size(), 300u);
-    EXPECT_EQ(oversized.data.substr(0, 3), "1;2");
-    const Exchange cut = Poll(sim.devices[3]);
-    EXPECT_TRUE(cut.closed);
-    EXPECT_EQ(cut.data, "123");
-
-    const Exchange reset = Poll(sim.devices[4]);
-    EXPECT_EQ(reset.connectError, 0);
-    EXPECT_EQ(reset.receiveError, ECONNRESET);
-    EXPECT_EQ(reset.data, "");
-
-    const Exchange closed = Poll(sim.devices[5]);
-    EXPECT_EQ(closed.connectError, 0);
-    EXPECT_TRUE(closed.closed);
-    EXPECT_EQ(closed.data, "");
-
-    const Exchange silent = Poll(sim.devices[6], kRequest, 300ms);
-    EXPECT_TRUE(silent.quiet);
-    EXPECT_EQ(silent.data, "");
-
-    const Exchange late = Poll(sim.devices[7]);
-    EXPECT_TRUE(late.closed);
-    EXPECT_EQ(late.data, "late;1");
-
-    // A trickling device sends its first byte at once and the next ones apart.
-    const Exchange slow = Poll(sim.devices[8], kRequest, 300ms);
-    EXPECT_TRUE(slow.quiet);
-    EXPECT_EQ(slow.data, "s");
-    const Exchange drip = Poll(sim.devices[9]);
-    EXPECT_TRUE(drip.closed);
-    EXPECT_EQ(drip.data, "drip;1");
+    enum End
+    {
+        Refused,
+        Closed,
+        Quiet,
+        Reset
+    };
+    const struct
+    {
+        const char* device;
+        End end;
+        std::string data;
+    } cases[] = {
+        {"refuse 1.0", Refused, ""},
+        {"stall=4 21.5;22.5", Quiet, "21.5"},
+        {"oversize=300 1;2", Closed, "1;2" + std::string(297, 'x')},
+        {"oversize=3 12345", Closed, "123"},
+        {"reset 1.0", Reset, ""},
+        {"close 1.0", Closed, ""},
+        {"silent 1.0", Quiet, ""},
+        {"delay=50 late;1", Closed, "late;1"},
+        // A trickling device sends its first byte at once and the next ones apart.
+        {"trickle=1000 slow;1", Quiet, "s"},
+        {"trickle=5 drip;1", Closed, "drip;1"},
+    };
+    std::vector<std::string> devices;
+    for (const auto& c : cases)
+        devices.push_back(std::string("127.0.0.1:0 ") + c.device);
+    VarionSim sim(DeviceArgs(devices));
+    ASSERT_EQ(sim.Devices().size(), std::size(cases));
+    for (size_t i = 0; i < std::size(cases); ++i)
+    {
+        const Exchange seen = Poll(sim.Devices()[i], kRequest, cases[i].end == Quiet ? 300ms : 5s);
+        EXPECT_EQ(seen.connectError, cases[i].end == Refused ? ECONNREFUSED : 0) << cases[i].device;
+        EXPECT_EQ(seen.closed, cases[i].end == Closed) << cases[i].device;
+        EXPECT_EQ(seen.quiet, cases[i].end == Quiet) << cases[i].device;
+        EXPECT_EQ(seen.receiveError, cases[i].end == Reset ? ECONNRESET : 0) << cases[i].device;
+        EXPECT_EQ(seen.data, cases[i].data) << cases[i].device;
+    }
 }
 
 TEST(VarionSim, StuckClientsDoNotHoldUpOtherDevicesOrClients)
 {
-    Sim sim({"--device", "127.0.0.1:0 oversize=16000000 big", "--device", "127.0.0.1:0 silent",
-             "--device", "127.0.0.1:0 stall=2 abc", "--device", "127.0.0.1:0 reply {count}",
-             "--device", "127.0.0.1:0 delay=100000 never"});
-    ASSERT_TRUE(sim.ready);
-    ASSERT_EQ(sim.devices.size(), 5u);
+    VarionSim sim({"--device", "127.0.0.1:0 oversize=16000000 big", "--device",
+                   "127.0.0.1:0 silent", "--device", "127.0.0.1:0 stall=2 abc", "--device",
+                   "127.0.0.1:0 reply {count}", "--device", "127.0.0.1:0 delay=100000 never"});
+    ASSERT_TRUE(sim.Ready());
+    ASSERT_EQ(sim.Devices().size(), 5u);
 
     {
         // A client that never reads a 16 MB answer, one that never hears
         // back, one held after two bytes and one waiting for a day.
-        Socket neverReads(SOCK_STREAM), waits(SOCK_STREAM), held(SOCK_STREAM), delayed(SOCK_STREAM);
-        ASSERT_EQ(neverReads.Connect(sim.devices[0]), 0);
-        ASSERT_TRUE(neverReads.SendAll(kRequest));
-        ASSERT_EQ(waits.Connect(sim.devices[1]), 0);
-        ASSERT_TRUE(waits.SendAll(kRequest));
-        ASSERT_EQ(held.Connect(sim.devices[2]), 0);
-        ASSERT_TRUE(held.SendAll(kRequest));
-        ASSERT_EQ(delayed.Connect(sim.devices[4]), 0);
-        ASSERT_TRUE(delayed.SendAll(kRequest));
-
+        std::vector<std::unique_ptr<Socket>> stuck;
+        for (int device : {0, 1, 2, 4})
+        {
+            stuck.push_back(std::make_unique<Socket>(SOCK_STREAM));
+            ASSERT_EQ(stuck.back()->Connect(sim.Devices()[device]), 0);
+            ASSERT_TRUE(stuck.back()->SendAll(kRequest));
+        }
         for (int poll = 0; poll < 20; ++poll)
-            EXPECT_EQ(Poll(sim.devices[3]).data, std::to_string(poll));
+            EXPECT_EQ(Poll(sim.Devices()[3]).data, std::to_string(poll));
         // The big device serves a second client beside the stuck one.
         Socket second(SOCK_STREAM);
-        ASSERT_EQ(second.Connect(sim.devices[0]), 0);
+        ASSERT_EQ(second.Connect(sim.Devices()[0]), 0);
         ASSERT_TRUE(second.SendAll(kRequest));
         Exchange big;
         ReadAll(second, big, 5s);
@@ -389,76 +261,49 @@ TEST(VarionSim, StuckClientsDoNotHoldUpOtherDevicesOrClients)
         EXPECT_EQ(big.data.size(), 16000000u);
         // All four go away with the device still busy on them.
     }
-    EXPECT_EQ(Poll(sim.devices[3]).data, "20");
-    EXPECT_EQ(sim.RequestCounts(), (std::vector<long>{2, 1, 1, 21, 1}));
-}
-
-TEST(VarionSim, DevicesShareOnePortOnDifferentLoopbackAddresses)
-{
-    const std::string port = std::to_string(FreeTcpPort());
-    Sim sim({"--device", "127.0.0.2:" + port + " reply two", "--device",
-             "127.0.0.3:" + port + " reply three;3"});
-    ASSERT_TRUE(sim.ready);
-    ASSERT_EQ(sim.devices.size(), 2u);
-    EXPECT_EQ(sim.devices[0].address, "127.0.0.2");
-    EXPECT_EQ(sim.devices[1].address, "127.0.0.3");
-    EXPECT_EQ(std::to_string(sim.devices[0].port), port);
-    EXPECT_EQ(std::to_string(sim.devices[1].port), port);
-
-    EXPECT_EQ(Poll(sim.devices[0]).data, "two");
-    EXPECT_EQ(Poll(sim.devices[1]).data, "three;3");
-    // Bound to their own addresses, not to all of loopback.
-    EXPECT_EQ(Poll(Endpoint{"127.0.0.4", sim.devices[0].port}).connectError, ECONNREFUSED);
+    EXPECT_EQ(Poll(sim.Devices()[3]).data, "20");
+    EXPECT_EQ(sim.Connections(), (std::vector<long>{2, 1, 1, 21, 1}));
 }
 
 TEST(VarionSim, DiscoveryAnnouncesEveryDeviceWithItsAddressReversed)
 {
-    Sim sim({"--discovery", "127.0.0.1:0", "--device", "127.0.0.5:0 reply,announce=2 a", "--device",
-             "127.1.2.3:0 refuse", "--device", "127.0.0.9:0 reply,announce=0 hidden",
-             "--discovery-extra", "", "--discovery-extra", "3f00Ff"});
-    ASSERT_TRUE(sim.ready);
-    ASSERT_EQ(sim.discovery.address, "127.0.0.1");
-    ASSERT_NE(sim.discovery.port, 0);
-
-    Socket asker(SOCK_DGRAM);
-    BindToLoopback(asker);
-    // Only the one-byte "?" is a discovery.
-    SendDatagram(asker, "??", sim.discovery);
-    SendDatagram(asker, "x", sim.discovery);
-    SendDatagram(asker, "", sim.discovery);
-    SendDatagram(asker, "?", sim.discovery);
-    const std::vector<std::string> answers = ReceiveDatagrams(asker);
-    ASSERT_EQ(answers.size(), 5u);
-    for (size_t i = 0; i < 3; ++i)
+    VarionSim sim({"--discovery", "127.0.0.1:0", "--device", "127.0.0.5:0 reply,announce=2 a",
+                   "--device", "127.1.2.3:0 refuse", "--device",
+                   "127.0.0.9:0 reply,announce=0 hidden", "--discovery-extra", "",
+                   "--discovery-extra", "3f00Ff"});
+    ASSERT_EQ(sim.Discovery().address, "127.0.0.1");
+    Asker asker;
+    // Only the one-byte "?" is a discovery, and every one is answered anew.
+    for (const char* query : {"??", "x", "", "?", "?"})
+        asker.Send(query, sim.Discovery());
+    const std::vector<std::string> answers = asker.Receive();
+    ASSERT_EQ(answers.size(), 10u);
+    for (size_t i : {0, 1, 2, 5, 6, 7})
         EXPECT_EQ(answers[i].size(), 62u) << i;
-    EXPECT_EQ(AddressBytes(answers[0]), std::string("\x05\x00\x00\x7F", 4));
-    EXPECT_EQ(AddressBytes(answers[1]), std::string("\x05\x00\x00\x7F", 4));
-    EXPECT_EQ(AddressBytes(answers[2]), std::string("\x03\x02\x01\x7F", 4));
-    EXPECT_EQ(answers[3], "");
-    EXPECT_EQ(answers[4], std::string("\x3F\x00\xFF", 3));
-
-    // Every discovery is answered anew.
-    SendDatagram(asker, "?", sim.discovery);
-    EXPECT_EQ(ReceiveDatagrams(asker).size(), 5u);
+    const std::string device5("\x05\x00\x00\x7F", 4), device3("\x03\x02\x01\x7F", 4);
+    for (size_t i : {0, 5})
+        EXPECT_EQ((std::vector<std::string>{AddressBytes(answers[i]), AddressBytes(answers[i + 1]),
+                                            AddressBytes(answers[i + 2]), answers[i + 3],
+                                            answers[i + 4]}),
+                  (std::vector<std::string>{device5, device5, device3, "",
+                                            std::string("\x3F\x00\xFF", 3)}));
 }
 
 TEST(VarionSim, DiscoveryOnTheWildcardAddressHearsTheLoopbackBroadcast)
 {
-    Sim sim({"--discovery", "0.0.0.0:0", "--device", "127.0.0.7:0 reply a"});
-    ASSERT_TRUE(sim.ready);
-    ASSERT_EQ(sim.discovery.address, "0.0.0.0");
+    VarionSim sim({"--discovery", "0.0.0.0:0", "--device", "127.0.0.7:0 reply a"});
+    ASSERT_EQ(sim.Discovery().address, "0.0.0.0");
     // A second simulator may listen on the same discovery port.
-    Sim other({"--discovery", "0.0.0.0:" + std::to_string(sim.discovery.port), "--device",
-               "127.0.0.8:0 reply b"});
-    ASSERT_TRUE(other.ready);
+    VarionSim other({"--discovery", "0.0.0.0:" + std::to_string(sim.Discovery().port), "--device",
+                     "127.0.0.8:0 reply b"});
+    ASSERT_TRUE(other.Ready());
 
-    Socket asker(SOCK_DGRAM);
-    BindToLoopback(asker);
+    Asker asker;
     const int on = 1;
     ASSERT_EQ(setsockopt(asker.Fd(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on), 0);
-    SendDatagram(asker, "?", Endpoint{"127.255.255.255", sim.discovery.port});
+    asker.Send("?", Endpoint{"127.255.255.255", sim.Discovery().port});
     std::vector<std::string> addresses;
-    for (const std::string& answer : ReceiveDatagrams(asker))
+    for (const std::string& answer : asker.Receive())
         addresses.push_back(AddressBytes(answer));
     std::sort(addresses.begin(), addresses.end());
     EXPECT_EQ(addresses, (std::vector<std::string>{std::string("\x07\x00\x00\x7F", 4),
@@ -467,28 +312,34 @@ TEST(VarionSim, DiscoveryOnTheWildcardAddressHearsTheLoopbackBroadcast)
 
 TEST(VarionSim, CountsAcceptedConnectionsOnRequestAndAtExit)
 {
+    // The script's devices share one port on addresses of their own.
     TempDir dir;
-    WriteFileBytes(dir / "devices.txt", "# two devices\n\n   \n  # indented comment\n"
-                                        "127.0.0.1:0 reply from script\r\n"
-                                        "127.0.0.1:0  close\n");
-    Sim sim({(dir / "devices.txt").string(), "--device", "127.0.0.1:0 refuse", "--many", "2",
-             "127.0.0.1:0 reply many {count}"});
-    ASSERT_TRUE(sim.ready);
+    const std::string port = std::to_string(FreeLoopbackPort());
+    WriteFileBytes(dir / "devices.txt",
+                   "# two devices\n\n   \n  # indented comment\n127.0.0.2:" + port +
+                       " reply from script\r\n127.0.0.3:" + port + "  close\n");
+    VarionSim sim({(dir / "devices.txt").string(), "--device", "127.0.0.1:0 refuse", "--many", "2",
+                   "127.0.0.1:0 reply many {count}"});
     // Command-line devices first, in their order, then the script's.
-    ASSERT_EQ(sim.devices.size(), 5u);
-    EXPECT_NE(sim.devices[1].port, sim.devices[2].port);
-    EXPECT_EQ(Poll(sim.devices[0]).connectError, ECONNREFUSED);
-    EXPECT_EQ(Poll(sim.devices[1]).data, "many 0");
-    EXPECT_EQ(Poll(sim.devices[1]).data, "many 1");
-    EXPECT_EQ(Poll(sim.devices[2]).data, "many 0");
-    EXPECT_EQ(Poll(sim.devices[3]).data, "from script");
-    const Exchange closed = Poll(sim.devices[4]);
+    ASSERT_EQ(sim.Devices().size(), 5u);
+    EXPECT_NE(sim.Devices()[1].port, sim.Devices()[2].port);
+    EXPECT_EQ(sim.Devices()[3].address + sim.Devices()[4].address, "127.0.0.2127.0.0.3");
+    EXPECT_EQ(std::to_string(sim.Devices()[3].port), port);
+    EXPECT_EQ(std::to_string(sim.Devices()[4].port), port);
+    EXPECT_EQ(Poll(sim.Devices()[0]).connectError, ECONNREFUSED);
+    EXPECT_EQ(Poll(sim.Devices()[1]).data, "many 0");
+    EXPECT_EQ(Poll(sim.Devices()[1]).data, "many 1");
+    EXPECT_EQ(Poll(sim.Devices()[2]).data, "many 0");
+    EXPECT_EQ(Poll(sim.Devices()[3]).data, "from script");
+    const Exchange closed = Poll(sim.Devices()[4]);
     EXPECT_TRUE(closed.closed);
     EXPECT_EQ(closed.data, "");
+    // Bound to their own addresses, not to all of loopback.
+    EXPECT_EQ(Poll(Endpoint{"127.0.0.4", sim.Devices()[3].port}).connectError, ECONNREFUSED);
 
-    EXPECT_EQ(sim.RequestCounts(), (std::vector<long>{0, 2, 1, 1, 1}));
-    EXPECT_EQ(Poll(sim.devices[2]).data, "many 1");
-    EXPECT_EQ(sim.RequestCounts(), (std::vector<long>{0, 2, 2, 1, 1}));
+    EXPECT_EQ(sim.Connections(), (std::vector<long>{0, 2, 1, 1, 1}));
+    EXPECT_EQ(Poll(sim.Devices()[2]).data, "many 1");
+    EXPECT_EQ(sim.Connections(), (std::vector<long>{0, 2, 2, 1, 1}));
 
     sim.Process().Signal(SIGTERM);
     EXPECT_EQ(sim.ReadCounts(), (std::vector<long>{0, 2, 2, 1, 1}));
@@ -497,12 +348,12 @@ TEST(VarionSim, CountsAcceptedConnectionsOnRequestAndAtExit)
 
 TEST(VarionSim, ServesTwoThousandDevicesInOneProcess)
 {
-    Sim sim({"--many", "2000", "127.0.0.1:0 reply {count}"});
-    ASSERT_TRUE(sim.ready);
-    ASSERT_EQ(sim.devices.size(), 2000u);
-    for (size_t i = 0; i < sim.devices.size(); ++i)
-        ASSERT_EQ(Poll(sim.devices[i]).data, "0") << "device " << i;
-    EXPECT_EQ(sim.RequestCounts(), std::vector<long>(2000, 1));
+    VarionSim sim({"--many", "2000", "127.0.0.1:0 reply {count}"});
+    ASSERT_TRUE(sim.Ready());
+    ASSERT_EQ(sim.Devices().size(), 2000u);
+    for (size_t i = 0; i < sim.Devices().size(); ++i)
+        ASSERT_EQ(Poll(sim.Devices()[i]).data, "0") << "device " << i;
+    EXPECT_EQ(sim.Connections(), std::vector<long>(2000, 1));
     sim.Process().Signal(SIGINT);
     EXPECT_EQ(sim.ReadCounts().size(), 2000u);
     EXPECT_EQ(sim.Process().Wait(), 0);
@@ -538,38 +389,20 @@ TEST(VarionSim, RefusesWhatItCannotServe)
         {"--frobnicate"},
         {"/nonexistent/devices.txt"},
     };
-    for (const std::vector<std::string>& args : bad)
-    {
-        std::vector<std::string> argv = {VARION_SIM};
-        argv.insert(argv.end(), args.begin(), args.end());
-        const ProcessResult result = RunProcess(argv, {}, 10s);
-        EXPECT_EQ(result.exitCode, 2) << args.back();
-        EXPECT_NE(result.err.find("varion-sim:"), std::string::npos) << args.back();
-        EXPECT_EQ(result.out.find("ready"), std::string::npos) << args.back();
-    }
-
+    ExpectUsageErrors({VARION_SIM}, bad, "varion-sim:");
     TempDir dir;
     WriteFileBytes(dir / "bad.txt", "127.0.0.1:0 reply ok\n127.0.0.1:0 sulk\n");
-    const ProcessResult script = RunProcess({VARION_SIM, (dir / "bad.txt").string()}, {}, 10s);
-    EXPECT_EQ(script.exitCode, 2);
-    EXPECT_NE(script.err.find("bad.txt:2"), std::string::npos) << script.err;
+    ExpectUsageErrors({VARION_SIM}, {{(dir / "bad.txt").string()}}, "bad.txt:2");
 
     // A documentation address is taken; where the machine has no such
-    // address, binding it fails, which is no bad argument.
-    for (const char* address : {"198.51.100.7:0", "203.0.113.7:0"})
+    // address, binding it fails. That, and a port that is taken, are no bad
+    // arguments but a failure to start.
+    VarionSim holder({"--device", "127.0.0.1:0 reply x"});
+    for (const std::string& address : {std::string("198.51.100.7:0"), std::string("203.0.113.7:0"),
+                                       "127.0.0.1:" + std::to_string(holder.Devices()[0].port)})
     {
-        const ProcessResult unbound =
-            RunProcess({VARION_SIM, "--device", std::string(address) + " reply x"}, {}, 10s);
+        const ProcessResult unbound = RunProcess({VARION_SIM, "--device", address + " reply x"});
         EXPECT_EQ(unbound.exitCode, 1) << address << unbound.err;
+        EXPECT_EQ(unbound.out.find("ready"), std::string::npos);
     }
-
-    // A port that is taken is no bad argument but a failure to start.
-    Sim holder({"--device", "127.0.0.1:0 reply x"});
-    ASSERT_TRUE(holder.ready);
-    const ProcessResult taken =
-        RunProcess({VARION_SIM, "--device",
-                    "127.0.0.1:" + std::to_string(holder.devices[0].port) + " reply y"},
-                   {}, 10s);
-    EXPECT_EQ(taken.exitCode, 1);
-    EXPECT_EQ(taken.out.find("ready"), std::string::npos);
 }

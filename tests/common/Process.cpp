@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/prctl.h>
@@ -168,6 +169,23 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
     result.exitCode = timedOut ? -1 : DecodeStatus(status);
     result.usage = UsageOf(usage);
     return result;
+}
+
+void ExpectUsageErrors(const std::vector<std::string>& argv,
+                       const std::vector<std::vector<std::string>>& cases,
+                       const std::string& errText)
+{
+    for (const std::vector<std::string>& args : cases)
+    {
+        std::vector<std::string> full = argv;
+        full.insert(full.end(), args.begin(), args.end());
+        const ProcessResult result = RunProcess(full);
+        const std::string shown = ::testing::PrintToString(args);
+        EXPECT_EQ(result.exitCode, 2) << shown;
+        EXPECT_EQ(result.out, "") << shown;
+        EXPECT_NE(result.err, "") << shown;
+        EXPECT_NE(result.err.find(errText), std::string::npos) << shown << result.err;
+    }
 }
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv)

@@ -33,6 +33,12 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
                          std::chrono::milliseconds timeout = std::chrono::seconds(30),
                          const std::string& outFile = {});
 
+// Runs argv followed by each case and expects each refused as bad usage:
+// exit code 2, nothing on stdout, and errText on stderr.
+void ExpectUsageErrors(const std::vector<std::string>& argv,
+                       const std::vector<std::vector<std::string>>& cases,
+                       const std::string& errText = {});
+
 // A process that runs beside the test, such as varion-sim. Its stdout can be
 // read line by line; the destructor terminates it.
 class ChildProcess

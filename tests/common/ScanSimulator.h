@@ -1,15 +1,11 @@
 #pragma once
 
-#include "common/Process.h"
+#include "common/VarionSim.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
-
-// Accepted connections per device of a running varion-sim, in device order;
-// empty on failure.
-std::vector<long> ConnectionCounts(ChildProcess& sim);
 
 // varion-sim set up for the network scan on loopback: device k listens on
 // 127.0.0.(k+1), all devices on one query port, and the discovery responder
@@ -37,7 +33,7 @@ public:
 private:
     bool Start(const std::vector<std::string>& devices, const std::vector<std::string>& extras);
 
-    std::unique_ptr<ChildProcess> m_process;
+    std::unique_ptr<VarionSim> m_process;
     std::uint16_t m_nQueryPort = 0;
     std::uint16_t m_nDiscoveryPort = 0;
 };

@@ -39,15 +39,17 @@ protected:
     std::vector<std::unique_ptr<CDeviceChannel>> m_channels;
 };
 
-TEST_F(DeviceChannelTest, StatusTextsAndValuesOfMasterAndFollowers)
+TEST_F(DeviceChannelTest, FirstEnabledSensorPollsForTheDeviceAndItsFollowersShowItsReply)
 {
     const auto replyTime = std::chrono::system_clock::time_point(1700000000s);
     FixedClock clock(replyTime);
-    SimulatedDevices sim({"127.0.0.1:0 reply 10.0.0.5;Lager;21.5°C;-°C;"});
-    CDeviceChannel& master = Add(SensorOn(sim.Address(0), sim.Port(0), 0));
-    CDeviceChannel& follower = Add(SensorOn(sim.Address(0), sim.Port(0), 1, "Grad"));
+    SimulatedDevices sim({"127.0.0.1:0 reply 10.0.0.5;Lager;21.5°C;-°C;23.5°C;"});
     CDeviceChannel& disabled = Add(SensorOn(sim.Address(0), sim.Port(0), 0, "°C", true));
+    CDeviceChannel& master = Add(SensorOn(sim.Address(0), sim.Port(0), 2));
+    CDeviceChannel& follower = Add(SensorOn(sim.Address(0), sim.Port(0), 1, "Grad"));
     LinkChannels();
+    EXPECT_EQ(master.m_pMaster, nullptr);
+    EXPECT_EQ(disabled.m_pMaster, &master);
     EXPECT_EQ(follower.m_pMaster, &master);
     EXPECT_EQ(master.GetStatusText(), "Verbindung getrennt");
     EXPECT_EQ(follower.GetStatusText(), "Verbindung getrennt");
@@ -57,7 +59,7 @@ TEST_F(DeviceChannelTest, StatusTextsAndValuesOfMasterAndFollowers)
     EXPECT_EQ(master.GetStatusText(), "Verbindungsaufbau...");
     EXPECT_EQ(follower.m_connection.State(), CAsyncConnection::Stopped);
     ASSERT_TRUE(PumpUntil([&] { return master.m_connection.Replies() == 1; }));
-    EXPECT_EQ(master.GetStatusText(), "21.5 °C");
+    EXPECT_EQ(master.GetStatusText(), "23.5 °C");
     // The configured unit is shown, not the one in the reply.
     EXPECT_EQ(follower.GetStatusText(), "~ Grad");
     EXPECT_EQ(disabled.GetStatusText(), "deaktiviert");
@@ -65,7 +67,7 @@ TEST_F(DeviceChannelTest, StatusTextsAndValuesOfMasterAndFollowers)
     float value = -1;
     std::chrono::system_clock::time_point readAt;
     EXPECT_TRUE(master.GetValue(value, &readAt));
-    EXPECT_FLOAT_EQ(value, 21.5f);
+    EXPECT_FLOAT_EQ(value, 23.5f);
     EXPECT_EQ(readAt, replyTime);
     readAt = {};
     EXPECT_FALSE(follower.GetValue(value, &readAt));
@@ -74,9 +76,10 @@ TEST_F(DeviceChannelTest, StatusTextsAndValuesOfMasterAndFollowers)
     EXPECT_TRUE(master.GetValue(value, nullptr));
 
     // Only the master's connection ever reports, so only the master is posted.
-    PumpFor(50ms);
+    PumpFor(100ms);
     for (CSensorChannel* channel : m_sink.calls)
         EXPECT_EQ(channel, &master);
+    EXPECT_EQ(sim.Connections(0), 1);
 
     StopAll();
     EXPECT_EQ(master.GetStatusText(), "Verbindung getrennt");
@@ -109,44 +112,6 @@ TEST_F(DeviceChannelTest, HostsDifferingInLetterCaseShareOneConnection)
     EXPECT_EQ(record.m_pChannel, nullptr);
 }
 
-TEST_F(DeviceChannelTest, DisabledSensorNeverConnects)
-{
-    SimulatedDevices sim({"127.0.0.1:0 reply 21.5°C;"});
-    CDeviceChannel& channel = Add(SensorOn(sim.Address(0), sim.Port(0), 0, "°C", true));
-    LinkChannels();
-    StartAll();
-    PumpFor(200ms);
-    Tick(700);
-    PumpFor(100ms);
-    EXPECT_EQ(channel.m_connection.State(), CAsyncConnection::Stopped);
-    EXPECT_EQ(channel.GetStatusText(), "deaktiviert");
-    float value = -1;
-    EXPECT_FALSE(channel.GetValue(value, nullptr));
-    EXPECT_EQ(sim.Connections(0), 0);
-}
-
-TEST_F(DeviceChannelTest, FirstEnabledSensorOfADevicePollsForADisabledOneBeforeIt)
-{
-    SimulatedDevices sim({"127.0.0.1:0 reply 21.5°C;22.5°C;23.5°C;"});
-    CDeviceChannel& disabled = Add(SensorOn(sim.Address(0), sim.Port(0), 0, "°C", true));
-    CDeviceChannel& master = Add(SensorOn(sim.Address(0), sim.Port(0), 1));
-    CDeviceChannel& follower = Add(SensorOn(sim.Address(0), sim.Port(0), 2));
-    LinkChannels();
-    EXPECT_EQ(master.m_pMaster, nullptr);
-    EXPECT_EQ(disabled.m_pMaster, &master);
-    EXPECT_EQ(follower.m_pMaster, &master);
-    StartAll();
-    ASSERT_TRUE(PumpUntil([&] { return master.m_connection.Replies() == 1; }));
-    EXPECT_EQ(disabled.GetStatusText(), "deaktiviert");
-    EXPECT_EQ(master.GetStatusText(), "22.5 °C");
-    EXPECT_EQ(follower.GetStatusText(), "23.5 °C");
-    float value = 0;
-    EXPECT_TRUE(follower.GetValue(value, nullptr));
-    EXPECT_FLOAT_EQ(value, 23.5f);
-    PumpFor(100ms);
-    EXPECT_EQ(sim.Connections(0), 1);
-}
-
 TEST_F(DeviceChannelTest, LinkChannelsBuildsOneChainPerDevice)
 {
     CDeviceChannel& a = Add(SensorOn("Geraet1", 80, 0));
@@ -176,26 +141,35 @@ TEST_F(DeviceChannelTest, LinkChannelsBuildsOneChainPerDevice)
     }
 }
 
-TEST_F(DeviceChannelTest, SensorNumberOutsideTheEightSlotsHasNoValue)
+TEST_F(DeviceChannelTest, SensorNumberOutsideTheEightSlotsOrDisabledHasNoValue)
 {
     SimulatedDevices sim(
-        {"127.0.0.1:0 reply 1.5°C;2.5°C;3.5°C;4.5°C;5.5°C;6.5°C;7.5°C;8.5°C;9.5°C;10.5°C;"});
+        {"127.0.0.1:0 reply 1.5°C;2.5°C;3.5°C;4.5°C;5.5°C;6.5°C;7.5°C;8.5°C;9.5°C;10.5°C;",
+         "127.0.0.1:0 reply 21.5°C;"});
     CDeviceChannel& last = Add(SensorOn(sim.Address(0), sim.Port(0), 7));
     std::vector<CDeviceChannel*> outside;
     for (int sensorNo : {8, 9, -1, INT_MAX, INT_MIN})
         outside.push_back(&Add(SensorOn(sim.Address(0), sim.Port(0), sensorNo)));
+    // The only sensor of its device, and disabled: that device is never asked.
+    CDeviceChannel& disabled = Add(SensorOn(sim.Address(1), sim.Port(1), 0, "°C", true));
+    outside.push_back(&disabled);
     LinkChannels();
     StartAll();
     ASSERT_TRUE(PumpUntil([&] { return last.m_connection.Replies() == 1; }));
     EXPECT_EQ(last.m_connection.SlotsInLastReply(), 8);
     EXPECT_EQ(last.GetStatusText(), "8.5 °C");
+    Tick(700);
+    PumpFor(100ms);
     for (CDeviceChannel* channel : outside)
     {
-        EXPECT_EQ(channel->GetStatusText(), "~ °C") << channel->m_sensor.m_nSensorNo;
+        EXPECT_EQ(channel->GetStatusText(), channel == &disabled ? "deaktiviert" : "~ °C")
+            << channel->m_sensor.m_nSensorNo;
         float value = -1;
         EXPECT_FALSE(channel->GetValue(value, nullptr)) << channel->m_sensor.m_nSensorNo;
         EXPECT_FLOAT_EQ(value, 0.0f) << channel->m_sensor.m_nSensorNo;
     }
+    EXPECT_EQ(disabled.m_connection.State(), CAsyncConnection::Stopped);
+    EXPECT_EQ(sim.Connections(1), 0);
 }
 
 TEST_F(DeviceChannelTest, SlotThatLosesItsValueShowsZeroButReportsNone)

@@ -35,172 +35,112 @@ protected:
     RecordingSink m_sink;
 };
 
-TEST_F(DeviceConnectionTest, ReplyIsParsedAndPolledAgainAfterThePollPeriod)
+TEST_F(DeviceConnectionTest, EndedAttemptsShowWhyAndArePolledAgainInTime)
 {
-    const auto replyTime = std::chrono::system_clock::time_point(1700000000s);
-    FixedClock clock(replyTime);
-    SimulatedDevices sim({"127.0.0.1:0 reply 10.0.0.5;Lager;{drift:21.5:0.5}°C;-°C;45,0%;"});
-    auto channel = StartChannel(sim.Address(0), sim.Port(0));
-    const CDeviceConnection& connection = channel->m_connection;
-    EXPECT_EQ(connection.State(), CAsyncConnection::Connecting);
-    EXPECT_TRUE(m_sink.calls.empty()) << "status changes are posted, not delivered at once";
-
-    ASSERT_TRUE(PumpUntil([&] { return connection.Replies() == 1; }));
-    EXPECT_EQ(connection.State(), CAsyncConnection::Waiting);
-    EXPECT_EQ(connection.LastError(), 0);
-    EXPECT_EQ(connection.SlotsInLastReply(), 3);
-    EXPECT_TRUE(connection.GotAny());
-    EXPECT_FLOAT_EQ(connection.Value(0), 21.5f);
-    EXPECT_TRUE(connection.HasValue(0));
-    EXPECT_FALSE(connection.NoValue(0));
-    EXPECT_FALSE(connection.HasValue(1));
-    EXPECT_TRUE(connection.NoValue(1));
-    EXPECT_FLOAT_EQ(connection.Value(2), 45.0f);
-    EXPECT_EQ(connection.ReadAt(), replyTime);
-    PumpUntil([&] { return !m_sink.calls.empty(); });
-    ASSERT_FALSE(m_sink.calls.empty());
-    EXPECT_EQ(m_sink.calls.back(), channel.get());
-
-    clock.Set(replyTime + 60s);
-    Tick(599);
-    EXPECT_EQ(connection.State(), CAsyncConnection::Waiting);
-    EXPECT_EQ(sim.Connections(0), 1);
-    Tick();
-    EXPECT_EQ(connection.State(), CAsyncConnection::Connecting);
-    EXPECT_EQ(connection.StartTime(), replyTime + 60s);
-    ASSERT_TRUE(PumpUntil([&] { return connection.Replies() == 2; }));
-    EXPECT_FLOAT_EQ(connection.Value(0), 22.0f);
-    EXPECT_EQ(connection.ReadAt(), replyTime + 60s);
-    EXPECT_EQ(sim.Connections(0), 2);
-}
-
-TEST_F(DeviceConnectionTest, RefusedConnectionIsRetriedEvery50TicksKeepingItsError)
-{
-    SimulatedDevices sim({"127.0.0.1:0 refuse"});
-    auto channel = StartChannel(sim.Address(0), sim.Port(0));
-    const CDeviceConnection& connection = channel->m_connection;
-    for (int attempt = 0; attempt < 3; ++attempt)
+    const struct
     {
-        ASSERT_TRUE(PumpUntil([&] { return connection.State() == CAsyncConnection::Waiting; }));
-        EXPECT_EQ(connection.LastError(), SocketError::kConnectionRefused);
-        EXPECT_EQ(channel->GetStatusText(), "[10061] Verbindung abgewiesen");
-        Tick(49);
-        EXPECT_EQ(connection.State(), CAsyncConnection::Waiting);
-        Tick();
-        EXPECT_EQ(connection.State(), CAsyncConnection::Connecting);
-        EXPECT_EQ(channel->GetStatusText(), "[10061] Verbindung abgewiesen");
-    }
-    EXPECT_EQ(sim.Connections(0), 0);
-}
-
-TEST_F(DeviceConnectionTest, SilentDeviceIsClosedAtThe101stTickAndRetried)
-{
-    SimulatedDevices sim({"127.0.0.1:0 silent"});
-    auto channel = StartChannel(sim.Address(0), sim.Port(0));
-    const CDeviceConnection& connection = channel->m_connection;
-    ASSERT_TRUE(PumpUntil([&] { return connection.State() == CAsyncConnection::Connected; }));
-    PumpFor(50ms);
-    Tick(100);
-    EXPECT_EQ(connection.State(), CAsyncConnection::Connected);
-    Tick();
-    EXPECT_EQ(connection.State(), CAsyncConnection::Waiting);
-    EXPECT_EQ(connection.LastError(), 0);
-    EXPECT_EQ(connection.Replies(), 0);
-    EXPECT_EQ(channel->GetStatusText(), "Verbindungsaufbau...");
-    // The closing tick already counts toward the 50.
-    Tick(48);
-    EXPECT_EQ(connection.State(), CAsyncConnection::Waiting);
-    Tick();
-    EXPECT_EQ(connection.State(), CAsyncConnection::Connecting);
-    ASSERT_TRUE(PumpUntil([&] { return connection.State() == CAsyncConnection::Connected; }));
-    // The device may accept a moment after the handshake has completed here.
-    EXPECT_TRUE(PumpUntil([&] { return sim.Connections(0) == 2; }));
-}
-
-TEST_F(DeviceConnectionTest, StalledReplyIsClosed31TicksAfterItsFirstBytesAndParsed)
-{
-    // The first 10 bytes are "21.5°C;45": two slots.
-    SimulatedDevices sim({"127.0.0.1:0 stall=10 21.5°C;45%;"});
-    auto channel = StartChannel(sim.Address(0), sim.Port(0));
-    const CDeviceConnection& connection = channel->m_connection;
-    ASSERT_TRUE(PumpUntil([&] { return connection.Received() == 10; }));
-    Tick(30);
-    EXPECT_EQ(connection.State(), CAsyncConnection::Connected);
-    EXPECT_EQ(connection.Replies(), 0);
-    Tick();
-    EXPECT_EQ(connection.State(), CAsyncConnection::Waiting);
-    EXPECT_EQ(connection.Replies(), 1);
-    EXPECT_EQ(connection.SlotsInLastReply(), 2);
-    EXPECT_FLOAT_EQ(connection.Value(0), 21.5f);
-    EXPECT_FLOAT_EQ(connection.Value(1), 45.0f);
-    EXPECT_EQ(channel->GetStatusText(), "21.5 °C");
-    // Bytes arrived, so the next poll waits the full period.
-    Tick(598);
-    EXPECT_EQ(connection.State(), CAsyncConnection::Waiting);
-    Tick();
-    EXPECT_EQ(connection.State(), CAsyncConnection::Connecting);
-}
-
-TEST_F(DeviceConnectionTest, OverlongReplyIsCutAt199BytesAndParsed)
-{
-    SimulatedDevices sim(
-        {"127.0.0.1:0 oversize=5000 21.5°C;7,5%;", "127.0.0.1:0 oversize=199 21.5°C;7,5%;"});
-    auto flooding = StartChannel(sim.Address(0), sim.Port(0));
-    auto exact = StartChannel(sim.Address(1), sim.Port(1));
-    for (const CDeviceChannel* channel : {flooding.get(), exact.get()})
+        const char* device;
+        int received;   // bytes before the attempt ends
+        int closeTicks; // ticks until the connection gives up; 0: the device ends it
+        int error;
+        const char* text;
+        int parsed;     // slots of the reply; 0: no reply
+        float second;   // the value of slot 1
+        int retryTicks; // from the end to the next attempt
+        int accepted;   // connections per attempt
+    } cases[] = {
+        {"refuse", 0, 0, SocketError::kConnectionRefused, "[10061] Verbindung abgewiesen", 0, 0, 50,
+         0},
+        {"reset", 0, 0, SocketError::kConnectionAborted, "[10053] Verbindung abgebrochen", 0, 0, 50,
+         1},
+        // The closing tick already counts toward the 50.
+        {"silent", 0, 101, 0, "Verbindungsaufbau...", 0, 0, 49, 1},
+        // The first 10 bytes are "21.5°C;45": two slots. Bytes arrived, so
+        // the next poll waits the full period.
+        {"stall=10 21.5°C;45%;", 10, 31, 0, "21.5 °C", 2, 45.0f, 599, 1},
+        // Cut at 199 bytes; slot 2 is the run of filler bytes.
+        {"oversize=5000 21.5°C;7,5%;", 199, 0, 0, "21.5 °C", 3, 7.5f, 600, 1},
+        {"oversize=199 21.5°C;7,5%;", 199, 0, 0, "21.5 °C", 3, 7.5f, 600, 1},
+    };
+    std::vector<std::string> devices;
+    for (const auto& c : cases)
+        devices.push_back(std::string("127.0.0.1:0 ") + c.device);
+    SimulatedDevices sim(devices);
+    for (int i = 0; i < static_cast<int>(std::size(cases)); ++i)
     {
+        const auto& c = cases[i];
+        SCOPED_TRACE(c.device);
+        auto channel = StartChannel(sim.Address(i), sim.Port(i));
         const CDeviceConnection& connection = channel->m_connection;
-        ASSERT_TRUE(PumpUntil([&] { return connection.Replies() == 1; }));
-        EXPECT_EQ(connection.Received(), 199);
-        EXPECT_EQ(connection.State(), CAsyncConnection::Waiting);
-        EXPECT_EQ(connection.LastError(), 0);
-        // Slot 2 is the run of filler bytes: no value.
-        EXPECT_EQ(connection.SlotsInLastReply(), 3);
-        EXPECT_FLOAT_EQ(connection.Value(0), 21.5f);
-        EXPECT_FLOAT_EQ(connection.Value(1), 7.5f);
-        EXPECT_TRUE(connection.NoValue(2));
+        for (int attempt = 1; attempt <= 2; ++attempt)
+        {
+            if (c.closeTicks > 0)
+            {
+                ASSERT_TRUE(PumpUntil(
+                    [&]
+                    {
+                        return connection.State() == CAsyncConnection::Connected &&
+                               connection.Received() == c.received;
+                    }));
+                PumpFor(50ms);
+                Tick(c.closeTicks - 1);
+                EXPECT_EQ(connection.State(), CAsyncConnection::Connected);
+                Tick();
+            }
+            ASSERT_TRUE(PumpUntil([&] { return connection.State() == CAsyncConnection::Waiting; }));
+            EXPECT_EQ(connection.Received(), c.received);
+            EXPECT_EQ(connection.LastError(), c.error);
+            EXPECT_EQ(connection.Replies(), c.parsed > 0 ? attempt : 0);
+            EXPECT_EQ(connection.SlotsInLastReply(), c.parsed);
+            if (c.parsed > 0)
+            {
+                EXPECT_FLOAT_EQ(connection.Value(0), 21.5f);
+                EXPECT_FLOAT_EQ(connection.Value(1), c.second);
+            }
+            EXPECT_EQ(channel->GetStatusText(), c.text);
+            EXPECT_TRUE(PumpUntil([&] { return sim.Connections(i) == attempt * c.accepted; }));
+            Tick(c.retryTicks - 1);
+            EXPECT_EQ(connection.State(), CAsyncConnection::Waiting);
+            Tick();
+            EXPECT_EQ(connection.State(), CAsyncConnection::Connecting);
+            // An error stays in view until the next attempt ends.
+            EXPECT_EQ(channel->GetStatusText(), c.error != 0 ? c.text : "Verbindungsaufbau...");
+        }
     }
-    Tick(599);
-    EXPECT_EQ(flooding->m_connection.State(), CAsyncConnection::Waiting);
-    Tick();
-    EXPECT_EQ(flooding->m_connection.State(), CAsyncConnection::Connecting);
 }
 
-TEST_F(DeviceConnectionTest, ResetIsShownAndRetriedAfter50Ticks)
-{
-    SimulatedDevices sim({"127.0.0.1:0 reset"});
-    auto channel = StartChannel(sim.Address(0), sim.Port(0));
-    const CDeviceConnection& connection = channel->m_connection;
-    ASSERT_TRUE(PumpUntil([&] { return connection.State() == CAsyncConnection::Waiting; }));
-    EXPECT_EQ(sim.Connections(0), 1);
-    EXPECT_EQ(connection.LastError(), SocketError::kConnectionAborted);
-    EXPECT_EQ(connection.Replies(), 0);
-    EXPECT_EQ(channel->GetStatusText(), "[10053] Verbindung abgebrochen");
-    Tick(49);
-    EXPECT_EQ(connection.State(), CAsyncConnection::Waiting);
-    Tick();
-    EXPECT_EQ(connection.State(), CAsyncConnection::Connecting);
-}
-
-TEST_F(DeviceConnectionTest, UnresolvableHostFailsAndIsLookedUpAgainAfterThePollPeriod)
+TEST_F(DeviceConnectionTest, HostsThatCannotBeReachedFailButOnlyNamesAreLookedUpAgain)
 {
     // The empty label is refused before any name server is asked, so nothing
     // leaves the machine.
-    auto channel = StartChannel("geraet..lager", 80);
-    const CDeviceConnection& connection = channel->m_connection;
-    EXPECT_EQ(connection.State(), CAsyncConnection::Resolving);
-    EXPECT_EQ(channel->GetStatusText(), "Namensauflösung...");
-    ASSERT_TRUE(PumpUntil([&] { return connection.State() == CAsyncConnection::Failed; }));
-    EXPECT_EQ(connection.LastError(), SocketError::kHostNotFound);
-    EXPECT_EQ(channel->GetStatusText(), "[11001] Unbekannter Hostname");
-    // A name server that was down for a minute must not end the recording.
-    Tick(599);
-    EXPECT_EQ(connection.State(), CAsyncConnection::Failed);
-    EXPECT_EQ(channel->GetStatusText(), "[11001] Unbekannter Hostname");
-    Tick();
-    EXPECT_EQ(connection.State(), CAsyncConnection::Resolving);
-    ASSERT_TRUE(PumpUntil([&] { return connection.State() == CAsyncConnection::Failed; }));
-    EXPECT_EQ(channel->GetStatusText(), "[11001] Unbekannter Hostname");
+    for (const std::string host : {"geraet..lager", "999.1.1.1", "1.2.3.4.5"})
+    {
+        const bool name = host == "geraet..lager";
+        const std::string text =
+            name ? "[11001] Unbekannter Hostname" : "[10022] ungültiger Parameter";
+        auto channel = StartChannel(host, 80);
+        const CDeviceConnection& connection = channel->m_connection;
+        if (name)
+            EXPECT_EQ(channel->GetStatusText(), "Namensauflösung...");
+        ASSERT_TRUE(PumpUntil([&] { return connection.State() == CAsyncConnection::Failed; }));
+        EXPECT_EQ(connection.LastError(),
+                  name ? SocketError::kHostNotFound : SocketError::kInvalidArgument);
+        EXPECT_EQ(channel->GetStatusText(), text);
+        PumpFor(50ms);
+        m_sink.calls.clear();
+        // A name server that was down for a minute must not end the recording;
+        // a malformed address is not tried again, not even unseen.
+        Tick(599);
+        EXPECT_EQ(connection.State(), CAsyncConnection::Failed);
+        EXPECT_EQ(connection.Socket(), -1);
+        Tick();
+        EXPECT_EQ(connection.State(),
+                  name ? CAsyncConnection::Resolving : CAsyncConnection::Failed);
+        ASSERT_TRUE(PumpUntil([&] { return connection.State() == CAsyncConnection::Failed; }));
+        PumpFor(50ms);
+        EXPECT_EQ(channel->GetStatusText(), text);
+        EXPECT_EQ(m_sink.calls.empty(), !name);
+    }
 }
 
 TEST_F(DeviceConnectionTest, SocketThatCannotBeOpenedWaitsForADescriptorShowingWhy)
@@ -290,21 +230,6 @@ TEST_F(DeviceConnectionTest, HealthyDevicesGetValuesBesideTwoThousandSilentOnesO
     EXPECT_GT(sim.Connections(kSilent - 1), 0);
 }
 
-TEST_F(DeviceConnectionTest, InvalidDottedAddressStaysFailed)
-{
-    for (const char* host : {"999.1.1.1", "1.2.3.4.5"})
-    {
-        auto channel = StartChannel(host, 80);
-        const CDeviceConnection& connection = channel->m_connection;
-        EXPECT_EQ(connection.State(), CAsyncConnection::Failed) << host;
-        EXPECT_EQ(connection.LastError(), SocketError::kInvalidArgument) << host;
-        EXPECT_EQ(channel->GetStatusText(), "[10022] ungültiger Parameter") << host;
-        Tick(1500);
-        EXPECT_EQ(connection.State(), CAsyncConnection::Failed) << host;
-        EXPECT_EQ(connection.Socket(), -1) << host;
-    }
-}
-
 TEST_F(DeviceConnectionTest, StopWhileLookupPendingCancelsIt)
 {
     SimulatedDevices sim({"127.0.0.1:0 reply 21.5°C;"});
@@ -385,48 +310,38 @@ TEST_F(DeviceConnectionTest, TimedOutConnectIsRetriedAfterOneTickWithoutItsText)
     EXPECT_EQ(channel->GetStatusText(), "Verbindungsaufbau...");
 }
 
-// Counts its ticks; may remove another connection while it is ticked.
+// Records its ticks; may remove another connection while it is ticked.
 class TickCounter : public CAsyncConnection
 {
 public:
-    TickCounter() : CAsyncConnection("127.0.0.1", 9, 10, 0) {}
+    explicit TickCounter(std::vector<const TickCounter*>& visits)
+        : CAsyncConnection("127.0.0.1", 9, 10, 0), m_visits(visits)
+    {
+    }
     void OnTick() override
     {
-        ++ticks;
         victim.reset();
-        if (visits != nullptr)
-            visits->push_back(this);
+        m_visits.push_back(this);
     }
-    int ticks = 0;
     std::unique_ptr<TickCounter> victim;
-    std::vector<const TickCounter*>* visits = nullptr;
+
+private:
+    std::vector<const TickCounter*>& m_visits;
 };
 
-TEST_F(DeviceConnectionTest, DispatchSurvivesConnectionsRemovedDuringTheWalk)
-{
-    // Newest first: the walk visits head, then middle, then last.
-    TickCounter last;
-    auto middle = std::make_unique<TickCounter>();
-    TickCounter head;
-    head.victim = std::move(middle);
-    Tick();
-    EXPECT_EQ(head.ticks, 1);
-    EXPECT_EQ(last.ticks, 1);
-    Tick();
-    EXPECT_EQ(head.ticks, 2);
-    EXPECT_EQ(last.ticks, 2);
-}
-
-TEST_F(DeviceConnectionTest, ConnectionsDueInTheSameTickActNewestFirst)
+TEST_F(DeviceConnectionTest, ConnectionsDueInTheSameTickActNewestFirstAndMayRemoveOthers)
 {
     std::vector<const TickCounter*> visits;
-    TickCounter oldest;
-    TickCounter middle;
-    TickCounter newest;
-    for (TickCounter* counter : {&oldest, &middle, &newest})
-        counter->visits = &visits;
+    TickCounter oldest(visits);
+    auto middle = std::make_unique<TickCounter>(visits);
+    TickCounter newest(visits);
+    const TickCounter* const removed = middle.get();
     Tick();
-    EXPECT_EQ(visits, (std::vector<const TickCounter*>{&newest, &middle, &oldest}));
+    EXPECT_EQ(visits, (std::vector<const TickCounter*>{&newest, removed, &oldest}));
+    newest.victim = std::move(middle);
+    visits.clear();
+    Tick(2);
+    EXPECT_EQ(visits, (std::vector<const TickCounter*>{&newest, &oldest, &newest, &oldest}));
 }
 
 class CountingSink : public IChannelStatusSink
@@ -460,51 +375,65 @@ TEST_F(DeviceConnectionTest, StatusCallsAreQueuedAndSkipDeletedChannels)
     EXPECT_EQ(CountingSink::calls, 0);
 }
 
-TEST_F(DeviceConnectionTest, EachReplyChangesOnlyTheSlotsItReaches)
+TEST_F(DeviceConnectionTest, EachReplyIsParsedAtItsTimeAndChangesOnlyTheSlotsItReaches)
 {
     // One device that answers differently at each poll: the simulator starts
     // anew on the same port for each answer.
     const auto firstPoll = std::chrono::system_clock::time_point(1700000000s);
     FixedClock clock(firstPoll);
     auto sim = std::make_unique<SimulatedDevices>(
-        std::vector<std::string>{"127.0.0.1:0 reply 1.5A;2.5B;3.5C;"});
+        std::vector<std::string>{"127.0.0.1:0 reply 10.0.0.5;Lager;21.5°C;-°C;45,0%;"});
     const std::uint16_t port = sim->Port(0);
     auto channel = StartChannel("127.0.0.1", port);
     const CDeviceConnection& connection = channel->m_connection;
+    EXPECT_EQ(connection.State(), CAsyncConnection::Connecting);
+    EXPECT_TRUE(m_sink.calls.empty()) << "status changes are posted, not delivered at once";
     ASSERT_TRUE(PumpUntil([&] { return connection.Replies() == 1; }));
+    EXPECT_EQ(connection.State(), CAsyncConnection::Waiting);
+    EXPECT_EQ(connection.LastError(), 0);
+    EXPECT_EQ(connection.SlotsInLastReply(), 3);
+    EXPECT_TRUE(connection.GotAny());
+    EXPECT_TRUE(connection.HasValue(0) && !connection.NoValue(0));
+    EXPECT_TRUE(!connection.HasValue(1) && connection.NoValue(1));
+    EXPECT_TRUE(PumpUntil([&] { return !m_sink.calls.empty(); }));
+    EXPECT_EQ(m_sink.calls.back(), channel.get());
 
     struct Poll
     {
         const char* device;
-        int replies;             // parsed so far
+        int replies;               // parsed so far
         std::vector<float> values; // slots 0 to 2
-        bool readNow;            // the reply time is this poll's
-        int nextPoll;            // ticks until the poll after it
+        bool readNow;              // the reply time is this poll's
+        int nextPoll;              // ticks until the poll after it
     };
     const Poll polls[] = {
+        {"", 1, {21.5f, 0.0f, 45.0f}, true, 600},
         // Fewer fields: the higher slots keep what they had.
-        {"reply 7.5A;", 2, {7.5f, 2.5f, 3.5f}, true, 600},
+        {"reply 7.5A;", 2, {7.5f, 0.0f, 45.0f}, true, 600},
         // No value field at all: a reply, at its time, with the slots as they were.
-        {"reply 10.0.0.5;Lager;", 3, {7.5f, 2.5f, 3.5f}, true, 600},
+        {"reply 10.0.0.5;Lager;", 3, {7.5f, 0.0f, 45.0f}, true, 600},
         // Closed without a byte: nothing parsed, tried again after 50 ticks.
-        {"close", 3, {7.5f, 2.5f, 3.5f}, false, 50},
-        {"reply 9.5A;8.5B;", 4, {9.5f, 8.5f, 3.5f}, true, 600},
+        {"close", 3, {7.5f, 0.0f, 45.0f}, false, 50},
+        {"reply 9.5A;8.5B;", 4, {9.5f, 8.5f, 45.0f}, true, 600},
     };
-    int wait = 600;
+    int wait = 0;
     auto lastRead = firstPoll;
     for (const Poll& poll : polls)
     {
         SCOPED_TRACE(poll.device);
-        sim.reset();
-        sim = std::make_unique<SimulatedDevices>(
-            std::vector<std::string>{"127.0.0.1:" + std::to_string(port) + " " + poll.device});
-        clock.Set(clock.UtcNow() + 60s);
-        Tick(wait - 1);
-        ASSERT_EQ(connection.State(), CAsyncConnection::Waiting);
-        Tick();
-        ASSERT_EQ(connection.State(), CAsyncConnection::Connecting);
-        ASSERT_TRUE(PumpUntil([&]
-                              { return connection.State() == CAsyncConnection::Waiting; }));
+        if (wait > 0)
+        {
+            sim.reset();
+            sim = std::make_unique<SimulatedDevices>(
+                std::vector<std::string>{"127.0.0.1:" + std::to_string(port) + " " + poll.device});
+            clock.Set(clock.UtcNow() + 60s);
+            Tick(wait - 1);
+            ASSERT_EQ(connection.State(), CAsyncConnection::Waiting);
+            Tick();
+            ASSERT_EQ(connection.State(), CAsyncConnection::Connecting);
+            EXPECT_EQ(connection.StartTime(), clock.UtcNow());
+            ASSERT_TRUE(PumpUntil([&] { return connection.State() == CAsyncConnection::Waiting; }));
+        }
         EXPECT_EQ(sim->Connections(0), 1);
         EXPECT_EQ(connection.Replies(), poll.replies);
         for (int slot = 0; slot < 3; ++slot)

@@ -6,54 +6,20 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
-#include <csignal>
 #include <gtest/gtest.h>
 #include <stdexcept>
 
-namespace
-{
-
-std::vector<std::string> SimArguments(const std::vector<std::string>& devices)
-{
-    std::vector<std::string> argv{VARION_SIM};
-    for (const std::string& device : devices)
-    {
-        argv.push_back("--device");
-        argv.push_back(device);
-    }
-    return argv;
-}
-
-} // namespace
-
 SimulatedDevices::SimulatedDevices(const std::vector<std::string>& devices)
-    : m_process(SimArguments(devices))
+    : m_sim(DeviceArgs(devices))
 {
-    std::string line;
-    while (m_process.ReadLine(line) && line != "ready")
-    {
-        // device<TAB>index<TAB>address:port
-        const size_t colon = line.rfind(':');
-        const size_t tab = line.rfind('\t');
-        if (!line.starts_with("device\t") || colon == std::string::npos || tab > colon)
-            continue;
-        m_addresses.push_back(line.substr(tab + 1, colon - tab - 1));
-        m_ports.push_back(static_cast<std::uint16_t>(std::stoi(line.substr(colon + 1))));
-    }
-    if (line != "ready" || m_addresses.size() != devices.size())
+    if (!m_sim.Ready() || m_sim.Devices().size() != devices.size())
         throw std::runtime_error("varion-sim did not start its devices");
 }
 
 int SimulatedDevices::Connections(int index)
 {
-    m_process.Signal(SIGUSR1);
-    const std::string prefix = "connections\t" + std::to_string(index) + "\t";
-    int count = -1;
-    std::string line;
-    while (m_process.ReadLine(line) && line != "end")
-        if (line.starts_with(prefix))
-            count = std::stoi(line.substr(prefix.size()));
-    return count;
+    const std::vector<long> counts = m_sim.Connections();
+    return static_cast<size_t>(index) < counts.size() ? static_cast<int>(counts[index]) : -1;
 }
 
 void EnsureApplication()
@@ -96,8 +62,8 @@ void Tick(int count)
         CAsyncConnection::DispatchSocketMessage({});
 }
 
-CSensor SensorOn(const std::string& host, std::uint16_t port, int sensorNo,
-                 const std::string& unit, bool disabled)
+CSensor SensorOn(const std::string& host, std::uint16_t port, int sensorNo, const std::string& unit,
+                 bool disabled)
 {
     CSensor sensor;
     sensor.m_strAddress = host;

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "common/VarionSim.h"
 #include "net/ChannelStatusSink.h"
 #include "sensors/Clock.h"
-#include "common/Process.h"
 #include "sensors/Sensor.h"
 
 #include <chrono>
@@ -17,15 +17,13 @@ class SimulatedDevices
 public:
     explicit SimulatedDevices(const std::vector<std::string>& devices);
 
-    const std::string& Address(int index) const { return m_addresses.at(index); }
-    std::uint16_t Port(int index) const { return m_ports.at(index); }
+    const std::string& Address(int index) const { return m_sim.Devices().at(index).address; }
+    std::uint16_t Port(int index) const { return m_sim.Devices().at(index).port; }
     // Connections the device has accepted so far.
     int Connections(int index);
 
 private:
-    ChildProcess m_process;
-    std::vector<std::string> m_addresses;
-    std::vector<std::uint16_t> m_ports;
+    VarionSim m_sim;
 };
 
 // The event loop that delivers socket events and lookup results in tests.

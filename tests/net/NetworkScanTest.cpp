@@ -59,8 +59,9 @@ TEST_F(NetworkScanTest, AddsOneSensorPerSlotWithAValueWithUnitAndDeviceName)
 {
     ScanSimulator sim({
         "reply 10.0.0.5;Lager &amp; Technik;21.5\302\260C;-\302\260C;45,0%;",
-        // A device of the single-byte era: the degree sign is one byte.
-        "reply 21.5\\xB0C;-\\xB0C;7.25 Grad C",
+        // A device of the single-byte era: the degree sign and its name's
+        // umlaut are one byte.
+        "reply 10.0.0.6;K\\xFChlhaus;21.5\\xB0C;-\\xB0C;7.25 Grad C",
         "reply --- %;-\302\260C",
         "reply,announce=0 21.5\302\260C",
         // The unit is cut at 4 bytes, here inside the degree sign; the line
@@ -76,14 +77,14 @@ TEST_F(NetworkScanTest, AddsOneSensorPerSlotWithAValueWithUnitAndDeviceName)
     EXPECT_EQ(Sorted(found), Sorted({
                                  {a0, 0, "\302\260C", "Lager & Technik"},
                                  {a0, 2, "%", "Lager & Technik"},
-                                 {a1, 0, "\302\260C", ""},
-                                 {a1, 2, "Grad", ""},
+                                 {a1, 0, "\302\260C", "K\303\274hlhaus"},
+                                 {a1, 2, "Grad", "K\303\274hlhaus"},
                                  {a4, 0, "abc", ""},
                                  {a4, 1, "%", ""},
                              }));
     // Each device's slots come in slot order.
     EXPECT_EQ(OfDevice(found, 0).front(), Found(a0, 0, "\302\260C", "Lager & Technik"));
-    EXPECT_EQ(OfDevice(found, 1).front(), Found(a1, 0, "\302\260C", ""));
+    EXPECT_EQ(OfDevice(found, 1).front(), Found(a1, 0, "\302\260C", "K\303\274hlhaus"));
     // Asked once each, the unannounced device never.
     EXPECT_EQ(sim.Connections(), (std::vector<long>{1, 1, 1, 0, 1}));
 

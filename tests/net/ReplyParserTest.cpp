@@ -22,6 +22,17 @@ struct Slot
     float value = 0;
     int valid = -1;
     std::string unit;
+
+    bool operator==(const Slot& other) const
+    {
+        return ::testing::internal::FloatingPoint<float>(value).AlmostEquals(
+                   ::testing::internal::FloatingPoint<float>(other.value)) &&
+               valid == other.valid && unit == other.unit;
+    }
+    friend void PrintTo(const Slot& slot, std::ostream* out)
+    {
+        *out << "{" << slot.value << ", " << slot.valid << ", \"" << slot.unit << "\"}";
+    }
 };
 
 // A reply in a heap buffer of exactly its size, so that AddressSanitizer
@@ -92,47 +103,40 @@ Step StepOn(ReplyBuffer& reply)
     return step;
 }
 
-void ExpectSlot(const Slot& slot, float value, int valid, const std::string& unit)
-{
-    EXPECT_FLOAT_EQ(slot.value, value);
-    EXPECT_EQ(slot.valid, valid);
-    EXPECT_EQ(slot.unit, unit);
-}
-
 } // namespace
 
-TEST(ReplyParser, AddressedReplyWalksAllSlots)
+TEST(ReplyParser, WalksTheSlotsOfAReply)
 {
-    ReplyBuffer reply("10.0.0.5;Lager;21.5\260C;-\260C;45,0%;");
-    EXPECT_STREQ(ParseDeviceName(reply.Data()), "Lager");
-
-    float value = 0;
-    int valid = 0;
-    char unit[5];
-    char* next = nullptr;
-    ASSERT_EQ(ParseNextValue(reply.Data(), &value, &valid, unit, &next), 1);
-    ExpectSlot({value, valid, unit}, 21.5f, 1, "\260C");
-    // Taking 21.5 turned the first comma of the line, in a later field, into a point.
-    ASSERT_NE(next, nullptr);
-    EXPECT_EQ(std::string(next), "-\260C;45.0%;");
-    ASSERT_EQ(ParseNextValue(next, &value, &valid, unit, &next), 1);
-    ExpectSlot({value, valid, unit}, 0, 0, "\260C");
-    ASSERT_EQ(ParseNextValue(next, &value, &valid, unit, &next), 1);
-    ExpectSlot({value, valid, unit}, 45.0f, 1, "%");
-    ASSERT_NE(next, nullptr);
-    EXPECT_EQ(*next, '\0');
-    EXPECT_EQ(ParseNextValue(next, &value, &valid, unit, &next), 0);
-
-    // The bare form ends without a ';': the last step hands out no next.
-    const std::vector<Slot> bare = Walk("21.5\260C;45,0%");
-    ASSERT_EQ(bare.size(), 2u);
-    ExpectSlot(bare[0], 21.5f, 1, "\260C");
-    ExpectSlot(bare[1], 45.0f, 1, "%");
-
-    // A line break after the last ';' is one more field, without a value.
-    const std::vector<Slot> withBreak = Walk("10.0.0.5;Lager;21.5\260C;\r\n");
-    ASSERT_EQ(withBreak.size(), 2u);
-    ExpectSlot(withBreak[1], 0, 0, "\r\n");
+    const std::pair<std::string, std::vector<Slot>> cases[] = {
+        // Taking 21.5 turns the first comma of the line, in a later field, into a point.
+        {"10.0.0.5;Lager;21.5\260C;-\260C;45,0%;",
+         {{21.5f, 1, "\260C"}, {0, 0, "\260C"}, {45.0f, 1, "%"}}},
+        // The bare form ends without a ';'.
+        {"21.5\260C;45,0%", {{21.5f, 1, "\260C"}, {45.0f, 1, "%"}}},
+        // A line break after the last ';' is one more field, without a value.
+        {"10.0.0.5;Lager;21.5\260C;\r\n", {{21.5f, 1, "\260C"}, {0, 0, "\r\n"}}},
+        // Fields that are no reading are passed over until the first one.
+        {"10.0.0.5;Lager;5\260C;21.5\260C", {{21.5f, 1, "\260C"}}},
+        {"10.0.0.5;Lager;21.5;22.5\260C", {{22.5f, 1, "\260C"}}},
+        {"10.0.0.5;Lager;--- %;21.5\260C", {{0, 0, "%"}, {21.5f, 1, "\260C"}}},
+        // Once the walk has begun, whole numbers count as slots of their own.
+        {"10.0.0.5;SN 4711;5.V;0,5 V;5V;21.5", {{0.5f, 1, "V"}, {5.0f, 1, "V"}, {21.5f, 1, ""}}},
+        // One leading minus is allowed before the digits, and the address test
+        // counts points only: three points without digits are an address too.
+        {"...;x;-21,5\260C", {{-21.5f, 1, "\260C"}}},
+        // Four points, or anything but digits and points, make it a bare reply.
+        {"1.2.3.4.5;x;7.5V", {{1.2f, 1, ""}, {0, 0, "x"}, {7.5f, 1, "V"}}},
+        {"1.2.3.a;x;7.5V", {{1.2f, 1, "a"}, {0, 0, "x"}, {7.5f, 1, "V"}}},
+        // A later address field starts the search again; followed by a name
+        // only, it ends the walk.
+        {"21.5\260C;1.2.3.4;Keller;5%;7,5%;8%",
+         {{21.5f, 1, "\260C"}, {7.5f, 1, "%"}, {8.0f, 1, "%"}}},
+        {"21.5\260C;1.2.3.4;Keller", {{21.5f, 1, "\260C"}}},
+        // Only '-' and ' ' before the unit: no value, whatever follows.
+        {"- -kg;   ;--", {{0, 0, "kg"}, {0, 0, ""}, {0, 0, ""}}},
+    };
+    for (const auto& [text, slots] : cases)
+        EXPECT_EQ(Walk(text), slots) << text;
 }
 
 TEST(ReplyParser, NothingFoundLeavesOutputsAndLineAlone)
@@ -171,135 +175,51 @@ TEST(ReplyParser, NothingFoundLeavesOutputsAndLineAlone)
     EXPECT_EQ(next, unit);
 }
 
-TEST(ReplyParser, AddressedReplySkipsFieldsThatAreNoReading)
+TEST(ReplyParser, OneStepOnABareField)
 {
-    std::vector<Slot> slots = Walk("10.0.0.5;Lager;5\260C;21.5\260C");
-    ASSERT_EQ(slots.size(), 1u);
-    ExpectSlot(slots[0], 21.5f, 1, "\260C");
-
-    slots = Walk("10.0.0.5;Lager;21.5;22.5\260C");
-    ASSERT_EQ(slots.size(), 1u);
-    EXPECT_FLOAT_EQ(slots[0].value, 22.5f);
-
-    slots = Walk("10.0.0.5;Lager;--- %;21.5\260C");
-    ASSERT_EQ(slots.size(), 2u);
-    ExpectSlot(slots[0], 0, 0, "%");
-    ExpectSlot(slots[1], 21.5f, 1, "\260C");
-
-    // Once the walk has begun, whole numbers count as slots of their own.
-    slots = Walk("10.0.0.5;SN 4711;5.V;0,5 V;5V;21.5");
-    ASSERT_EQ(slots.size(), 3u);
-    ExpectSlot(slots[0], 0.5f, 1, "V");
-    ExpectSlot(slots[1], 5.0f, 1, "V");
-    ExpectSlot(slots[2], 21.5f, 1, "");
-
-    // One leading minus is allowed before the digits, and the address test
-    // counts points only: three points without digits are an address too.
-    slots = Walk("...;x;-21,5\260C");
-    ASSERT_EQ(slots.size(), 1u);
-    ExpectSlot(slots[0], -21.5f, 1, "\260C");
-
-    // Four points, or anything but digits and points, make it a bare reply.
-    slots = Walk("1.2.3.4.5;x;7.5V");
-    ASSERT_EQ(slots.size(), 3u);
-    ExpectSlot(slots[0], 1.2f, 1, "");
-    ExpectSlot(slots[1], 0, 0, "x");
-    slots = Walk("1.2.3.a;x;7.5V");
-    ASSERT_EQ(slots.size(), 3u);
-    ExpectSlot(slots[0], 1.2f, 1, "a");
-}
-
-TEST(ReplyParser, LaterAddressFieldStartsTheSearchAgain)
-{
-    std::vector<Slot> slots = Walk("21.5\260C;1.2.3.4;Keller;5%;7,5%;8%");
-    ASSERT_EQ(slots.size(), 3u);
-    ExpectSlot(slots[0], 21.5f, 1, "\260C");
-    ExpectSlot(slots[1], 7.5f, 1, "%");
-    ExpectSlot(slots[2], 8.0f, 1, "%");
-
-    // An address followed by a name only ends the walk.
-    slots = Walk("21.5\260C;1.2.3.4;Keller");
-    ASSERT_EQ(slots.size(), 1u);
-}
-
-TEST(ReplyParser, BareFieldsAndTheirUnits)
-{
-    ReplyBuffer minus("-12,5 \260C");
-    Step step = StepOn(minus);
-    ASSERT_EQ(step.taken, 1);
-    ExpectSlot(step.slot, -12.5f, 1, "\260C");
-    EXPECT_EQ(step.next, nullptr);
-    EXPECT_EQ(minus.Text(), "-12.5 \260C");
-
-    ReplyBuffer grad("21.5 Grad C");
-    step = StepOn(grad);
-    ExpectSlot(step.slot, 21.5f, 1, "Grad");
-
-    ReplyBuffer text("abc");
-    step = StepOn(text);
-    ASSERT_EQ(step.taken, 1);
-    ExpectSlot(step.slot, 0, 0, "abc");
-    EXPECT_EQ(step.next, nullptr);
-
-    ReplyBuffer empty(";21.5V");
-    step = StepOn(empty);
-    ASSERT_EQ(step.taken, 1);
-    ExpectSlot(step.slot, 0, 0, "");
-    EXPECT_EQ(step.next, empty.Data() + 1);
-
-    // Only '-' and ' ' before the unit: no value, whatever follows.
-    const std::vector<Slot> noValue = Walk("- -kg;   ;--");
-    ASSERT_EQ(noValue.size(), 3u);
-    ExpectSlot(noValue[0], 0, 0, "kg");
-    ExpectSlot(noValue[1], 0, 0, "");
-    ExpectSlot(noValue[2], 0, 0, "");
-}
-
-TEST(ReplyParser, CommaBecomesPointOnlyForAValue)
-{
-    // The first comma at or after the field goes, even in a later field.
-    ReplyBuffer later("5 V;2,5 A;1,5 W");
-    Step step = StepOn(later);
-    EXPECT_FLOAT_EQ(step.slot.value, 5.0f);
-    EXPECT_EQ(later.Text(), "5 V;2.5 A;1,5 W");
-
-    ReplyBuffer twice("1,5,5%");
-    step = StepOn(twice);
-    EXPECT_FLOAT_EQ(step.slot.value, 1.5f);
-    EXPECT_EQ(twice.Text(), "1.5,5%");
-
-    // A field without a value converts nothing and changes nothing.
-    ReplyBuffer none("- %;2,5 A");
-    step = StepOn(none);
-    EXPECT_EQ(step.slot.valid, 0);
-    EXPECT_EQ(none.Text(), "- %;2,5 A");
-
-    // A comma makes it a number even without a digit; it reads as 0.
-    ReplyBuffer bareComma("-,V");
-    step = StepOn(bareComma);
-    ExpectSlot(step.slot, 0, 1, "V");
-}
-
-TEST(ReplyParser, DecimalConversionFollowsTheCLibrary)
-{
-    struct Case
+    const struct
     {
         const char* text;
         float value;
+        int valid;
         const char* unit;
+        int next;          // offset of the next field, -1 for none
+        const char* after; // the line after the step
+    } cases[] = {
+        {"-12,5 \260C", -12.5f, 1, "\260C", -1, "-12.5 \260C"},
+        {"21.5 Grad C", 21.5f, 1, "Grad", -1, "21.5 Grad C"},
+        {"abc", 0, 0, "abc", -1, "abc"},
+        {";21.5V", 0, 0, "", 1, ";21.5V"},
+        // The first comma at or after the field goes, even in a later field...
+        {"5 V;2,5 A;1,5 W", 5.0f, 1, "V", 4, "5 V;2.5 A;1,5 W"},
+        {"1,5,5%", 1.5f, 1, "%", -1, "1.5,5%"},
+        // ...but only for a value: a field without one changes nothing.
+        {"- %;2,5 A", 0, 0, "%", 4, "- %;2,5 A"},
+        // A comma makes it a number even without a digit; it reads as 0.
+        {"-,V", 0, 1, "V", -1, "-.V"},
+        // The decimal conversion follows the C library.
+        {"1.5e3W", 1500.0f, 1, "e3W", -1, "1.5e3W"},
+        {"2e-1V", 0.2f, 1, "e-1V", -1, "2e-1V"},
+        {"7eV", 7.0f, 1, "eV", -1, "7eV"},
+        {".25 A", 0.25f, 1, "A", -1, ".25 A"},
+        {"5.", 5.0f, 1, "", -1, "5."},
+        {"0x1A", 0.0f, 1, "x1A", -1, "0x1A"},
+        {"--5 V", 0.0f, 1, "V", -1, "--5 V"},
+        {" 3 h", 3.0f, 1, "h", -1, " 3 h"},
+        {"1 2 3", 1.0f, 1, "", -1, "1 2 3"},
+        {"1-2 m", 1.0f, 1, "m", -1, "1-2 m"},
+        {"0012.50%", 12.5f, 1, "%", -1, "0012.50%"},
+        {"-0.125", -0.125f, 1, "", -1, "-0.125"},
     };
-    const Case cases[] = {
-        {"1.5e3W", 1500.0f, "e3W"}, {"2e-1V", 0.2f, "e-1V"},  {"7eV", 7.0f, "eV"},
-        {".25 A", 0.25f, "A"},      {"5.", 5.0f, ""},         {"0x1A", 0.0f, "x1A"},
-        {"--5 V", 0.0f, "V"},       {" 3 h", 3.0f, "h"},      {"1 2 3", 1.0f, ""},
-        {"1-2 m", 1.0f, "m"},       {"0012.50%", 12.5f, "%"}, {"-0.125", -0.125f, ""},
-    };
-    for (const Case& c : cases)
+    for (const auto& c : cases)
     {
+        SCOPED_TRACE(c.text);
         ReplyBuffer reply(c.text);
         const Step step = StepOn(reply);
-        ASSERT_EQ(step.taken, 1) << c.text;
-        ExpectSlot(step.slot, c.value, 1, c.unit);
+        EXPECT_EQ(step.taken, 1);
+        EXPECT_EQ(step.slot, (Slot{c.value, c.valid, c.unit}));
+        EXPECT_EQ(step.next, c.next < 0 ? nullptr : reply.Data() + c.next);
+        EXPECT_EQ(reply.Text(), c.after);
     }
 
     ReplyBuffer huge("1e39 V");

@@ -1,5 +1,5 @@
-#include "sensors/OrbelDoc.h"
 #include "common/TempDir.h"
+#include "sensors/OrbelDoc.h"
 
 #include <gtest/gtest.h>
 
@@ -19,26 +19,29 @@ public:
             AddSensor(record, true);
         }
     }
-    // Removes the records of the letters, in this order, from an unmodified document.
-    int Remove(std::string_view letters, bool keep)
+    // Runs one step on an unmodified document: "u" undoes, "-xy" deletes
+    // the records x and y for undo, "xy" cuts them; "!x" deletes and "?x" cuts
+    // x, in the list or deleted already, twice beside a stranger and a null
+    // pointer. Gives what undo gave back, or how many records went.
+    std::string Run(std::string_view step)
     {
+        SetModifiedFlag(false);
+        if (step == "u")
+            return Letters(UndoDelete());
+        const bool odd = step[0] == '!' || step[0] == '?';
+        const bool keep = step[0] == '-' || step[0] == '!';
+        CSensor stranger;
         std::vector<CSensor*> records;
-        for (const char letter : letters)
-            for (const auto& record : m_sensors)
-                if (record->m_strAddress[0] == letter)
-                    records.push_back(record.get());
-        SetModifiedFlag(false);
-        return RemoveSensors(records, keep);
+        for (const char letter : step.substr(keep || odd ? 1 : 0))
+            for (const SensorList* list : {&m_sensors, &m_deleted})
+                for (const auto& record : *list)
+                    if (record->m_strAddress[0] == letter)
+                        records.push_back(record.get());
+        if (odd)
+            records = {records.at(0), &stranger, records.at(0), nullptr};
+        return std::to_string(RemoveSensors(records, keep));
     }
-    std::string Undo()
-    {
-        SetModifiedFlag(false);
-        std::string letters;
-        for (const CSensor* record : UndoDelete())
-            letters += record->m_strAddress;
-        return letters;
-    }
-    static std::string Letters(const SensorList& list)
+    template <typename List> static std::string Letters(const List& list)
     {
         std::string letters;
         for (const auto& record : list)
@@ -49,63 +52,52 @@ public:
 
 } // namespace
 
-TEST(DeleteUndo, UndoGivesBackOneBatchAfterTheOtherNewestFirst)
+TEST(DeleteUndo, UndoGivesBackOneBatchAfterTheOtherNewestFirstButNeverACut)
 {
-    CLetterDoc doc("abcd");
-    EXPECT_FALSE(doc.CanUndoDelete());
-    EXPECT_EQ(doc.Remove("a", true), 1);
-    EXPECT_TRUE(doc.IsModified());
-    EXPECT_EQ(doc.Remove("cb", true), 2);
-    EXPECT_TRUE(doc.IsModified());
-    EXPECT_EQ(CLetterDoc::Letters(doc.m_sensors), "d");
-    EXPECT_EQ(CLetterDoc::Letters(doc.m_deleted), "acb");
-    EXPECT_EQ(doc.m_nNextBatch, 2);
-
-    // Appended again, in the order they were deleted in.
-    EXPECT_EQ(doc.Undo(), "cb");
-    EXPECT_TRUE(doc.IsModified());
-    EXPECT_TRUE(doc.CanUndoDelete());
-    EXPECT_EQ(doc.Undo(), "a");
-    EXPECT_EQ(CLetterDoc::Letters(doc.m_sensors), "dcba");
-    EXPECT_EQ(doc.m_nNextBatch, 0);
-    EXPECT_FALSE(doc.CanUndoDelete());
-    EXPECT_EQ(doc.Undo(), "");
-    EXPECT_FALSE(doc.IsModified());
-    EXPECT_EQ(doc.m_nNextBatch, 0);
-}
-
-TEST(DeleteUndo, CutIsForGoodAndRecordsOutsideTheListArePassedOver)
-{
-    CLetterDoc doc("abcd");
-    doc.Remove("b", true);
-    EXPECT_EQ(doc.Remove("ac", false), 2);
-    EXPECT_TRUE(doc.IsModified());
-    EXPECT_EQ(CLetterDoc::Letters(doc.m_deleted), "b");
-    EXPECT_EQ(doc.m_nNextBatch, 1);
-    EXPECT_EQ(doc.Undo(), "b");
-    EXPECT_EQ(CLetterDoc::Letters(doc.m_sensors), "db");
-    EXPECT_FALSE(doc.CanUndoDelete());
-
-    CSensor stranger;
-    CSensor* const d = doc.m_sensors.front().get();
-    const std::vector<CSensor*> twice{d, &stranger, d, nullptr};
-    EXPECT_EQ(doc.RemoveSensors(twice, true), 1);
-    // Nothing left to remove: no empty batch, no modification.
-    for (const bool keep : {true, false})
+    const struct
     {
-        doc.SetModifiedFlag(false);
-        EXPECT_EQ(doc.RemoveSensors(twice, keep), 0);
-        EXPECT_FALSE(doc.IsModified());
-        EXPECT_EQ(doc.m_nNextBatch, 1);
+        const char* step;
+        const char* result;
+        const char* sensors;
+        const char* deleted;
+        int nextBatch;
+        bool modified;
+    } steps[] = {
+        {"-a", "1", "bcd", "a", 1, true},
+        {"-cb", "2", "d", "acb", 2, true},
+        // Appended again, in the order they were deleted in.
+        {"u", "cb", "dcb", "a", 1, true},
+        {"u", "a", "dcba", "", 0, true},
+        {"u", "", "dcba", "", 0, false},
+        {"-b", "1", "dca", "b", 1, true},
+        {"ca", "2", "d", "b", 1, true},
+        {"u", "b", "db", "", 0, true},
+        // Records outside the list are passed over; nothing left to remove
+        // gives no empty batch and no modification, whether kept or cut.
+        {"!d", "1", "b", "d", 1, true},
+        {"!d", "0", "b", "d", 1, false},
+        {"?d", "0", "b", "d", 1, false},
+        {"u", "d", "bd", "", 0, true},
+    };
+    CLetterDoc doc("abcd");
+    EXPECT_FALSE(doc.CanUndoDelete());
+    for (const auto& step : steps)
+    {
+        SCOPED_TRACE(step.step);
+        EXPECT_EQ(doc.Run(step.step), step.result);
+        EXPECT_EQ(CLetterDoc::Letters(doc.m_sensors), step.sensors);
+        EXPECT_EQ(CLetterDoc::Letters(doc.m_deleted), step.deleted);
+        EXPECT_EQ(doc.m_nNextBatch, step.nextBatch);
+        EXPECT_EQ(doc.IsModified(), step.modified);
+        EXPECT_EQ(doc.CanUndoDelete(), *step.deleted != '\0');
     }
-    EXPECT_EQ(doc.Undo(), "d");
 }
 
 TEST(DeleteUndo, NewAndOpenForgetTheDeletedRecords)
 {
     CLetterDoc doc("ab");
-    doc.Remove("a", true);
-    doc.Remove("b", true);
+    doc.Run("-a");
+    doc.Run("-b");
     doc.OnNewDocument();
     EXPECT_FALSE(doc.CanUndoDelete());
     EXPECT_EQ(doc.m_nNextBatch, 0);
@@ -114,12 +106,12 @@ TEST(DeleteUndo, NewAndOpenForgetTheDeletedRecords)
     WriteFileBytes(dir / "conf.ini", "ZELD1\r\nx\t80\t1\t1\t\t\t0\r\ny\t80\t1\t1\t\t\t0\r\n");
     std::string error;
     ASSERT_TRUE(doc.OnOpenDocument(dir / "conf.ini", error)) << error;
-    doc.Remove("x", true);
+    doc.Run("-x");
     ASSERT_TRUE(doc.OnOpenDocument(dir / "conf.ini", error)) << error;
     EXPECT_FALSE(doc.CanUndoDelete());
     // Batches count from 0 again.
-    doc.Remove("y", true);
+    doc.Run("-y");
     EXPECT_EQ(doc.m_deleted.front()->m_nDeleteBatch, 0);
-    EXPECT_EQ(doc.Undo(), "y");
+    EXPECT_EQ(doc.Run("u"), "y");
     EXPECT_EQ(CLetterDoc::Letters(doc.m_sensors), "xy");
 }

@@ -2,6 +2,7 @@
 
 #include "common/TempDir.h"
 #include "sensors/ChannelList.h"
+#include "sensors/ClipboardText.h"
 
 #include <cerrno>
 #include <csignal>
@@ -20,12 +21,25 @@ namespace
 
 const std::string kA = "a.example\t80\t1\t5\tV\tErster\t0x00";
 const std::string kB = "b.example\t8080\t2\t1\t°C\tZweiter\t0x01";
+const std::string kC = "10.0.0.7\t80\t3\t15\t\t\t0x00";
 
 std::unique_ptr<CSensor> Record(const std::string& line)
 {
     auto sensor = std::make_unique<CSensor>();
     EXPECT_TRUE(sensor->ParseLine(line)) << line;
     return sensor;
+}
+
+// The pasted records' text forms, one a line; "-" when the text is no sensor text.
+std::string Pasted(const std::string& text)
+{
+    const auto records = ParseClipboardText(text);
+    if (!records)
+        return "-";
+    std::string lines;
+    for (const auto& record : *records)
+        lines += record->FormatLine() + "\n";
+    return lines;
 }
 
 class DocFile : public ::testing::Test
@@ -53,6 +67,15 @@ protected:
         doc.m_nNextBatch = 1;
         doc.SetPathName("/previous.ini");
         doc.SetModifiedFlag();
+    }
+    // Enough records that a file of them passes a limit of 1000 bytes.
+    void AddRecords(int count)
+    {
+        for (int i = 0; i < count; ++i)
+        {
+            auto sensor = Record(kB);
+            doc.AddSensor(sensor, true);
+        }
     }
     void ExpectPrevious()
     {
@@ -121,19 +144,16 @@ TEST_F(DocFile, ReadsLinesInFileOrderSkippingUnreadableOnes)
 
 TEST_F(DocFile, FailedOpenKeepsTheOpenConfiguration)
 {
-    for (const std::string& bytes : {"zeld1\r\n" + kA, "ZELD\r\n" + kA, "\r\nZELD1\r\n" + kA,
-                                     "\xEF\xBB\xBFZELD1\r\n" + kA, std::string("ZEL\0D1\r\n", 8)})
-    {
-        FillPrevious();
-        EXPECT_FALSE(Open(bytes)) << bytes;
-        EXPECT_TRUE(doc.m_bBadFormat);
-        EXPECT_EQ(error, kStrBadFormat);
-        ExpectPrevious();
-    }
-    // Control characters but TAB, and overlong lines, refuse the file and
-    // name the line; a line of the longest length still reads.
+    // A wrong magic line is a bad format; control characters but TAB, and
+    // overlong lines, refuse the file and name the line; a line of the
+    // longest length still reads.
     const std::string longest(kMaxLineLength, 'x');
     const std::pair<std::string, int> refused[] = {
+        {"zeld1\r\n" + kA, 0},
+        {"ZELD\r\n" + kA, 0},
+        {"\r\nZELD1\r\n" + kA, 0},
+        {"\xEF\xBB\xBFZELD1\r\n" + kA, 0},
+        {std::string("ZEL\0D1\r\n", 8), 0},
         {"ZELD1\r\n" + kA + "\r\nh\t80\t1\t1\tV\tK\x01hl\t0\r\n", 3},
         {std::string("ZELD1\r\nh\0st\t80\t1\t1\t\t\t0\r\n", 24), 2},
         {"ZELD1\n" + kA + "\rkurz\n", 2},
@@ -144,18 +164,13 @@ TEST_F(DocFile, FailedOpenKeepsTheOpenConfiguration)
     {
         FillPrevious();
         EXPECT_FALSE(Open(bytes)) << line;
-        EXPECT_FALSE(doc.m_bBadFormat);
-        EXPECT_TRUE(error.starts_with("Zeile " + std::to_string(line) + " ")) << error;
+        EXPECT_EQ(doc.m_bBadFormat, line == 0);
+        if (line == 0)
+            EXPECT_EQ(error, kStrBadFormat);
+        else
+            EXPECT_TRUE(error.starts_with("Zeile " + std::to_string(line) + " ")) << error;
         ExpectPrevious();
     }
-
-    EXPECT_FALSE(doc.OnOpenDocument(dir / "missing.ini", error));
-    EXPECT_EQ(error, std::strerror(ENOENT));
-    EXPECT_FALSE(doc.m_bBadFormat);
-    ExpectPrevious();
-    EXPECT_FALSE(doc.OnOpenDocument(dir.Path(), error));
-    EXPECT_EQ(error, std::strerror(EISDIR));
-    ExpectPrevious();
 
     // Neither a device nor a file beyond the bound is read; a file at the
     // bound is, and its second line is then too long.
@@ -165,16 +180,24 @@ TEST_F(DocFile, FailedOpenKeepsTheOpenConfiguration)
         WriteFileBytes(dir / name, "ZELD1\r\n");
         fs::resize_file(dir / name, static_cast<uintmax_t>(size));
     }
-    std::vector<std::string> reasons;
-    for (const fs::path& path : {fs::path("/dev/zero"), dir / "big.ini"})
+    const std::pair<fs::path, std::string> unreadable[] = {
+        {dir / "missing.ini", std::strerror(ENOENT)},
+        {dir.Path(), std::strerror(EISDIR)},
+        {"/dev/zero", ""},
+        {dir / "big.ini", ""}};
+    std::set<std::string> reasons;
+    for (const auto& [path, reason] : unreadable)
     {
         EXPECT_FALSE(doc.OnOpenDocument(path, error)) << path;
-        EXPECT_FALSE(error.empty() || error.starts_with("Zeile")) << error;
-        reasons.push_back(error);
+        EXPECT_FALSE(doc.m_bBadFormat);
+        EXPECT_TRUE(reason.empty() ? !error.empty() && !error.starts_with("Zeile")
+                                   : error == reason)
+            << path << ": " << error;
+        reasons.insert(error);
         ExpectPrevious();
     }
     // The device is refused as such, not after 64 MiB of it.
-    EXPECT_NE(reasons[0], reasons[1]);
+    EXPECT_EQ(reasons.size(), 4u);
     EXPECT_FALSE(doc.OnOpenDocument(dir / "bound.ini", error));
     EXPECT_TRUE(error.starts_with("Zeile 2 ")) << error;
     ExpectPrevious();
@@ -228,11 +251,7 @@ TEST_F(DocFile, SaveReplacesTheFileWholeOrNotAtAll)
     WriteFileBytes(target, old);
     fs::permissions(target, fs::perms(0640));
     FillPrevious();
-    for (int i = 0; i < 100; ++i)
-    {
-        auto sensor = Record(kB);
-        doc.AddSensor(sensor, true);
-    }
+    AddRecords(100);
 
     // The disk fills up halfway through the new file.
     rlimit limit;
@@ -293,11 +312,7 @@ TEST_F(DocFile, SaveRefusesWhatItMustNotReplaceAndLeavesNoTemporaryFile)
     fs::permissions(target, fs::perms(0644));
 
     // A save killed half way through its write.
-    for (int i = 0; i < 100; ++i)
-    {
-        auto sensor = Record(kB);
-        doc.AddSensor(sensor, true);
-    }
+    AddRecords(100);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0)
@@ -338,4 +353,63 @@ TEST_F(DocFile, SaveRefusesWhatItMustNotReplaceAndLeavesNoTemporaryFile)
     std::set<std::string> expected = mine;
     expected.insert(running);
     EXPECT_EQ(names(), expected);
+}
+
+TEST(ClipboardText, CopiedRecordsAndSavedFilesPasteWhole)
+{
+    COrbelDoc doc;
+    for (const std::string& line : {kA, kB, kC, kA})
+    {
+        auto record = std::make_unique<CSensor>();
+        record->ParseLine(line);
+        doc.AddSensor(record, true);
+    }
+    // Display order, whatever the order of creation.
+    std::vector<CSensor*> shown;
+    for (auto it = doc.m_sensors.rbegin(); it != std::next(doc.m_sensors.rbegin(), 3); ++it)
+        shown.push_back(it->get());
+    const std::string text = FormatClipboardText(shown);
+    EXPECT_EQ(text, "ZELD1\r\n" + kA + "\r\n" + kC + "\r\n" + kB + "\r\n");
+    EXPECT_EQ(Pasted(text), kA + "\n" + kC + "\n" + kB + "\n");
+    // A saved file, duplicates included.
+    EXPECT_EQ(Pasted(doc.Serialize()), kA + "\n" + kB + "\n" + kC + "\n" + kA + "\n");
+    EXPECT_EQ(FormatClipboardText({}), "ZELD1\r\n");
+    EXPECT_EQ(Pasted("ZELD1\r\n"), "");
+}
+
+TEST(ClipboardText, TextWithoutTheMagicLineIsNoSensorText)
+{
+    for (const std::string& text : std::vector<std::string>{
+             "", "ZELD1\n" + kA + "\r\n", "zeld1\r\n" + kA, "ZELD1\r" + kA, " ZELD1\r\n" + kA,
+             "ZELD1 \r\n" + kA, "ZELD1", std::string("ZELD1\0\r\n", 8) + kA})
+        EXPECT_EQ(Pasted(text), "-") << text;
+    // The text ends at its first NUL.
+    EXPECT_EQ(Pasted("ZELD1\r\n" + kA + "\r\n" + std::string(1, '\0') + kB), kA + "\n");
+}
+
+TEST(ClipboardText, LineWalkSkipsBlankAndShortLinesAndLeadingBlanksOfLaterLines)
+{
+    // A skipped line leaves nothing behind in the record that the next one fills.
+    EXPECT_EQ(Pasted("ZELD1\r\n\r\n\r\n" + kA + "\r\nsechs\t81\t9\t9\tu\td\r\n \t \r\n" + kB +
+                     "\r\n\r\n"),
+              kA + "\n" + kB + "\n");
+    // LF alone ends a line after the magic; the last line needs no line end.
+    EXPECT_EQ(Pasted("ZELD1\r\n" + kA + "\n" + kB + "\r\n\t " + kC),
+              kA + "\n" + kB + "\n" + kC + "\n");
+
+    // An empty address loads only on the first line: on a later one its TAB
+    // goes with the blanks, and six fields are too few...
+    const std::string noAddress = "\t80\t4\t1\tV\tohne\t0x00";
+    EXPECT_EQ(Pasted("ZELD1\r\n" + noAddress + "\r\n" + noAddress + "\r\n" + kA),
+              noAddress + "\n" + kA + "\n");
+    // ...while eight fields load, each one place to the left.
+    EXPECT_EQ(Pasted("ZELD1\r\n" + kA + "\r\n" + noAddress + "\t0x01"),
+              kA + "\n80\t4\t1\t1\tohne\t0x00\t0x01\n");
+}
+
+TEST(ClipboardText, LinesThatAreNoUtf8ReadAsWindows1252)
+{
+    EXPECT_EQ(Pasted("ZELD1\r\nh\t80\t1\t1\t\xB0"
+                     "C\tPreis in \x80\t0\r\nGerät\t80\t2\t1\tm³\tKühlraum\t1"),
+              "h\t80\t1\t1\t°C\tPreis in €\t0x00\nGerät\t80\t2\t1\tm³\tKühlraum\t0x01\n");
 }

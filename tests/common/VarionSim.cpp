@@ -1,0 +1,101 @@
+#include "common/VarionSim.h"
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace
+{
+
+std::vector<std::string> SplitTabs(const std::string& line)
+{
+    std::vector<std::string> fields;
+    size_t start = 0;
+    for (size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
+        fields.push_back(line.substr(start, tab - start));
+    fields.push_back(line.substr(start));
+    return fields;
+}
+
+Endpoint ParseEndpoint(const std::string& text)
+{
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos)
+        return {};
+    return {text.substr(0, colon), static_cast<std::uint16_t>(std::stoi(text.substr(colon + 1)))};
+}
+
+std::vector<std::string> Command(const std::vector<std::string>& args, const VarionSim::Wrap& wrap)
+{
+    std::vector<std::string> argv{VARION_SIM};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return wrap ? wrap(argv) : argv;
+}
+
+} // namespace
+
+VarionSim::VarionSim(const std::vector<std::string>& args, const Wrap& wrap)
+    : m_process(Command(args, wrap))
+{
+    std::string line;
+    while (!m_bReady && m_process.ReadLine(line))
+    {
+        const std::vector<std::string> fields = SplitTabs(line);
+        m_bReady = line == "ready";
+        if (fields[0] == "device" && fields.size() == 3 &&
+            fields[1] == std::to_string(m_devices.size()))
+            m_devices.push_back(ParseEndpoint(fields[2]));
+        else if (fields[0] == "discovery" && fields.size() == 2)
+            m_discovery = ParseEndpoint(fields[1]);
+    }
+}
+
+std::vector<long> VarionSim::ReadCounts()
+{
+    std::vector<long> counts;
+    std::string line;
+    while (m_process.ReadLine(line) && line != "end")
+    {
+        const std::vector<std::string> fields = SplitTabs(line);
+        if (fields.size() != 3 || fields[0] != "connections" ||
+            fields[1] != std::to_string(counts.size()))
+            return {};
+        counts.push_back(std::stol(fields[2]));
+    }
+    return line == "end" ? counts : std::vector<long>{};
+}
+
+std::vector<long> VarionSim::Connections()
+{
+    m_process.Signal(SIGUSR1);
+    return ReadCounts();
+}
+
+std::vector<std::string> DeviceArgs(const std::vector<std::string>& devices)
+{
+    std::vector<std::string> args;
+    for (const std::string& device : devices)
+    {
+        args.push_back("--device");
+        args.push_back(device);
+    }
+    return args;
+}
+
+std::uint16_t FreeLoopbackPort()
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    std::uint16_t port = 0;
+    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    if (fd >= 0)
+        close(fd);
+    return port;
+}
