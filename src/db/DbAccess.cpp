@@ -421,12 +421,8 @@ bool CDbAccess::ReadRows(const std::function<bool(SQLHSTMT)>& readFetched,
             connection.ResetStatement();
             call.Progress([&] { outcome = std::move(result); });
         });
-    if (ended && outcome->m_bOk)
-        return true;
-    if (ended)
-        NoteFailure(outcome->m_failure.m_strText, outcome->m_failure.m_bTemporary);
-    ReportText(m_strLastError);
-    return false;
+    // Nothing came back from a call given up.
+    return Conclude(ended ? outcome : std::nullopt);
 }
 
 void CDbAccess::ResetStatement()
