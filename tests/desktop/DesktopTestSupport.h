@@ -1,12 +1,26 @@
 #pragma once
 
 #include "common/TempDir.h"
+#include "db/DbTestSupport.h"
+#include "sensors/OrbelDoc.h"
+#include "settings/Settings.h"
+#include "ui/CommandTable.h"
 #include "ui/MainFrame.h"
 #include "ui/OrbelView.h"
+#include "ui/UiTestSupport.h"
 #include "ui/WidgetTestSupport.h"
 
+// What the window tests look at.
 #include <QAction>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
 #include <QSettings>
 #include <QTest>
 #include <memory>

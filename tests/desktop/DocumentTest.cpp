@@ -1,13 +1,5 @@
 #include "common/Process.h"
 #include "desktop/DesktopTestSupport.h"
-#include "sensors/OrbelDoc.h"
-#include "settings/Settings.h"
-#include "ui/CommandTable.h"
-
-#include <QFileDialog>
-#include <QLineEdit>
-#include <QMenu>
-#include <QMenuBar>
 
 namespace
 {

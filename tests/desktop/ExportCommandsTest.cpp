@@ -1,19 +1,9 @@
-#include "db/DbTestSupport.h"
 #include "desktop/DesktopTestSupport.h"
-#include "sensors/OrbelDoc.h"
-#include "settings/Settings.h"
-#include "ui/CommandTable.h"
-#include "ui/UiTestSupport.h"
 #include "ui/ViewDatabaseCommands.h"
 
-#include <QCheckBox>
-#include <QComboBox>
 #include <QDesktopServices>
-#include <QFileDialog>
-#include <QLabel>
 #include <QListView>
 #include <QSpinBox>
-#include <QStatusBar>
 #include <QUrl>
 #include <filesystem>
 

@@ -1,20 +1,12 @@
 #include "ui/HistoryWnd.h"
 
-#include "db/DbTestSupport.h"
 #include "desktop/DesktopTestSupport.h"
-#include "settings/Settings.h"
-#include "ui/CommandTable.h"
-#include "ui/UiTestSupport.h"
 
 #include <QChart>
 #include <QChartView>
-#include <QCheckBox>
 #include <QDateTimeAxis>
-#include <QLabel>
 #include <QLegendMarker>
-#include <QMenuBar>
 #include <QPushButton>
-#include <QToolBar>
 #include <QValueAxis>
 #include <QWheelEvent>
 #include <QXYSeries>

@@ -1,16 +1,8 @@
 #include "desktop/DesktopTestSupport.h"
-#include "sensors/OrbelDoc.h"
-#include "settings/Settings.h"
-#include "ui/CommandTable.h"
-#include "ui/UiTestSupport.h"
 
-#include <QClipboard>
-#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QHeaderView>
-#include <QLineEdit>
-#include <QMenu>
 #include <QUrl>
 
 // Receives what the program hands to the desktop's web browser.

@@ -1,20 +1,8 @@
 #include "desktop/DesktopTestSupport.h"
-#include "sensors/OrbelDoc.h"
-#include "settings/Settings.h"
-#include "ui/CommandTable.h"
 
-#include <QClipboard>
-#include <QComboBox>
-#include <QFileDialog>
 #include <QHeaderView>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
-#include <QMenuBar>
 #include <QScreen>
-#include <QStatusBar>
 #include <QToolBar>
-#include <QToolButton>
 #include <QTreeView>
 
 namespace

@@ -1,17 +1,7 @@
-#include "db/DbTestSupport.h"
 #include "desktop/DesktopTestSupport.h"
 #include "net/NetTestSupport.h"
-#include "sensors/OrbelDoc.h"
-#include "settings/Settings.h"
-#include "ui/CommandTable.h"
-#include "ui/UiTestSupport.h"
-#include "ui/WidgetTestSupport.h"
 
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
 #include <QPalette>
-#include <QStatusBar>
 
 namespace
 {
