@@ -178,7 +178,6 @@ TEST(WrappedMessageBox, LongLinesBreakAtTheirLastSpace)
     };
     for (const auto& [text, lines] : cases)
         EXPECT_EQ(WrapMessageText(text).split('\n'), lines) << text.toStdString();
-
 }
 
 // A desktop style that puts pictures on dialog buttons.

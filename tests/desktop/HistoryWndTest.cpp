@@ -145,7 +145,6 @@ TEST_F(HistoryWndTest, LinesPerSensorWithGapsAxesPerUnitAndTheNewRowsOfEachMinut
     EXPECT_EQ(Drawn(window, 1), (std::vector<std::vector<QPointF>>{{{At(3, 1, 11, 59), -5}}, {}}));
     EXPECT_EQ(Drawn(window, 2), std::vector<std::vector<QPointF>>{{}});
     QStringList legend;
-
     for (QLegendMarker* marker : window.Chart()->legend()->markers())
         if (marker->isVisible())
             legend.append(marker->label());

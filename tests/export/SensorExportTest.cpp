@@ -90,16 +90,12 @@ TEST(ReadingReduction, ManyRowsShrinkToTheColumnsWithTheirPeaks)
     std::vector<double> added;
     for (std::int64_t minute = 0; minute < 100'000; ++minute)
     {
-        const double value = values(random);
-        const bool missing = minute % 997 == 0;
-        reduction.Add(1'700'000'000'000 + minute * 60'000,
-                      missing ? std::nullopt : std::optional<double>(value));
-        if (!missing)
-            added.push_back(value);
+        added.push_back(values(random));
+        reduction.Add(1'700'000'000'000 + minute * 60'000, added.back());
     }
     const std::vector<CChartPoint> points = reduction.Points();
-    // At most the four extremes of both halves and a gap per column.
-    EXPECT_TRUE(points.size() > 100u && points.size() <= 100u * 10) << points.size();
+    // At most the four extremes of each column.
+    EXPECT_TRUE(points.size() > 100u && points.size() <= 100u * 4) << points.size();
     EXPECT_TRUE(std::is_sorted(points.begin(), points.end(),
                                [](const CChartPoint& a, const CChartPoint& b)
                                { return a.x < b.x; }));
@@ -107,10 +103,6 @@ TEST(ReadingReduction, ManyRowsShrinkToTheColumnsWithTheirPeaks)
     for (const double peak : {*lowest, *highest})
         EXPECT_TRUE(std::any_of(points.begin(), points.end(),
                                 [peak](const CChartPoint& p) { return p.y == peak; }));
-    EXPECT_EQ(reduction.ValueRange(), std::make_pair(*lowest, *highest));
-    EXPECT_GT(std::count_if(points.begin(), points.end(),
-                            [](const CChartPoint& p) { return std::isnan(p.y); }),
-              50);
 }
 
 // Local time.
