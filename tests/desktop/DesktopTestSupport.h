@@ -12,17 +12,12 @@
 
 // What the window tests look at.
 #include <QAction>
-#include <QCheckBox>
 #include <QClipboard>
-#include <QComboBox>
 #include <QFileDialog>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QStatusBar>
 #include <QSettings>
-#include <QTest>
+#include <QStatusBar>
 #include <memory>
 #include <ostream>
 #include <string>
