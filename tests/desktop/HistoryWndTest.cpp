@@ -45,12 +45,10 @@ size_t PointCount(CHistoryWnd& window, int line)
 bool MarksOnWholeHours(CHistoryWnd& window)
 {
     const QDateTimeAxis& axis = *window.TimeAxis();
-    const qint64 from = axis.min().toMSecsSinceEpoch();
-    const qint64 span = axis.max().toMSecsSinceEpoch() - from;
+    const qint64 span = axis.min().msecsTo(axis.max());
     for (int mark = 0; mark < axis.tickCount(); ++mark)
     {
-        const QTime time =
-            QDateTime::fromMSecsSinceEpoch(from + span * mark / (axis.tickCount() - 1)).time();
+        const QTime time = axis.min().addMSecs(span * mark / (axis.tickCount() - 1)).time();
         if (time.minute() != 0 || time.second() != 0 || time.msec() != 0)
             return false;
     }
@@ -59,8 +57,7 @@ bool MarksOnWholeHours(CHistoryWnd& window)
 
 qint64 Span(CHistoryWnd& window)
 {
-    return window.TimeAxis()->max().toMSecsSinceEpoch() -
-           window.TimeAxis()->min().toMSecsSinceEpoch();
+    return window.TimeAxis()->min().msecsTo(window.TimeAxis()->max());
 }
 
 using HistoryWndTest = DesktopTest;
@@ -90,15 +87,12 @@ TEST_F(HistoryWndTest, LinesPerSensorWithGapsAxesPerUnitAndTheNewRowsOfEachMinut
     insert(2, {"-5, {d '2024-03-01'}, {t '11:59:00'}"});
     // Twenty minutes with a row every ten seconds, more than the columns of
     // the whole range show.
-    std::string dense;
+    std::string dense = "INSERT INTO Recording VALUES ";
     for (int row = 0; row < 120; ++row)
-        dense += QStringLiteral("%1(%2, {d '2024-02-29'}, {t '10:%3:%4'}, 4)")
-                     .arg(row ? ", " : "")
-                     .arg(row)
-                     .arg(row / 6, 2, 10, QLatin1Char('0'))
-                     .arg(row % 6 * 10, 2, 10, QLatin1Char('0'))
+        dense += QString::asprintf("%s(%d, {d '2024-02-29'}, {t '10:%02d:%02d'}, 4)",
+                                   row ? ", " : "", row, row / 6, row % 6 * 10)
                      .toStdString();
-    raw.Exec("INSERT INTO Recording VALUES " + dense);
+    raw.Exec(dense);
     CSettings settings;
     settings.SetDataSource(QStringLiteral("Verlauf"));
     settings.SetExportRange(3);

@@ -168,7 +168,7 @@ const std::string kHeader = "Serverraum\t\xC2\xB0"
 const std::string kSummaryHeader = "Serverraum\tMax\tAvg\tMin \xC2\xB0"
                                    "C\tValues\r\n";
 
-TEST_P(SensorExportTest, BothFilesAreWrittenByteForByte)
+TEST_P(SensorExportTest, BothFilesAreWrittenByteForByteOrEndSayingWhy)
 {
     Insert({"21.75, {d '2005-06-01'}, {t '12:02:00'}", "21.5, {d '2005-06-01'}, {t '12:00:00'}",
             "NULL, {d '2005-06-01'}, {t '12:01:00'}", "-3.25, {d '2005-06-02'}, {t '09:05:03'}",
@@ -186,6 +186,17 @@ TEST_P(SensorExportTest, BothFilesAreWrittenByteForByte)
     EXPECT_EQ(ReadFileBytes(m_file), kSummaryHeader + "2005-06-01\t21.750\t21.625\t21.500\t2\r\n"
                                                       "2005-06-02\t21.000\t8.875\t-3.250\t2\r\n");
     EXPECT_TRUE(m_ui.m_errors.empty());
+
+    // No file can be made there: the reason names the path.
+    EXPECT_FALSE(m_export.WriteSeriesFile(m_nId, m_dir.Path().string(), 0));
+    EXPECT_NE(m_export.ErrorText().find(m_dir.Path().string()), std::string::npos);
+    // The readings cannot be read: the header stays, the database says why.
+    RawOdbc("DSN=" + m_database.Dsn()).Exec("DROP TABLE Recording");
+    EXPECT_FALSE(m_export.WriteSeriesFile(m_nId, m_file.string(), 0));
+    EXPECT_EQ(ReadFileBytes(m_file), kHeader);
+    EXPECT_FALSE(m_export.WriteSummaryFile(m_nId, m_file.string()));
+    EXPECT_EQ(ReadFileBytes(m_file), kSummaryHeader);
+    EXPECT_EQ(m_ui.m_errors.size(), 2u);
 }
 
 TEST_P(SensorExportTest, LastDaysAreWholeCalendarDaysUpToToday)
@@ -213,21 +224,6 @@ TEST_P(SensorExportTest, LastDaysAreWholeCalendarDaysUpToToday)
     EXPECT_TRUE(ExportRangeStart({1601, 1, 5, 23, 0, 0}, 4).has_value());
     EXPECT_FALSE(ExportRangeStart({1601, 1, 5, 0, 0, 0}, 5).has_value());
     EXPECT_EQ(ExportRangeCondition({2000, 3, 1, 0, 0, 0}, 1), " AND Calendar>{d '2000-02-29'}");
-}
-
-TEST_P(SensorExportTest, FailuresEndTheFileAndSayWhy)
-{
-    Insert({"1, {d '2005-06-01'}, {t '12:00:00'}"});
-    // No file can be made there: the reason names the path.
-    EXPECT_FALSE(m_export.WriteSeriesFile(m_nId, m_dir.Path().string(), 0));
-    EXPECT_NE(m_export.ErrorText().find(m_dir.Path().string()), std::string::npos);
-    // The readings cannot be read: the header stays, the database says why.
-    RawOdbc("DSN=" + m_database.Dsn()).Exec("DROP TABLE Recording");
-    EXPECT_FALSE(m_export.WriteSeriesFile(m_nId, m_file.string(), 0));
-    EXPECT_EQ(ReadFileBytes(m_file), kHeader);
-    EXPECT_FALSE(m_export.WriteSummaryFile(m_nId, m_file.string()));
-    EXPECT_EQ(ReadFileBytes(m_file), kSummaryHeader);
-    EXPECT_EQ(m_ui.m_errors.size(), 2u);
 }
 
 // The chart window's readings: the exported point as the first line and

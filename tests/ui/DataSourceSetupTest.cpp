@@ -1,5 +1,6 @@
 #include "db/DataSource.h"
 #include "db/DbAccess.h"
+#include "db/DbTestSupport.h"
 #include "ui/UiTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -38,19 +39,12 @@ std::optional<Section> ReadSection(const std::filesystem::path& file, const std:
 }
 
 // Stands in for the person at the dialogs and records what they were shown.
-struct ScriptedUi : IDbUserInterface
+struct ScriptedUi : RecordingUi
 {
-    bool ReportOdbcError(const std::string& text) override
-    {
-        ADD_FAILURE() << "ODBC error: " << text;
-        return false;
-    }
-    bool AskLogin(std::string&, std::string&) override { return false; }
-    void ShowMessage(const std::string& text) override { messages.push_back(text); }
     void ChooseDriver(const std::vector<std::string>& drivers, std::string& driver,
                       bool& system) override
     {
-        ++chooseCalls;
+        ++m_nDriverChoices;
         offered = drivers;
         preset = driver;
         driver = choice.value_or(driver); // nothing chosen keeps the preset; "" is Cancel
@@ -71,12 +65,10 @@ struct ScriptedUi : IDbUserInterface
     std::optional<DataSourceAttributes> edit;
     std::optional<std::string> newName;
 
-    int chooseCalls = 0;
     int editCalls = 0;
     std::vector<std::string> offered;
     std::string preset;
     DataSourceAttributes shown;
-    std::vector<std::string> messages;
 };
 
 class DataSourceSetup : public ::testing::Test
@@ -141,7 +133,7 @@ TEST_F(DataSourceSetup, CreatesThroughTheDriverSettingsInTheChosenScope)
     ASSERT_TRUE(SetupDataSource(name, false, ui));
     EXPECT_FALSE(User(name));
     EXPECT_TRUE(System(name));
-    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_TRUE(ui.m_messages.empty());
 
     // The default name gets an embedded database after two confirmations:
     // OK with no driver chosen, then OK on the proposal.
@@ -166,7 +158,7 @@ TEST_F(DataSourceSetup, ConfiguresInPlaceAndRecreatesAfterRemoval)
     ui.edit = DataSourceAttributes{{"Database", "/neu.db"}};
     std::string name = "Bestand";
     ASSERT_TRUE(SetupDataSource(name, false, ui));
-    EXPECT_EQ(ui.chooseCalls, 0);
+    EXPECT_EQ(ui.m_nDriverChoices, 0);
     EXPECT_EQ(ui.shown, DataSourceAttributes({{"Database", "/alt.db"}}));
     EXPECT_EQ(User(name),
               Section({{"Driver", "SQLite3"}, {"Database", "/neu.db"}, {"Timeout", "2000"}}));
@@ -192,7 +184,7 @@ TEST_F(DataSourceSetup, ConfiguresInPlaceAndRecreatesAfterRemoval)
     EXPECT_EQ(ui.preset, "PostgreSQL ANSI");
     EXPECT_FALSE(User(name));
     EXPECT_EQ(ReadFileBytes(env.SystemIni()), systemBefore);
-    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_TRUE(ui.m_messages.empty());
 
     // A driver we do not know shows all it holds; a Driver keyword is refused.
     env.AddDataSource("Fremd", "Fremdtreiber", {{"Host", "a"}, {"Mode", "b"}});
@@ -204,7 +196,7 @@ TEST_F(DataSourceSetup, ConfiguresInPlaceAndRecreatesAfterRemoval)
     const std::string before = Files();
     ui.edit = DataSourceAttributes{{"Driver", "SQLite3"}};
     EXPECT_FALSE(SetupDataSource(name, false, ui));
-    EXPECT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.m_messages.size(), 1u);
     EXPECT_EQ(Files(), before);
 }
 
@@ -233,7 +225,7 @@ TEST_F(DataSourceSetup, ANameChangedInTheDialogIsTheNameAfterwards)
     name = "Neu";
     EXPECT_FALSE(SetupDataSource(name, false, ui));
     EXPECT_EQ(name, "Neu");
-    EXPECT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.m_messages.size(), 1u);
     EXPECT_EQ(Files(), before);
 }
 
@@ -250,25 +242,25 @@ TEST_F(DataSourceSetup, CancelAndUnusableNamesChangeNothing)
     name = "Bestand";
     EXPECT_FALSE(SetupDataSource(name, false, ui));
     EXPECT_EQ(ui.editCalls, 2);
-    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_TRUE(ui.m_messages.empty());
 
     for (std::string bad :
          {"Halle#3", "", " Halle", "Halle;3", "Halle[3]", "Messstelle Nummer 123456789012345"})
     {
-        ui.messages.clear();
+        ui.m_messages.clear();
         EXPECT_FALSE(SetupDataSource(bad, false, ui)) << bad;
-        EXPECT_EQ(ui.messages.size(), 1u) << bad;
+        EXPECT_EQ(ui.m_messages.size(), 1u) << bad;
     }
-    EXPECT_EQ(ui.chooseCalls, 2);
+    EXPECT_EQ(ui.m_nDriverChoices, 2);
     EXPECT_EQ(Files(), before);
 
     // 32 characters in more bytes are still a name.
     std::string umlauts = "Überwachung Kühlhaus Süd Ost äöü";
     ui.choice = "";
-    ui.messages.clear();
+    ui.m_messages.clear();
     EXPECT_FALSE(SetupDataSource(umlauts, false, ui));
-    EXPECT_TRUE(ui.messages.empty());
-    EXPECT_EQ(ui.chooseCalls, 3);
+    EXPECT_TRUE(ui.m_messages.empty());
+    EXPECT_EQ(ui.m_nDriverChoices, 3);
 }
 
 TEST_F(DataSourceSetup, ADriversOwnSetupRoutineIsUsedAndNeverSecondGuessed)
@@ -296,7 +288,7 @@ TEST_F(DataSourceSetup, ADriversOwnSetupRoutineIsUsedAndNeverSecondGuessed)
     EXPECT_FALSE(SetupDataSource(name, true, ui));
     unsetenv("TESSARO_SETUP_ANSWER");
     EXPECT_EQ(ui.editCalls, 0);
-    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_TRUE(ui.m_messages.empty());
     EXPECT_FALSE(FindDataSource(name));
 
     // Requests 1 add, 2 configure, 3 remove; modes 1 user, 2 system.
