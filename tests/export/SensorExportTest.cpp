@@ -14,7 +14,6 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <limits>
-#include <random>
 #include <sstream>
 
 namespace
@@ -57,6 +56,8 @@ TEST(ReadingReduction, ColumnsKeepTheirExtremesAndEveryGap)
         {"rows past the last column make the columns twice as wide, with their gaps", 4, 1000, 2000,
          "0=0 500=- 1000=1 2000=2 3000=- 4000=4 7000=7",
          "0=0 500=gap 1000=1 2000=2 3000=gap 4000=4 7000=7"},
+        {"merged columns keep the extremes of both", 2, 1000, 2000,
+         "0=5 500=6 1000=4 1200=9 1500=0 1900=3 2000=2", "0=5 1200=9 1500=0 1900=3 2000=2"},
         {"a late row goes to its place", 10, 1000, 1000, "2000=2 0=0.5 1000=-",
          "0=0.5 1000=gap 2000=2"},
     };
@@ -80,29 +81,6 @@ TEST(ReadingReduction, ColumnsKeepTheirExtremesAndEveryGap)
         EXPECT_EQ(reduction.ColumnWidth(), test.widthAfter) << test.name;
         EXPECT_EQ(reduction.Rows(), count) << test.name;
     }
-}
-
-TEST(ReadingReduction, ManyRowsShrinkToTheColumnsWithTheirPeaks)
-{
-    CReadingReduction reduction(100);
-    std::mt19937 random(7);
-    std::uniform_real_distribution<double> values(-50, 50);
-    std::vector<double> added;
-    for (std::int64_t minute = 0; minute < 100'000; ++minute)
-    {
-        added.push_back(values(random));
-        reduction.Add(1'700'000'000'000 + minute * 60'000, added.back());
-    }
-    const std::vector<CChartPoint> points = reduction.Points();
-    // At most the four extremes of each column.
-    EXPECT_TRUE(points.size() > 100u && points.size() <= 100u * 4) << points.size();
-    EXPECT_TRUE(std::is_sorted(points.begin(), points.end(),
-                               [](const CChartPoint& a, const CChartPoint& b)
-                               { return a.x < b.x; }));
-    const auto [lowest, highest] = std::minmax_element(added.begin(), added.end());
-    for (const double peak : {*lowest, *highest})
-        EXPECT_TRUE(std::any_of(points.begin(), points.end(),
-                                [peak](const CChartPoint& p) { return p.y == peak; }));
 }
 
 // Local time.
