@@ -21,24 +21,20 @@ double At(int month, int day, int hour, int minute)
         QDateTime(QDate(2024, month, day), QTime(hour, minute)).toMSecsSinceEpoch());
 }
 
-// A line's readings as drawn: one list per series, in the chart's order.
-std::vector<std::vector<QPointF>> Drawn(CHistoryWnd& window, int line)
+// A line's readings as drawn, "[day hh:mm=value ...]" per series in the chart's order.
+QString Drawn(CHistoryWnd& window, int line)
 {
-    std::vector<std::vector<QPointF>> drawn;
+    QStringList runs;
     for (QXYSeries* series : window.SeriesOf(line))
     {
-        const QList<QPointF> points = series->points();
-        drawn.emplace_back(points.begin(), points.end());
+        QStringList points;
+        for (const QPointF& point : series->points())
+            points << QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(point.x()))
+                              .toString(QStringLiteral("d hh:mm=")) +
+                          QString::number(point.y());
+        runs << "[" + points.join(' ') + "]";
     }
-    return drawn;
-}
-
-size_t PointCount(CHistoryWnd& window, int line)
-{
-    size_t count = 0;
-    for (QXYSeries* series : window.SeriesOf(line))
-        count += static_cast<size_t>(series->count());
-    return count;
+    return runs.join(' ');
 }
 
 // Each mark of the time axis at a whole hour of local time.
@@ -130,14 +126,10 @@ TEST_F(HistoryWndTest, LinesPerSensorWithGapsAxesPerUnitAndTheNewRowsOfEachMinut
     EXPECT_TRUE(MarksOnWholeHours(window));
     // The missing reading cuts the line, and so do the hours without any
     // row; a reading standing alone is a point.
-    const std::vector<std::vector<QPointF>> before = {
-        {{At(2, 28, 6, 0), 1.5}},
-        {{At(3, 1, 11, 56), 2}, {At(3, 1, 11, 57), 2.5}},
-        {{At(3, 1, 11, 59), 3}, {At(3, 1, 12, 0), 3.5}}};
-    EXPECT_EQ(Drawn(window, 0), before);
+    EXPECT_EQ(Drawn(window, 0), "[28 06:00=1.5] [1 11:56=2 1 11:57=2.5] [1 11:59=3 1 12:00=3.5]");
     // A point never recorded has a legend entry and nothing more.
-    EXPECT_EQ(Drawn(window, 1), (std::vector<std::vector<QPointF>>{{{At(3, 1, 11, 59), -5}}, {}}));
-    EXPECT_EQ(Drawn(window, 2), std::vector<std::vector<QPointF>>{{}});
+    EXPECT_EQ(Drawn(window, 1), "[1 11:59=-5] []");
+    EXPECT_EQ(Drawn(window, 2), "[]");
     QStringList legend;
     for (QLegendMarker* marker : window.Chart()->legend()->markers())
         if (marker->isVisible())
@@ -163,22 +155,19 @@ TEST_F(HistoryWndTest, LinesPerSensorWithGapsAxesPerUnitAndTheNewRowsOfEachMinut
     View().m_recordingView.OnRowStored(CReading{1, "4.000000"});
     EXPECT_FALSE(window.IsIdle());
     ASSERT_NE(readWindow(), nullptr);
-    EXPECT_EQ(Drawn(window, 0),
-              (std::vector<std::vector<QPointF>>{
-                  {{At(2, 28, 6, 0), 1.5}, {At(3, 1, 11, 5), 1}},
-                  {{At(3, 1, 11, 56), 2}, {At(3, 1, 11, 57), 2.5}},
-                  {{At(3, 1, 11, 59), 3}, {At(3, 1, 12, 0), 3.5}, {At(3, 1, 12, 1), 4}}}));
+    EXPECT_EQ(Drawn(window, 0), "[28 06:00=1.5 1 11:05=1] [1 11:56=2 1 11:57=2.5] "
+                                "[1 11:59=3 1 12:00=3.5 1 12:01=4]");
     EXPECT_GE(window.TimeAxis()->max().toMSecsSinceEpoch(), At(3, 1, 12, 1));
     EXPECT_TRUE(MarksOnWholeHours(window));
 
     // Zoomed in as by a dragged frame, the rows of the span are read in
     // detail; the wheel zooms further around the pointer; the reset brings
     // back the whole range.
-    EXPECT_LT(PointCount(window, 3), 40u);
+    EXPECT_LT(Drawn(window, 3).count('='), 40);
     window.TimeAxis()->setRange(QDateTime(QDate(2024, 2, 29), QTime(10, 0)),
                                 QDateTime(QDate(2024, 2, 29), QTime(10, 20)));
     ASSERT_NE(readWindow(), nullptr);
-    EXPECT_EQ(PointCount(window, 3), 120u);
+    EXPECT_EQ(Drawn(window, 3).count('='), 120);
     EXPECT_EQ(Span(window), 20 * 60 * 1000);
     auto* view = window.findChild<QChartView*>();
     ASSERT_NE(view, nullptr);
@@ -190,14 +179,14 @@ TEST_F(HistoryWndTest, LinesPerSensorWithGapsAxesPerUnitAndTheNewRowsOfEachMinut
     ASSERT_NE(readWindow(), nullptr);
     window.findChild<QPushButton*>(QStringLiteral("historyResetZoom"))->click();
     EXPECT_EQ(window.TimeAxis()->min().toMSecsSinceEpoch(), At(2, 28, 0, 0));
-    EXPECT_LT(PointCount(window, 3), 40u);
+    EXPECT_LT(Drawn(window, 3).count('='), 40);
 
     // Every reading: the axis starts with the oldest.
     window.findChild<QCheckBox*>(QStringLiteral("historyRangeCheck"))->setChecked(false);
     ASSERT_NE(readWindow(), nullptr);
     EXPECT_LE(window.TimeAxis()->min().toMSecsSinceEpoch(), At(2, 27, 23, 0));
     EXPECT_TRUE(MarksOnWholeHours(window));
-    EXPECT_EQ(Drawn(window, 0).front().front(), QPointF(At(2, 27, 23, 0), 1));
+    EXPECT_TRUE(Drawn(window, 0).startsWith("[27 23:00=1 ")) << Drawn(window, 0).toStdString();
 }
 
 } // namespace
