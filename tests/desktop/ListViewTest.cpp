@@ -215,13 +215,18 @@ TEST_F(ListViewTest, ContextMenusDependOnTheSelectionAndOpenAtTheCentreByKey)
     const auto open = [&](const std::function<void()>& trigger)
     {
         items.clear();
+        name.clear();
         shownAt = {};
-        QTimer::singleShot(
-            20,
+        // Polled: a slow run shows the menu later than any fixed delay.
+        QTimer poll;
+        QObject::connect(
+            &poll, &QTimer::timeout,
             [&]
             {
                 auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-                ASSERT_NE(menu, nullptr);
+                if (!menu)
+                    return;
+                poll.stop();
                 name = menu->objectName();
                 for (QAction* action : menu->actions())
                     items.append(action->isSeparator()
@@ -231,6 +236,7 @@ TEST_F(ListViewTest, ContextMenusDependOnTheSelectionAndOpenAtTheCentreByKey)
                 shownAt = menu->pos();
                 menu->close();
             });
+        poll.start(10);
         trigger();
     };
     const auto middle = [&](const QRect& rect)
