@@ -2,17 +2,11 @@
 #include "desktop/DesktopTestSupport.h"
 #include "net/SensorChannel.h"
 #include "sensors/ChannelList.h"
-#include "sensors/OrbelDoc.h"
-#include "settings/Settings.h"
 #include "ui/AboutDlg.h"
-#include "ui/CommandTable.h"
-#include "ui/UiTestSupport.h"
 #include "ui/WrappedMessageBox.h"
 
 #include <QAbstractButton>
-#include <QComboBox>
 #include <QDir>
-#include <QLabel>
 #include <QProxyStyle>
 #include <csignal>
 
@@ -184,7 +178,6 @@ TEST(WrappedMessageBox, LongLinesBreakAtTheirLastSpace)
     };
     for (const auto& [text, lines] : cases)
         EXPECT_EQ(WrapMessageText(text).split('\n'), lines) << text.toStdString();
-
 }
 
 // A desktop style that puts pictures on dialog buttons.

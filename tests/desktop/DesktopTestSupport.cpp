@@ -1,9 +1,6 @@
 #include "desktop/DesktopTestSupport.h"
 
-#include "sensors/OrbelDoc.h"
-
 #include <QAbstractButton>
-#include <QClipboard>
 
 void DesktopTest::SetUp()
 {

@@ -1,14 +1,23 @@
 #pragma once
 
 #include "common/TempDir.h"
+#include "db/DbTestSupport.h"
+#include "sensors/OrbelDoc.h"
+#include "settings/Settings.h"
+#include "ui/CommandTable.h"
 #include "ui/MainFrame.h"
 #include "ui/OrbelView.h"
+#include "ui/UiTestSupport.h"
 #include "ui/WidgetTestSupport.h"
 
+// What the window tests look at.
 #include <QAction>
-#include <QLabel>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QMenu>
+#include <QMenuBar>
 #include <QSettings>
-#include <QTest>
+#include <QStatusBar>
 #include <memory>
 #include <ostream>
 #include <string>

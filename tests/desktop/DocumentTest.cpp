@@ -1,13 +1,5 @@
 #include "common/Process.h"
 #include "desktop/DesktopTestSupport.h"
-#include "sensors/OrbelDoc.h"
-#include "settings/Settings.h"
-#include "ui/CommandTable.h"
-
-#include <QFileDialog>
-#include <QLineEdit>
-#include <QMenu>
-#include <QMenuBar>
 
 namespace
 {
@@ -32,11 +24,9 @@ TEST_F(DocumentTest, OpenEditSaveAndReopenKeepTheContent)
     CMainFrame& frame = NewFrame();
     EXPECT_EQ(frame.windowTitle(), "Unbenannt - Tessaro");
     const QString path = WriteConfig("lager.ini", kThreeSensors);
-    {
-        CModalWatcher watcher;
-        watcher.Then(ChooseFile(path));
-        frame.OnCommand(ID_FILE_OPEN);
-    }
+    CModalWatcher watcher;
+    watcher.Then(ChooseFile(path));
+    frame.OnCommand(ID_FILE_OPEN);
     EXPECT_EQ(frame.windowTitle(), "lager.ini - Tessaro");
     EXPECT_EQ(View().topLevelItemCount(), 3);
 
@@ -53,11 +43,8 @@ TEST_F(DocumentTest, OpenEditSaveAndReopenKeepTheContent)
 
     // Save As writes the same bytes under the new name, which the title shows.
     const QString copy = FilePath("kopie");
-    {
-        CModalWatcher watcher;
-        watcher.Then(ChooseFile(copy));
-        frame.OnCommand(ID_FILE_SAVE_AS);
-    }
+    watcher.Then(ChooseFile(copy));
+    frame.OnCommand(ID_FILE_SAVE_AS);
     EXPECT_EQ(frame.windowTitle(), "kopie.ini - Tessaro");
     EXPECT_EQ(ReadConfig(copy + ".ini"), saved);
 

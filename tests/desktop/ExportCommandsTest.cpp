@@ -1,19 +1,8 @@
-#include "db/DbTestSupport.h"
 #include "desktop/DesktopTestSupport.h"
-#include "sensors/OrbelDoc.h"
-#include "settings/Settings.h"
-#include "ui/CommandTable.h"
-#include "ui/UiTestSupport.h"
 #include "ui/ViewDatabaseCommands.h"
 
-#include <QCheckBox>
-#include <QComboBox>
 #include <QDesktopServices>
-#include <QFileDialog>
-#include <QLabel>
-#include <QListView>
 #include <QSpinBox>
-#include <QStatusBar>
 #include <QUrl>
 #include <filesystem>
 
@@ -254,34 +243,6 @@ TEST_F(ExportCommandsTest, WorkbookFailuresStatisticsAndImport)
     EXPECT_TRUE(watcher.Texts()[count + 2].startsWith(FilePath("drei.ini") + " ist die "));
     EXPECT_EQ(watcher.Texts().back(), "Sensordaten exportieren");
     EXPECT_EQ(ReadFileBytes(m_files / "drei.ini"), before);
-
-    // "Alle Dateien (*.*)" shows every file, also those without a dot.
-    WriteFileBytes(m_files / "ohnepunkt", "");
-    watcher.Then(
-        [this](QWidget* modal)
-        {
-            auto* dialog = qobject_cast<QFileDialog*>(modal);
-            ASSERT_NE(dialog, nullptr);
-            dialog->setDirectory(QString::fromStdString(m_files.Path().string()));
-            auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
-            ASSERT_NE(types, nullptr);
-            // As the user picks it from the list.
-            types->setCurrentIndex(1);
-            emit types->activated(1);
-            auto* files = dialog->findChild<QListView*>(QStringLiteral("listView"));
-            ASSERT_NE(files, nullptr);
-            EXPECT_TRUE(QTest::qWaitFor(
-                [files]
-                {
-                    QAbstractItemModel* model = files->model();
-                    for (int row = 0; row < model->rowCount(files->rootIndex()); ++row)
-                        if (model->index(row, 0, files->rootIndex()).data() == "ohnepunkt")
-                            return true;
-                    return false;
-                }));
-            dialog->reject();
-        });
-    Frame().OnCommand(ID_EXPORT_SUMMARY);
 
     // The statistics import the database's other sensor as the only
     // selected row and fill the Status column.

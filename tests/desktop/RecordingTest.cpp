@@ -1,17 +1,7 @@
-#include "db/DbTestSupport.h"
 #include "desktop/DesktopTestSupport.h"
 #include "net/NetTestSupport.h"
-#include "sensors/OrbelDoc.h"
-#include "settings/Settings.h"
-#include "ui/CommandTable.h"
-#include "ui/UiTestSupport.h"
-#include "ui/WidgetTestSupport.h"
 
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
 #include <QPalette>
-#include <QStatusBar>
 
 namespace
 {
@@ -74,7 +64,7 @@ TEST_F(RecordingTest, StartAndStopFromTheMenuWithTheStatusColumnFollowingTheDevi
     EXPECT_EQ(Column(7), QStringList(4, QString()));
 }
 
-TEST_F(RecordingTest, AFailedOpenLeavesRecordingOffAndADataSourceSetUpAtTheStartIsKept)
+TEST_F(RecordingTest, AFailedOpenLeavesRecordingOffASetUpDataSourceIsKeptAndOverlongTextsNamed)
 {
     CSettings().SetDataSource(QStringLiteral("Noch anzulegen"));
     OpenFrame("ZELD1\r\n127.0.0.1\t9\t0\t1\tV\tx\t0x00\r\n");
@@ -116,6 +106,22 @@ TEST_F(RecordingTest, AFailedOpenLeavesRecordingOffAndADataSourceSetUpAtTheStart
     EXPECT_EQ(CSettings().DataSource(), "Lager Süd");
     Act(ID_START_STOP)->trigger();
     EXPECT_FALSE(m_bRecording);
+
+    // Points whose texts do not fit the Sensors table are named in one message.
+    ASSERT_TRUE(Frame().OpenDocumentFile(
+        WriteConfig("lang.ini", "ZELD1\r\n127.0.0.1\t9\t0\t1\tV\t" + std::string(81, 'x') +
+                                    "\t0x01\r\n127.0.0.1\t9\t1\t1\t" + std::string(33, 'u') +
+                                    "\tkurz\t0x01\r\n127.0.0.1\t9\t2\t1\tV\tpasst\t0x01\r\n")));
+    const int before = watcher.Count();
+    Act(ID_START_STOP)->trigger();
+    ASSERT_TRUE(m_bRecording);
+    ASSERT_EQ(watcher.Count(), before + 1);
+    const QString text = watcher.Texts().back();
+    EXPECT_TRUE(text.contains("Sensor 0 an 127.0.0.1:9: Beschreibung länger als 80 Zeichen") &&
+                text.contains("Sensor 1 an 127.0.0.1:9: Einheit länger als 32 Zeichen") &&
+                !text.contains("Sensor 2"))
+        << text.toStdString();
+    Act(ID_START_STOP)->trigger();
 }
 
 TEST_F(RecordingTest, AnOutageShowsTheBufferedRowsAndOneMessageNotOneAMinute)
@@ -155,28 +161,6 @@ TEST_F(RecordingTest, AnOutageShowsTheBufferedRowsAndOneMessageNotOneAMinute)
     EXPECT_EQ(watcher.Count(), 1);
     Act(ID_START_STOP)->trigger();
     EXPECT_EQ(RawOdbc("DSN=Desktop Outage").Query("SELECT * FROM Recording").size(), 8u);
-}
-
-TEST_F(RecordingTest, PointsWhoseTextsDoNotFitTheSensorTableAreNamedInOneMessage)
-{
-    SharedOdbcEnv().AddSqliteDataSource("Desktop Limits", m_files / "limits.sqlite");
-    CSettings().SetDataSource(QStringLiteral("Desktop Limits"));
-    OpenFrame("ZELD1\r\n127.0.0.1\t9\t0\t1\tV\t" + std::string(81, 'x') +
-              "\t0x01\r\n127.0.0.1\t9\t1\t1\t" + std::string(33, 'u') +
-              "\tkurz\t0x01\r\n127.0.0.1\t9\t2\t1\tV\tpasst\t0x01\r\n");
-    CModalWatcher watcher;
-    Act(ID_START_STOP)->trigger();
-    ASSERT_TRUE(m_bRecording);
-    ASSERT_EQ(watcher.Count(), 1);
-    const std::string text = watcher.Texts().front().toStdString();
-    EXPECT_NE(text.find("Sensor 0 an 127.0.0.1:9: Beschreibung länger als 80 Zeichen"),
-              std::string::npos)
-        << text;
-    EXPECT_NE(text.find("Sensor 1 an 127.0.0.1:9: Einheit länger als 32 Zeichen"),
-              std::string::npos)
-        << text;
-    EXPECT_EQ(text.find("Sensor 2"), std::string::npos) << text;
-    Act(ID_START_STOP)->trigger();
 }
 
 } // namespace

@@ -1,6 +1,5 @@
 #include "common/ScanSimulator.h"
 #include "desktop/DesktopTestSupport.h"
-#include "sensors/OrbelDoc.h"
 
 namespace
 {

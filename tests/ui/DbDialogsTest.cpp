@@ -5,14 +5,9 @@
 #include "ui/OdbcErrorDlg.h"
 #include "ui/WidgetTestSupport.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLabel>
 #include <QLayout>
-#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRadioButton>
-#include <QTest>
 #include <algorithm>
 
 namespace

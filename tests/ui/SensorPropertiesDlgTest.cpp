@@ -5,10 +5,6 @@
 #include "ui/SensorSelection.h"
 #include "ui/WidgetTestSupport.h"
 
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QTest>
 #include <memory>
 
 namespace

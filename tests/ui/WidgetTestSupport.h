@@ -1,10 +1,15 @@
 #pragma once
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStringList>
+#include <QTest>
 #include <QTimer>
 #include <functional>
 #include <gtest/gtest.h>
