@@ -72,6 +72,8 @@ public:
     std::vector<std::string> FailingExec(const std::string& sql);
 
 private:
+    SQLRETURN Run(const std::string& sql);
+
     SQLHENV m_hEnv = SQL_NULL_HENV;
     SQLHDBC m_hDbc = SQL_NULL_HDBC;
     SQLHSTMT m_hStmt = SQL_NULL_HSTMT;
