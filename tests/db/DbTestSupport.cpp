@@ -152,6 +152,18 @@ std::vector<std::string> RawOdbc::FailingExec(const std::string& sql)
     return DiagnosticRecords(SQL_HANDLE_STMT, m_hStmt);
 }
 
+CSensor MakeSensor(const std::string& host, int port, int slot, const std::string& unit,
+                   const std::string& description)
+{
+    CSensor sensor;
+    sensor.m_strAddress = host;
+    sensor.m_nPort = static_cast<std::uint16_t>(port);
+    sensor.m_nSensorNo = slot;
+    sensor.m_strUnit = unit;
+    sensor.m_strDescription = description;
+    return sensor;
+}
+
 void CreateTables(RawOdbc& raw)
 {
     raw.Exec("CREATE TABLE Sensors (SensorID INT, Host VARCHAR( 64 ), Port INT, Slot INT, Unit "

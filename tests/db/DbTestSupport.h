@@ -79,6 +79,10 @@ private:
     SQLHSTMT m_hStmt = SQL_NULL_HSTMT;
 };
 
+// A sensor of the configuration, as a file line would give it.
+CSensor MakeSensor(const std::string& host, int port, int slot, const std::string& unit = "°C",
+                   const std::string& description = "");
+
 // The program's two tables, as it makes them.
 void CreateTables(RawOdbc& raw);
 
