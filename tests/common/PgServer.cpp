@@ -4,10 +4,10 @@
 
 #include <arpa/inet.h>
 #include <csignal>
-#include <cstdio>
 #include <filesystem>
 #include <netinet/in.h>
 #include <pwd.h>
+#include <sstream>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -147,28 +147,16 @@ void PgServer::Resume()
 
 void PgServer::SignalAll(int signo) const
 {
-    // The postmaster's pid heads its pid file; its children are the rest.
-    const std::string pidFile = ReadFileBytes(m_data / "postmaster.pid");
-    const pid_t postmaster = static_cast<pid_t>(std::atol(pidFile.c_str()));
+    // The postmaster's pid heads its pid file; its children are the rest,
+    // listed once it is stopped and cannot start more.
+    const pid_t postmaster =
+        static_cast<pid_t>(std::atol(ReadFileBytes(m_data / "postmaster.pid").c_str()));
     if (postmaster <= 1)
         throw std::runtime_error("no postmaster pid in " + (m_data / "postmaster.pid").string());
-    std::vector<pid_t> pids = {postmaster};
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc", error))
-    {
-        const std::string name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        const std::string stat = ReadFileBytes(entry.path() / "stat");
-        const size_t close = stat.rfind(')');
-        int parent = 0;
-        char state = 0;
-        if (close != std::string::npos &&
-            std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &parent) == 2 &&
-            parent == postmaster)
-            pids.push_back(static_cast<pid_t>(std::atol(entry.path().filename().c_str())));
-    }
-    for (const pid_t pid : pids)
+    kill(postmaster, signo);
+    const std::string task = "/proc/" + std::to_string(postmaster) + "/task/";
+    std::istringstream children(ReadFileBytes(task + std::to_string(postmaster) + "/children"));
+    for (pid_t pid = 0; children >> pid;)
         kill(pid, signo);
 }
 
