@@ -61,14 +61,6 @@ TEST_F(CliDbTest, TheSettingsNameTheDataSourceUnlessGiven)
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_EQ(missing.out, "");
     EXPECT_EQ(missing.err, "Die angegebene Datenquelle existiert nicht.\n");
-
-    // Login required: without a user name nobody can answer.
-    m_home.WriteSettings("[Settings]\nDataSource=Werkhalle\nQuickConnect=0\n");
-    const ProcessResult login = Db({"check"});
-    EXPECT_EQ(login.exitCode, 1);
-    EXPECT_EQ(login.out, "");
-    EXPECT_NE(login.err.find("--user"), std::string::npos) << login.err;
-    EXPECT_EQ(Db({"check", "--user", "messwart"}).exitCode, 0);
 }
 
 TEST_F(CliDbTest, FailuresAndBadUsage)

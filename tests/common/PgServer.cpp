@@ -4,10 +4,10 @@
 
 #include <arpa/inet.h>
 #include <csignal>
-#include <cstdio>
 #include <filesystem>
 #include <netinet/in.h>
 #include <pwd.h>
+#include <sstream>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -40,47 +40,38 @@ int FreeLoopbackPort()
     return ntohs(address.sin_port);
 }
 
-// initdb and the server refuse to run as root.
-bool RunningAsRoot()
-{
-    return geteuid() == 0;
-}
-
 // Once the folder ($2) has gone the server was stopped; once the test
 // process ($1) has gone without that, this stops it ("$@") and removes it.
 constexpr const char* kWatcher =
     "exec </dev/null >/dev/null 2>&1; pid=$1 dir=$2; shift 2; "
     "while kill -0 \"$pid\" && [ -d \"$dir\" ]; do sleep 1; done; \"$@\"; rm -rf \"$dir\"";
 
+// initdb and the server refuse to run as root.
 std::vector<std::string> AsServerUser(std::vector<std::string> argv)
 {
-    if (RunningAsRoot())
+    if (geteuid() == 0)
         argv.insert(argv.begin(), {"/usr/sbin/runuser", "-u", "postgres", "--"});
     return argv;
 }
 
-std::string Describe(const std::vector<std::string>& argv, const ProcessResult& result)
+// Its output; throws with everything it said when it fails.
+std::string Checked(const std::vector<std::string>& argv, std::chrono::seconds limit)
 {
+    const ProcessResult result = RunProcess(argv, {}, limit);
+    if (result.exitCode == 0)
+        return result.out;
     std::string text;
     for (const std::string& arg : argv)
         text += arg + ' ';
-    return text + "exited with " + std::to_string(result.exitCode) + ":\n" + result.out +
-           result.err;
-}
-
-std::string SqlLiteral(const std::string& text)
-{
-    std::string quoted = "'";
-    for (const char c : text)
-        quoted += c == '\'' ? std::string("''") : std::string(1, c);
-    return quoted + "'";
+    throw std::runtime_error(text + "exited with " + std::to_string(result.exitCode) + ":\n" +
+                             result.out + result.err);
 }
 
 } // namespace
 
 PgServer::PgServer(bool durable) : m_data(m_dir / "data"), m_bDurable(durable)
 {
-    if (RunningAsRoot())
+    if (geteuid() == 0)
     {
         const passwd* user = getpwnam("postgres");
         if (!user || chown(m_dir.Path().c_str(), user->pw_uid, user->pw_gid) != 0)
@@ -120,11 +111,7 @@ PgServer& PgServer::Shared()
 
 std::string PgServer::RunAsServerUser(const std::vector<std::string>& argv) const
 {
-    const std::vector<std::string> command = AsServerUser(argv);
-    const ProcessResult result = RunProcess(command, {}, std::chrono::seconds(120));
-    if (result.exitCode != 0)
-        throw std::runtime_error(Describe(command, result));
-    return result.out;
+    return Checked(AsServerUser(argv), std::chrono::seconds(120));
 }
 
 void PgServer::Start()
@@ -160,28 +147,16 @@ void PgServer::Resume()
 
 void PgServer::SignalAll(int signo) const
 {
-    // The postmaster's pid heads its pid file; its children are the rest.
-    const std::string pidFile = ReadFileBytes(m_data / "postmaster.pid");
-    const pid_t postmaster = static_cast<pid_t>(std::atol(pidFile.c_str()));
+    // The postmaster's pid heads its pid file; its children are the rest,
+    // listed once it is stopped and cannot start more.
+    const pid_t postmaster =
+        static_cast<pid_t>(std::atol(ReadFileBytes(m_data / "postmaster.pid").c_str()));
     if (postmaster <= 1)
         throw std::runtime_error("no postmaster pid in " + (m_data / "postmaster.pid").string());
-    std::vector<pid_t> pids = {postmaster};
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc", error))
-    {
-        const std::string name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        const std::string stat = ReadFileBytes(entry.path() / "stat");
-        const size_t close = stat.rfind(')');
-        int parent = 0;
-        char state = 0;
-        if (close != std::string::npos &&
-            std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &parent) == 2 &&
-            parent == postmaster)
-            pids.push_back(static_cast<pid_t>(std::atol(entry.path().filename().c_str())));
-    }
-    for (const pid_t pid : pids)
+    kill(postmaster, signo);
+    const std::string task = "/proc/" + std::to_string(postmaster) + "/task/";
+    std::istringstream children(ReadFileBytes(task + std::to_string(postmaster) + "/children"));
+    for (pid_t pid = 0; children >> pid;)
         kill(pid, signo);
 }
 
@@ -193,15 +168,9 @@ void PgServer::Restart()
 
 std::string PgServer::Psql(const std::string& sql, const std::string& database) const
 {
-    const std::vector<std::string> command = {
-        kBin + "psql", "-XqAt",     "-v", "ON_ERROR_STOP=1",
-        "-h",          "127.0.0.1", "-p", std::to_string(m_nPort),
-        "-U",          "postgres",  "-d", database,
-        "-c",          sql};
-    const ProcessResult result = RunProcess(command, {}, std::chrono::seconds(60));
-    if (result.exitCode != 0)
-        throw std::runtime_error(Describe(command, result));
-    return result.out;
+    return Checked({kBin + "psql", "-XqAt", "-v", "ON_ERROR_STOP=1", "-h", "127.0.0.1", "-p",
+                    std::to_string(m_nPort), "-U", "postgres", "-d", database, "-c", sql},
+                   std::chrono::seconds(60));
 }
 
 std::string PgServer::CreateDatabase()
@@ -213,7 +182,7 @@ std::string PgServer::CreateDatabase()
 
 void PgServer::CreatePasswordUser(const std::string& name, const std::string& password)
 {
-    Psql("CREATE ROLE \"" + name + "\" LOGIN PASSWORD " + SqlLiteral(password) + " IN ROLE " +
+    Psql("CREATE ROLE \"" + name + "\" LOGIN PASSWORD '" + password + "' IN ROLE " +
          kPasswordGroup);
 }
 

@@ -42,7 +42,8 @@ public:
     std::string Psql(const std::string& sql, const std::string& database = "postgres") const;
     // A fresh, empty database owned by User(); its name is returned.
     std::string CreateDatabase();
-    // A login role that must give its password (scram) to connect over TCP.
+    // A login role that must give its password (scram; no quote in it) to
+    // connect over TCP.
     void CreatePasswordUser(const std::string& name, const std::string& password);
 
 private:

@@ -21,10 +21,7 @@ protected:
 
     CSensor* List(const std::string& host, int port, int slot)
     {
-        auto sensor = std::make_unique<CSensor>();
-        sensor->m_strAddress = host;
-        sensor->m_nPort = static_cast<std::uint16_t>(port);
-        sensor->m_nSensorNo = slot;
+        auto sensor = std::make_unique<CSensor>(MakeSensor(host, port, slot));
         m_list.m_rows.push_back(sensor.get());
         EXPECT_TRUE(m_document.AddSensor(sensor, false));
         return m_list.m_rows.back();

@@ -7,11 +7,6 @@
 namespace
 {
 
-bool Contains(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos;
-}
-
 TEST(DbReconnectTest, AStatementTheServerCutOffRunsOnceMoreOnAFreshConnection)
 {
     TestOdbcEnv();
@@ -40,8 +35,8 @@ TEST(DbReconnectTest, AStatementTheServerCutOffRunsOnceMoreOnAFreshConnection)
     server.Stop();
     EXPECT_FALSE(db.Execute("INSERT INTO Readings VALUES (3)"));
     ASSERT_EQ(ui.m_errors.size(), 1u);
-    EXPECT_TRUE(Contains(ui.m_errors[0], "terminating connection")) << ui.m_errors[0];
-    EXPECT_TRUE(Contains(ui.m_errors[0], "Connection refused")) << ui.m_errors[0];
+    EXPECT_NE(ui.m_errors[0].find("terminating connection"), std::string::npos) << ui.m_errors[0];
+    EXPECT_NE(ui.m_errors[0].find("Connection refused"), std::string::npos) << ui.m_errors[0];
     // Every later statement tries once more, quietly where it should be.
     db.m_bQuiet = true;
     EXPECT_FALSE(db.Execute("INSERT INTO Readings VALUES (4)"));
@@ -50,7 +45,7 @@ TEST(DbReconnectTest, AStatementTheServerCutOffRunsOnceMoreOnAFreshConnection)
     ui.m_bCancelErrors = true;
     EXPECT_FALSE(db.Execute("INSERT INTO Readings VALUES (5)"));
     ASSERT_EQ(ui.m_errors.size(), 2u);
-    EXPECT_TRUE(Contains(ui.m_errors[1], "Connection refused")) << ui.m_errors[1];
+    EXPECT_NE(ui.m_errors[1].find("Connection refused"), std::string::npos) << ui.m_errors[1];
     EXPECT_TRUE(db.m_bCancelled);
 
     server.Start();

@@ -104,12 +104,17 @@ RawOdbc::~RawOdbc()
     SQLFreeHandle(SQL_HANDLE_ENV, m_hEnv);
 }
 
-void RawOdbc::Exec(const std::string& sql)
+SQLRETURN RawOdbc::Run(const std::string& sql)
 {
     if (m_hStmt != SQL_NULL_HSTMT)
         SQLFreeHandle(SQL_HANDLE_STMT, m_hStmt);
     SQLAllocHandle(SQL_HANDLE_STMT, m_hDbc, &m_hStmt);
-    const SQLRETURN rc = SQLExecDirect(m_hStmt, Chars(sql), SQL_NTS);
+    return SQLExecDirect(m_hStmt, Chars(sql), SQL_NTS);
+}
+
+void RawOdbc::Exec(const std::string& sql)
+{
+    const SQLRETURN rc = Run(sql);
     if (!Succeeded(rc) && rc != SQL_NO_DATA)
         throw std::runtime_error("test statement " + sql +
                                  " failed: " + Join(DiagnosticRecords(SQL_HANDLE_STMT, m_hStmt)));
@@ -142,12 +147,21 @@ std::vector<RawOdbc::Row> RawOdbc::Query(const std::string& sql)
 
 std::vector<std::string> RawOdbc::FailingExec(const std::string& sql)
 {
-    if (m_hStmt != SQL_NULL_HSTMT)
-        SQLFreeHandle(SQL_HANDLE_STMT, m_hStmt);
-    SQLAllocHandle(SQL_HANDLE_STMT, m_hDbc, &m_hStmt);
-    if (Succeeded(SQLExecDirect(m_hStmt, Chars(sql), SQL_NTS)))
+    if (Succeeded(Run(sql)))
         throw std::runtime_error("test statement " + sql + " did not fail");
     return DiagnosticRecords(SQL_HANDLE_STMT, m_hStmt);
+}
+
+CSensor MakeSensor(const std::string& host, int port, int slot, const std::string& unit,
+                   const std::string& description)
+{
+    CSensor sensor;
+    sensor.m_strAddress = host;
+    sensor.m_nPort = static_cast<std::uint16_t>(port);
+    sensor.m_nSensorNo = slot;
+    sensor.m_strUnit = unit;
+    sensor.m_strDescription = description;
+    return sensor;
 }
 
 void CreateTables(RawOdbc& raw)

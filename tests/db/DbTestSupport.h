@@ -72,10 +72,16 @@ public:
     std::vector<std::string> FailingExec(const std::string& sql);
 
 private:
+    SQLRETURN Run(const std::string& sql);
+
     SQLHENV m_hEnv = SQL_NULL_HENV;
     SQLHDBC m_hDbc = SQL_NULL_HDBC;
     SQLHSTMT m_hStmt = SQL_NULL_HSTMT;
 };
+
+// A sensor of the configuration, as a file line would give it.
+CSensor MakeSensor(const std::string& host, int port, int slot, const std::string& unit = "°C",
+                   const std::string& description = "");
 
 // The program's two tables, as it makes them.
 void CreateTables(RawOdbc& raw);

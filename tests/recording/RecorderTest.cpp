@@ -208,30 +208,18 @@ TEST_F(RecorderTest, EachIntervalIsDueAtItsUtcMinutesFromTheAlignmentOnAndTicksN
     EXPECT_TRUE(m_ui.m_errors.empty());
 }
 
-TEST_F(RecorderTest, AFirstTickMoreThanHalfAMinuteLateCountsForTheNextMinute)
-{
-    // 30 seconds late still belongs to its own minute: due at 10:30.
-    const int id = StartRefused({15})[0];
-    MinuteTicks(Utc(10, 16, 30), Utc(10, 46, 30));
-    m_recorder.Stop();
-    EXPECT_EQ(MinutesOf(Rows(), id), (Minutes{"16:00", "16:15"}));
-
-    // 31 seconds late is taken for the next minute, so the tick just before
-    // 10:30 stores.
-    m_clock.Set(Utc(10, 15, 20));
-    ASSERT_TRUE(m_recorder.Start());
-    MinuteTicks(Utc(10, 16, 31), Utc(10, 46, 31));
-    EXPECT_EQ(MinutesOf(Rows(), id), (Minutes{"15:59", "16:00", "16:14", "16:15"}));
-}
-
-TEST_F(RecorderTest, AFirstTickHeldUpPutsTheNextOneBackOnTheMinute)
+TEST_F(RecorderTest, AFirstTickLateByMoreThanHalfAMinuteCountsForTheNextAndTheTimerCatchesUp)
 {
     SimulatedDevices devices({"127.0.0.1:0 refuse"});
     m_view.Add("127.0.0.1", devices.Port(0), 0, 15);
     // When the first tick ran, and the timer's period after it: on time, late
-    // within its minute, and late enough to count for the next minute.
-    const std::pair<TimePoint, int> cases[] = {
-        {Utc(10, 16, 1, 400), 60000}, {Utc(10, 16, 20), 40500}, {Utc(10, 16, 51), 69500}};
+    // within its minute (30 s still is), and late enough to count for the
+    // next minute.
+    const std::pair<TimePoint, int> cases[] = {{Utc(10, 16, 1, 400), 60000},
+                                               {Utc(10, 16, 20), 40500},
+                                               {Utc(10, 16, 30), 30500},
+                                               {Utc(10, 16, 31), 89500},
+                                               {Utc(10, 16, 51), 69500}};
     int id = -1;
     for (const auto& [first, period] : cases)
     {
@@ -249,7 +237,7 @@ TEST_F(RecorderTest, AFirstTickHeldUpPutsTheNextOneBackOnTheMinute)
         EXPECT_EQ(m_recorder.MinuteTimer().interval(), 60000);
         m_recorder.Stop();
     }
-    EXPECT_EQ(MinutesOf(Rows(), id), (std::vector<std::string>(3, "16:00")));
+    EXPECT_EQ(MinutesOf(Rows(), id), (Minutes(std::size(cases), "16:00")));
 }
 
 TEST_F(RecorderTest, OnlyAFreshFiniteValueIsStored)

@@ -25,13 +25,9 @@ std::chrono::system_clock::time_point Utc(int hour, int minute, int second, int 
 CSensor& TestRecordingView::Add(const std::string& host, std::uint16_t port, int slot, int interval,
                                 bool disabled, const std::string& unit)
 {
-    auto record = std::make_unique<CSensor>();
-    record->m_strAddress = host;
-    record->m_nPort = port;
-    record->m_nSensorNo = slot;
+    auto record = std::make_unique<CSensor>(MakeSensor(host, port, slot, unit));
     record->m_nInterval = interval;
     record->m_bDisabled = disabled;
-    record->m_strUnit = unit;
     CSensor& added = *record;
     if (!m_document.AddSensor(record, true))
         throw std::logic_error("the document refused a sensor");

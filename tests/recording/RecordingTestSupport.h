@@ -49,7 +49,7 @@ public:
         m_buffered.insert(m_buffered.end(), rows.begin(), rows.end());
     }
     void OnRowsReplayed(std::size_t count) override { m_replayed.push_back(count); }
-    void OnRowsDropped(std::size_t count) override { m_nDropped += count; }
+    void OnRowsDropped(std::size_t) override {}
     void ReportUnrecorded(const std::vector<CUnrecordedPoint>& points) override
     {
         m_unrecorded.insert(m_unrecorded.end(), points.begin(), points.end());
@@ -71,7 +71,6 @@ public:
     std::vector<std::pair<int, std::optional<float>>> m_rows;
     std::vector<CReading> m_buffered;
     std::vector<std::size_t> m_replayed;
-    std::size_t m_nDropped = 0;
     std::vector<CUnrecordedPoint> m_unrecorded;
 
 private:
