@@ -26,9 +26,7 @@ const std::string kRequest = "GET /Single\r\n";
 
 sockaddr_in Sockaddr(const Endpoint& endpoint)
 {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(endpoint.port);
+    sockaddr_in sa{AF_INET, htons(endpoint.port), {}, {}};
     inet_pton(AF_INET, endpoint.address.c_str(), &sa.sin_addr);
     return sa;
 }

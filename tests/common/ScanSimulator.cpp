@@ -1,23 +1,11 @@
 #include "common/ScanSimulator.h"
 
-#include <arpa/inet.h>
-
 ScanSimulator::ScanSimulator(const std::vector<std::string>& devices,
                              const std::vector<std::string>& extras)
 {
     // Another process may take the query port before the simulator binds it.
     for (int attempt = 0; attempt < 5 && !Start(devices, extras); ++attempt)
         m_process.reset();
-}
-
-std::uint32_t ScanSimulator::BroadcastAddress()
-{
-    return inet_addr(kBroadcast);
-}
-
-std::string ScanSimulator::Address(int index)
-{
-    return "127.0.0." + std::to_string(index + 1);
 }
 
 bool ScanSimulator::Start(const std::vector<std::string>& devices,
@@ -41,9 +29,4 @@ bool ScanSimulator::Start(const std::vector<std::string>& devices,
     m_process = std::make_unique<VarionSim>(args);
     m_nDiscoveryPort = m_process->Discovery().port;
     return m_process->Ready() && m_nDiscoveryPort != 0;
-}
-
-std::vector<long> ScanSimulator::Connections()
-{
-    return m_process ? m_process->Connections() : std::vector<long>{};
 }

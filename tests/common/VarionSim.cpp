@@ -1,7 +1,6 @@
 #include "common/VarionSim.h"
 
 #include <arpa/inet.h>
-#include <csignal>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -65,12 +64,6 @@ std::vector<long> VarionSim::ReadCounts()
         counts.push_back(std::stol(fields[2]));
     }
     return line == "end" ? counts : std::vector<long>{};
-}
-
-std::vector<long> VarionSim::Connections()
-{
-    m_process.Signal(SIGUSR1);
-    return ReadCounts();
 }
 
 std::vector<std::string> DeviceArgs(const std::vector<std::string>& devices)
