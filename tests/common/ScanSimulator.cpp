@@ -16,16 +16,10 @@ bool ScanSimulator::Start(const std::vector<std::string>& devices,
         return false;
     std::vector<std::string> args{"--discovery", std::string(kBroadcast) + ":0"};
     for (size_t i = 0; i < devices.size(); ++i)
-    {
-        args.push_back("--device");
-        args.push_back(Address(static_cast<int>(i)) + ":" + std::to_string(m_nQueryPort) + " " +
-                       devices[i]);
-    }
+        args.insert(args.end(), {"--device", Address(static_cast<int>(i)) + ":" +
+                                                 std::to_string(m_nQueryPort) + " " + devices[i]});
     for (const std::string& extra : extras)
-    {
-        args.push_back("--discovery-extra");
-        args.push_back(extra);
-    }
+        args.insert(args.end(), {"--discovery-extra", extra});
     m_process = std::make_unique<VarionSim>(args);
     m_nDiscoveryPort = m_process->Discovery().port;
     return m_process->Ready() && m_nDiscoveryPort != 0;

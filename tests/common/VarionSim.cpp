@@ -70,10 +70,7 @@ std::vector<std::string> DeviceArgs(const std::vector<std::string>& devices)
 {
     std::vector<std::string> args;
     for (const std::string& device : devices)
-    {
-        args.push_back("--device");
-        args.push_back(device);
-    }
+        args.insert(args.end(), {"--device", device});
     return args;
 }
 
