@@ -12,8 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
 {
     const size_t bufferSize = size + 1;
     const auto line = std::make_unique<char[]>(bufferSize);
-    std::memcpy(line.get(), data, size);
-    line[size] = '\0';
+    std::memcpy(line.get(), data, size); // the rest is zeroed: the NUL
     const char* const end = line.get() + bufferSize;
 
     if (std::strlen(ParseDeviceName(line.get())) > 199)
@@ -33,11 +32,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
         char* next = line.get();
         if (!ParseNextValue(at, &value, &valid, unit, &next))
             break;
-        if (std::memchr(unit, '\0', sizeof unit) == nullptr)
-            std::abort();
-        if (valid != 0 && valid != 1)
-            std::abort();
-        if (valid == 0 && value != 0.0f)
+        // The unit ends within its room; a slot without a value reads 0.
+        if (std::memchr(unit, '\0', sizeof unit) == nullptr || (valid != 0 && valid != 1) ||
+            (valid == 0 && value != 0.0f))
             std::abort();
         if (next == nullptr)
             break;

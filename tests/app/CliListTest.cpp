@@ -9,14 +9,13 @@
 TEST(CliList, PrintsTheReadableSensorsInFileOrder)
 {
     TempDir dir;
-    WriteFileBytes(dir / "conf.ini", "ZELD1\nb.example\t8080\t2\t0\t\xB0"
-                                     "C\tHalle\t3\n\r\nkurz\t80\t1\r\n"
-                                     "a.example\t65616\t1\t5\tV\tK\xC3\xBChlraum\t0x00");
+    WriteFileBytes(dir / "conf.ini",
+                   "ZELD1\nb.example\t8080\t2\t0\t\260C\tHalle\t3\n\r\nkurz\t80\t1\r\n"
+                   "a.example\t65616\t1\t5\tV\tK\xC3\xBChlraum\t0x00");
     WriteFileBytes(dir / "empty.ini", "");
     for (const auto& [file, out] :
          {std::pair<std::string, std::string>("conf.ini",
-                                              "b.example\t8080\t2\t1\t\xC2\xB0"
-                                              "C\tHalle\t0x01\n"
+                                              "b.example\t8080\t2\t1\t°C\tHalle\t0x01\n"
                                               "a.example\t80\t1\t5\tV\tK\xC3\xBChlraum\t0x00\n"),
           {"empty.ini", ""}})
     {

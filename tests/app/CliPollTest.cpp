@@ -1,12 +1,10 @@
 #include "common/VarionSim.h"
 
-#include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
 #include <sys/resource.h>
 #include <unistd.h>
-#include <utility>
 #include <vector>
 
 namespace
@@ -73,21 +71,6 @@ TEST(CliPoll, ShowsErrorsAndGivesUpAfterTheTimeout)
     EXPECT_EQ(invalid.out, "state\t1\t[10022] ungültiger Parameter\n");
 }
 
-// The soft and hard limit of open files of a running process.
-std::pair<std::string, std::string> OpenFileLimits(pid_t pid)
-{
-    std::ifstream limits("/proc/" + std::to_string(pid) + "/limits");
-    for (std::string line; std::getline(limits, line);)
-        if (line.starts_with("Max open files"))
-        {
-            std::istringstream fields(line.substr(std::string("Max open files").size()));
-            std::string soft, hard;
-            fields >> soft >> hard;
-            return {soft, hard};
-        }
-    return {};
-}
-
 TEST(CliPoll, RaisesItsOpenFileLimitToTheHardLimit)
 {
     VarionSim sim({"--device", "127.0.0.1:0 silent"});
@@ -100,16 +83,16 @@ TEST(CliPoll, RaisesItsOpenFileLimitToTheHardLimit)
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
     ChildProcess poll(PollArgs(sim, {"--timeout", "5"}));
     setrlimit(RLIMIT_NOFILE, &files);
-    std::pair<std::string, std::string> limits;
+    rlimit seen{};
     for (int look = 0; look < 500; ++look)
     {
-        limits = OpenFileLimits(poll.Pid());
-        if (limits.first.empty() || limits.first == limits.second)
+        if (prlimit(poll.Pid(), RLIMIT_NOFILE, nullptr, &seen) != 0 ||
+            seen.rlim_cur == seen.rlim_max)
             break;
         usleep(10000);
     }
-    EXPECT_EQ(limits.first, std::to_string(files.rlim_max));
-    EXPECT_EQ(limits.second, std::to_string(files.rlim_max));
+    EXPECT_EQ(seen.rlim_cur, files.rlim_max);
+    EXPECT_EQ(seen.rlim_max, files.rlim_max);
 }
 
 TEST(CliPoll, RejectsBadArguments)

@@ -26,9 +26,7 @@ const std::string kRequest = "GET /Single\r\n";
 
 sockaddr_in Sockaddr(const Endpoint& endpoint)
 {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(endpoint.port);
+    sockaddr_in sa{AF_INET, htons(endpoint.port), {}, {}};
     inet_pton(AF_INET, endpoint.address.c_str(), &sa.sin_addr);
     return sa;
 }
@@ -134,18 +132,11 @@ std::string AddressBytes(const std::string& datagram)
 
 TEST(VarionSim, ReplyDeviceAnswersTheRequestOncePerConnectionAndCloses)
 {
-    VarionSim sim({"--device",
-                   "127.0.0.1:0 reply 10.0.0.5;Lager;{drift:20.0:0.5}\xC2\xB0"
-                   "C;{count};\\r\\n",
+    VarionSim sim({"--device", "127.0.0.1:0 reply 10.0.0.5;Lager;{drift:20.0:0.5}°C;{count};\\r\\n",
                    "--device",
                    "127.0.0.1:0 reply a\\tb\\\\c\\x41\\xB0 x;y,z {drift:-1:-0.5} {oops}"});
     ASSERT_EQ(sim.Devices().size(), 2u);
-    for (const char* value : {"20.0\xC2\xB0"
-                              "C;0;",
-                              "20.5\xC2\xB0"
-                              "C;1;",
-                              "21.0\xC2\xB0"
-                              "C;2;"})
+    for (const char* value : {"20.0°C;0;", "20.5°C;1;", "21.0°C;2;"})
     {
         const Exchange poll = Poll(sim.Devices()[0]);
         EXPECT_TRUE(poll.closed);
@@ -170,8 +161,7 @@ TEST(VarionSim, ReplyDeviceAnswersTheRequestOncePerConnectionAndCloses)
         std::this_thread::sleep_for(20ms);
         ASSERT_TRUE(socket.SendAll("ngle\r\n"));
         ReadAll(socket, split, 5s);
-        EXPECT_EQ(split.data, "10.0.0.5;Lager;21.5\xC2\xB0"
-                              "C;3;\r\n");
+        EXPECT_EQ(split.data, "10.0.0.5;Lager;21.5°C;3;\r\n");
     }
 
     // Anything but the exact request is closed without an answer and is no poll.
@@ -184,8 +174,7 @@ TEST(VarionSim, ReplyDeviceAnswersTheRequestOncePerConnectionAndCloses)
     }
     // No answer before the request is complete.
     EXPECT_TRUE(Poll(sim.Devices()[0], "GET /Sin", 200ms).quiet);
-    EXPECT_EQ(Poll(sim.Devices()[0]).data, "10.0.0.5;Lager;22.0\xC2\xB0"
-                                           "C;4;\r\n");
+    EXPECT_EQ(Poll(sim.Devices()[0]).data, "10.0.0.5;Lager;22.0°C;4;\r\n");
 }
 
 TEST(VarionSim, MisbehavingDevicesMisbehaveAsAsked)
@@ -346,49 +335,26 @@ TEST(VarionSim, CountsAcceptedConnectionsOnRequestAndAtExit)
     EXPECT_EQ(sim.Process().Wait(), 0);
 }
 
-TEST(VarionSim, ServesTwoThousandDevicesInOneProcess)
-{
-    VarionSim sim({"--many", "2000", "127.0.0.1:0 reply {count}"});
-    ASSERT_TRUE(sim.Ready());
-    ASSERT_EQ(sim.Devices().size(), 2000u);
-    for (size_t i = 0; i < sim.Devices().size(); ++i)
-        ASSERT_EQ(Poll(sim.Devices()[i]).data, "0") << "device " << i;
-    EXPECT_EQ(sim.Connections(), std::vector<long>(2000, 1));
-    sim.Process().Signal(SIGINT);
-    EXPECT_EQ(sim.ReadCounts().size(), 2000u);
-    EXPECT_EQ(sim.Process().Wait(), 0);
-}
-
 TEST(VarionSim, RefusesWhatItCannotServe)
 {
-    const std::vector<std::vector<std::string>> bad = {
-        {"--device", "10.0.0.1:80 reply x"},
-        {"--device", "0.0.0.0:80 reply x"},
-        // Just beside the networks reserved for documentation.
-        {"--device", "192.0.3.1:80 reply x"},
-        {"--device", "198.51.99.255:80 reply x"},
-        {"--device", "203.0.114.1:80 reply x"},
+    std::vector<std::vector<std::string>> bad = {
         {"--discovery", "192.168.1.1:8512"},
-        {"--device", "127.0.0.1:0 bogus x"},
-        {"--device", "127.0.0.1:0 stall x"},
-        {"--device", "127.0.0.1:0 delay=-5 x"},
-        {"--device", "127.0.0.1:0 reply,announce=x x"},
-        {"--device", "127.0.0.1:0 reply,colour=red x"},
-        {"--device", "127.0.0.1:0 reply tail\\"},
-        {"--device", "127.0.0.1:0 reply \\q"},
-        {"--device", "127.0.0.1:0 reply \\xZ1"},
-        {"--device", "127.0.0.1:0 reply {drift:1}"},
-        {"--device", "127.0.0.1:70000 reply x"},
-        {"--device", "127.0.0.1 reply x"},
-        {"--device", "127.0.0.1:0"},
         {"--device"},
         {"--many", "2", "127.0.0.1:5000 reply x"},
         {"--many", "lots", "127.0.0.1:0 reply x"},
-        {"--discovery", "127.0.0.1:0", "--discovery-extra", "abc"},
         {"--discovery-extra", "00"},
         {"--frobnicate"},
-        {"/nonexistent/devices.txt"},
-    };
+        {"--discovery", "127.0.0.1:0", "--discovery-extra", "abc"},
+        {"/nonexistent/devices.txt"}};
+    // 192.0.3.1 and the next two lie just beside the networks reserved for documentation.
+    for (const char* device :
+         {"10.0.0.1:80 reply x", "0.0.0.0:80 reply x", "192.0.3.1:80 reply x",
+          "198.51.99.255:80 reply x", "203.0.114.1:80 reply x", "127.0.0.1:0 bogus x",
+          "127.0.0.1:0 stall x", "127.0.0.1:0 delay=-5 x", "127.0.0.1:0 reply,announce=x x",
+          "127.0.0.1:0 reply,colour=red x", "127.0.0.1:0 reply tail\\", "127.0.0.1:0 reply \\q",
+          "127.0.0.1:0 reply \\xZ1", "127.0.0.1:0 reply {drift:1}", "127.0.0.1:70000 reply x",
+          "127.0.0.1 reply x", "127.0.0.1:0"})
+        bad.push_back({"--device", device});
     ExpectUsageErrors({VARION_SIM}, bad, "varion-sim:");
     TempDir dir;
     WriteFileBytes(dir / "bad.txt", "127.0.0.1:0 reply ok\n127.0.0.1:0 sulk\n");

@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <stdexcept>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
@@ -88,86 +90,68 @@ int DecodeStatus(int status)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// An unnamed file holding text, read from its start.
+int MemoryFile(const std::string& text = {})
+{
+    const int fd = memfd_create("tessaro-test", MFD_CLOEXEC);
+    if (fd < 0 || write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
+        lseek(fd, 0, SEEK_SET) != 0)
+        throw std::runtime_error("cannot make an unnamed file");
+    return fd;
+}
+
+// What a child wrote into an unnamed file; closes it.
+std::string Contents(int fd)
+{
+    std::string text;
+    char buffer[4096];
+    lseek(fd, 0, SEEK_SET);
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<size_t>(n));
+    close(fd);
+    return text;
+}
+
+// Waits until pid has ended, as long as timeout; true when it has.
+bool AwaitExit(pid_t pid, std::chrono::milliseconds timeout)
+{
+    const int exited = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    pollfd end{exited, POLLIN, 0};
+    int ready;
+    while ((ready = poll(&end, 1, static_cast<int>(timeout.count()))) < 0 && errno == EINTR)
+    {
+    }
+    close(exited);
+    return ready == 1;
+}
+
 } // namespace
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& stdinText,
                          std::chrono::milliseconds timeout, const std::string& outFile)
 {
-    int in[2], out[2], err[2];
-    MakePipe(in);
-    MakePipe(out);
-    MakePipe(err);
-    int fileFd = -1;
-    if (!outFile.empty())
-    {
-        fileFd = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fileFd < 0)
-            throw std::runtime_error("cannot create " + outFile);
-    }
-    const pid_t pid = Spawn(argv, in[0], fileFd >= 0 ? fileFd : out[1], err[1]);
-    if (fileFd >= 0)
-        close(fileFd);
-    close(in[0]);
-    close(out[1]);
-    close(err[1]);
-    fcntl(in[1], F_SETFL, O_NONBLOCK);
-
-    ProcessResult result;
-    size_t written = 0;
-    if (stdinText.empty())
-    {
-        close(in[1]);
-        in[1] = -1;
-    }
-    const auto deadline = Clock::now() + timeout;
-    bool outOpen = true, errOpen = true, timedOut = false;
-    while (outOpen || errOpen)
-    {
-        pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {in[1], POLLOUT, 0}};
-        const int left = MillisLeft(deadline);
-        if (left == 0)
-        {
-            timedOut = true;
-            break;
-        }
-        if (poll(fds, in[1] >= 0 ? 3 : 2, left) < 0 && errno != EINTR)
-            break;
-        char buffer[4096];
-        auto drain = [&](pollfd& fd, bool& open, std::string& into)
-        {
-            if (!open || !(fd.revents & (POLLIN | POLLHUP | POLLERR)))
-                return;
-            const ssize_t n = read(fd.fd, buffer, sizeof buffer);
-            if (n > 0)
-                into.append(buffer, static_cast<size_t>(n));
-            else
-                open = false;
-        };
-        drain(fds[0], outOpen, result.out);
-        drain(fds[1], errOpen, result.err);
-        if (in[1] >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP)))
-        {
-            const ssize_t n = write(in[1], stdinText.data() + written, stdinText.size() - written);
-            if (n > 0)
-                written += static_cast<size_t>(n);
-            if (n < 0 || written == stdinText.size())
-            {
-                close(in[1]);
-                in[1] = -1;
-            }
-        }
-    }
-    if (in[1] >= 0)
-        close(in[1]);
-    close(out[0]);
-    close(err[0]);
+    // Unnamed files rather than pipes: nothing needs pumping while the child
+    // runs, and its output is complete once it has exited.
+    const int out = outFile.empty()
+                        ? MemoryFile()
+                        : open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (out < 0)
+        throw std::runtime_error("cannot create " + outFile);
+    const int in = MemoryFile(stdinText);
+    const int err = MemoryFile();
+    const pid_t pid = Spawn(argv, in, out, err);
+    close(in);
+    const bool timedOut = !AwaitExit(pid, timeout);
     if (timedOut)
         kill(pid, SIGKILL);
     int status = 0;
     rusage usage{};
     wait4(pid, &status, 0, &usage);
+    ProcessResult result;
     result.exitCode = timedOut ? -1 : DecodeStatus(status);
     result.usage = UsageOf(usage);
+    result.out = outFile.empty() ? Contents(out) : (close(out), std::string());
+    result.err = Contents(err);
     return result;
 }
 
@@ -281,20 +265,11 @@ void ChildProcess::Signal(int signo)
 
 int ChildProcess::Wait(std::chrono::milliseconds timeout)
 {
-    const auto deadline = Clock::now() + timeout;
-    while (!m_exited)
+    rusage usage{};
+    if (!m_exited && AwaitExit(m_pid, timeout) && wait4(m_pid, &m_status, 0, &usage) == m_pid)
     {
-        rusage usage{};
-        const pid_t done = wait4(m_pid, &m_status, WNOHANG, &usage);
-        if (done == m_pid)
-        {
-            m_exited = true;
-            m_usage = UsageOf(usage);
-            break;
-        }
-        if (MillisLeft(deadline) == 0)
-            return -1;
-        usleep(10000);
+        m_exited = true;
+        m_usage = UsageOf(usage);
     }
-    return DecodeStatus(m_status);
+    return m_exited ? DecodeStatus(m_status) : -1;
 }

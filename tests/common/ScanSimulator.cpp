@@ -1,23 +1,11 @@
 #include "common/ScanSimulator.h"
 
-#include <arpa/inet.h>
-
 ScanSimulator::ScanSimulator(const std::vector<std::string>& devices,
                              const std::vector<std::string>& extras)
 {
     // Another process may take the query port before the simulator binds it.
     for (int attempt = 0; attempt < 5 && !Start(devices, extras); ++attempt)
         m_process.reset();
-}
-
-std::uint32_t ScanSimulator::BroadcastAddress()
-{
-    return inet_addr(kBroadcast);
-}
-
-std::string ScanSimulator::Address(int index)
-{
-    return "127.0.0." + std::to_string(index + 1);
 }
 
 bool ScanSimulator::Start(const std::vector<std::string>& devices,
@@ -28,22 +16,11 @@ bool ScanSimulator::Start(const std::vector<std::string>& devices,
         return false;
     std::vector<std::string> args{"--discovery", std::string(kBroadcast) + ":0"};
     for (size_t i = 0; i < devices.size(); ++i)
-    {
-        args.push_back("--device");
-        args.push_back(Address(static_cast<int>(i)) + ":" + std::to_string(m_nQueryPort) + " " +
-                       devices[i]);
-    }
+        args.insert(args.end(), {"--device", Address(static_cast<int>(i)) + ":" +
+                                                 std::to_string(m_nQueryPort) + " " + devices[i]});
     for (const std::string& extra : extras)
-    {
-        args.push_back("--discovery-extra");
-        args.push_back(extra);
-    }
+        args.insert(args.end(), {"--discovery-extra", extra});
     m_process = std::make_unique<VarionSim>(args);
     m_nDiscoveryPort = m_process->Discovery().port;
     return m_process->Ready() && m_nDiscoveryPort != 0;
-}
-
-std::vector<long> ScanSimulator::Connections()
-{
-    return m_process ? m_process->Connections() : std::vector<long>{};
 }

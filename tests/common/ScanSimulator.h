@@ -2,6 +2,7 @@
 
 #include "common/VarionSim.h"
 
+#include <arpa/inet.h>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -25,10 +26,13 @@ public:
     std::uint16_t QueryPort() const { return m_nQueryPort; }
     std::uint16_t DiscoveryPort() const { return m_nDiscoveryPort; }
     // The broadcast address in network byte order.
-    static std::uint32_t BroadcastAddress();
-    static std::string Address(int index);
+    static std::uint32_t BroadcastAddress() { return inet_addr(kBroadcast); }
+    static std::string Address(int index) { return "127.0.0." + std::to_string(index + 1); }
     // Accepted connections per device, in device order; empty on failure.
-    std::vector<long> Connections();
+    std::vector<long> Connections()
+    {
+        return m_process ? m_process->Connections() : std::vector<long>{};
+    }
 
 private:
     bool Start(const std::vector<std::string>& devices, const std::vector<std::string>& extras);

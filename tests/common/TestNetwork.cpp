@@ -100,24 +100,9 @@ std::vector<std::string> CTestNetwork::Inside(const Side& side,
     return wrapped;
 }
 
-std::vector<std::string> CTestNetwork::Near(const std::vector<std::string>& argv) const
-{
-    return Inside(m_near, argv);
-}
-
-std::vector<std::string> CTestNetwork::Far(const std::vector<std::string>& argv) const
-{
-    return Inside(m_far, argv);
-}
-
 bool CTestNetwork::Ip(const Side& side, const std::vector<std::string>& args) const
 {
     std::vector<std::string> argv{m_strIp};
     argv.insert(argv.end(), args.begin(), args.end());
     return RunProcess(Inside(side, argv)).exitCode == 0;
-}
-
-bool CTestNetwork::NearIp(const std::vector<std::string>& args) const
-{
-    return Ip(m_near, args);
 }

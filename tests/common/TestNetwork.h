@@ -28,10 +28,16 @@ public:
     const std::string& Unavailable() const { return m_strUnavailable; }
 
     // argv wrapped to run inside the near or the far namespace.
-    std::vector<std::string> Near(const std::vector<std::string>& argv) const;
-    std::vector<std::string> Far(const std::vector<std::string>& argv) const;
+    std::vector<std::string> Near(const std::vector<std::string>& argv) const
+    {
+        return Inside(m_near, argv);
+    }
+    std::vector<std::string> Far(const std::vector<std::string>& argv) const
+    {
+        return Inside(m_far, argv);
+    }
     // Runs "ip ARGS" inside the near namespace; true when it succeeded.
-    bool NearIp(const std::vector<std::string>& args) const;
+    bool NearIp(const std::vector<std::string>& args) const { return Ip(m_near, args); }
 
 private:
     struct Side

@@ -1,7 +1,6 @@
 #include "common/VarionSim.h"
 
 #include <arpa/inet.h>
-#include <csignal>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -67,20 +66,11 @@ std::vector<long> VarionSim::ReadCounts()
     return line == "end" ? counts : std::vector<long>{};
 }
 
-std::vector<long> VarionSim::Connections()
-{
-    m_process.Signal(SIGUSR1);
-    return ReadCounts();
-}
-
 std::vector<std::string> DeviceArgs(const std::vector<std::string>& devices)
 {
     std::vector<std::string> args;
     for (const std::string& device : devices)
-    {
-        args.push_back("--device");
-        args.push_back(device);
-    }
+        args.insert(args.end(), {"--device", device});
     return args;
 }
 

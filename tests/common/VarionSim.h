@@ -2,6 +2,7 @@
 
 #include "common/Process.h"
 
+#include <csignal>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -29,7 +30,11 @@ public:
     const Endpoint& Discovery() const { return m_discovery; }
     // Accepted connections per device, asked for now; empty when the report
     // is malformed.
-    std::vector<long> Connections();
+    std::vector<long> Connections()
+    {
+        m_process.Signal(SIGUSR1);
+        return ReadCounts();
+    }
     // The next report as it comes, such as the one printed at exit.
     std::vector<long> ReadCounts();
     ChildProcess& Process() { return m_process; }

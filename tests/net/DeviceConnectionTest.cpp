@@ -121,7 +121,9 @@ TEST_F(DeviceConnectionTest, HostsThatCannotBeReachedFailButOnlyNamesAreLookedUp
         auto channel = StartChannel(host, 80);
         const CDeviceConnection& connection = channel->m_connection;
         if (name)
+        {
             EXPECT_EQ(channel->GetStatusText(), "Namensauflösung...");
+        }
         ASSERT_TRUE(PumpUntil([&] { return connection.State() == CAsyncConnection::Failed; }));
         EXPECT_EQ(connection.LastError(),
                   name ? SocketError::kHostNotFound : SocketError::kInvalidArgument);
@@ -255,35 +257,26 @@ TEST_F(DeviceConnectionTest, StopWhileLookupPendingCancelsIt)
 
 // A listener whose queue is full: further handshakes hang unanswered, as
 // they do towards a device that is switched off.
-class FullListener
+struct FullListener
 {
-public:
     FullListener()
     {
-        m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+        auto* const at = reinterpret_cast<sockaddr*>(&address);
         socklen_t length = sizeof address;
-        if (bind(m_listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-            listen(m_listener, 0) != 0 ||
-            getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            throw std::runtime_error("cannot listen on loopback");
+        if (bind(listener, at, length) != 0 || listen(listener, 0) != 0 ||
+            getsockname(listener, at, &length) != 0 || connect(filler, at, length) != 0)
+            throw std::runtime_error("cannot fill the queue of a loopback listener");
         port = ntohs(address.sin_port);
-        m_filler = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (connect(m_filler, reinterpret_cast<sockaddr*>(&address), length) != 0)
-            throw std::runtime_error("cannot fill the queue");
     }
     ~FullListener()
     {
-        close(m_filler);
-        close(m_listener);
+        close(filler);
+        close(listener);
     }
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int filler = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     std::uint16_t port = 0;
-
-private:
-    int m_listener = -1;
-    int m_filler = -1;
 };
 
 TEST_F(DeviceConnectionTest, TimedOutConnectIsRetriedAfterOneTickWithoutItsText)
@@ -295,12 +288,10 @@ TEST_F(DeviceConnectionTest, TimedOutConnectIsRetriedAfterOneTickWithoutItsText)
     PumpFor(50ms);
     ASSERT_EQ(connection.State(), CAsyncConnection::Connecting);
     // What the platform reports when it gives up on the handshake.
-    CSocketMessage timedOut;
-    timedOut.kind = CSocketMessage::Kind::SocketEvent;
-    timedOut.handle = connection.Socket();
-    timedOut.event = CSocketMessage::Connect;
-    timedOut.error = SocketError::kTimedOut;
-    CAsyncConnection::DispatchSocketMessage(timedOut);
+    CAsyncConnection::DispatchSocketMessage({.kind = CSocketMessage::Kind::SocketEvent,
+                                             .handle = connection.Socket(),
+                                             .event = CSocketMessage::Connect,
+                                             .error = SocketError::kTimedOut});
     EXPECT_EQ(connection.State(), CAsyncConnection::Waiting);
     EXPECT_EQ(connection.Socket(), -1);
     EXPECT_EQ(connection.LastError(), SocketError::kTimedOut);
@@ -415,6 +406,8 @@ TEST_F(DeviceConnectionTest, EachReplyIsParsedAtItsTimeAndChangesOnlyTheSlotsItR
         // Closed without a byte: nothing parsed, tried again after 50 ticks.
         {"close", 3, {7.5f, 0.0f, 45.0f}, false, 50},
         {"reply 9.5A;8.5B;", 4, {9.5f, 8.5f, 45.0f}, true, 600},
+        // The device restarts and has lost its reading.
+        {"reply -A;8.5B;", 5, {0.0f, 8.5f, 45.0f}, true, 600},
     };
     int wait = 0;
     auto lastRead = firstPoll;
@@ -443,6 +436,11 @@ TEST_F(DeviceConnectionTest, EachReplyIsParsedAtItsTimeAndChangesOnlyTheSlotsItR
         EXPECT_EQ(connection.ReadAt(), lastRead);
         wait = poll.nextPoll;
     }
+    // The slot shows zero but reports no value.
+    EXPECT_EQ(channel->GetStatusText(), "0.0 °C");
+    float value = -1;
+    EXPECT_FALSE(channel->GetValue(value, nullptr));
+    EXPECT_FLOAT_EQ(value, 0.0f);
 }
 
 } // namespace

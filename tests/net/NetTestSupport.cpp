@@ -30,8 +30,7 @@ void EnsureApplication()
     static char name[] = "tessaro_net_tests";
     static char* argv[] = {name, nullptr};
     // Lives until the process ends, like the application object of the program.
-    static QCoreApplication* application = new QCoreApplication(argc, argv);
-    (void)application;
+    [[maybe_unused]] static auto* application = new QCoreApplication(argc, argv);
 }
 
 bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout)

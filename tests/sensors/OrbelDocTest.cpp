@@ -30,16 +30,20 @@ std::unique_ptr<CSensor> Record(const std::string& line)
     return sensor;
 }
 
-// The pasted records' text forms, one a line; "-" when the text is no sensor text.
+// The records' text forms, one a line.
+template <typename Records> std::string Lines(const Records& records)
+{
+    std::string lines;
+    for (const auto& record : records)
+        lines += record->FormatLine() + "\n";
+    return lines;
+}
+
+// The pasted records' text forms; "-" when the text is no sensor text.
 std::string Pasted(const std::string& text)
 {
     const auto records = ParseClipboardText(text);
-    if (!records)
-        return "-";
-    std::string lines;
-    for (const auto& record : *records)
-        lines += record->FormatLine() + "\n";
-    return lines;
+    return records ? Lines(*records) : "-";
 }
 
 class DocFile : public ::testing::Test
@@ -50,13 +54,7 @@ protected:
         WriteFileBytes(dir / "conf.ini", bytes);
         return doc.OnOpenDocument(dir / "conf.ini", error);
     }
-    std::string Lines()
-    {
-        std::string lines;
-        for (const auto& sensor : doc.m_sensors)
-            lines += sensor->FormatLine() + "\n";
-        return lines;
-    }
+    std::string Lines() const { return ::Lines(doc.m_sensors); }
     // Every member that a failed open must leave alone, set apart from any file below.
     void FillPrevious()
     {
@@ -234,8 +232,8 @@ TEST_F(DocFile, DuplicatesLoadAndFindTheirChannelButAddSensorCanRefuseThem)
 
 TEST_F(DocFile, LegacyLinesReadAsWindows1252AndUtf8StaysByteIdentical)
 {
-    ASSERT_TRUE(Open("ZELD1\r\nh\t80\t1\t1\t\xB0"
-                     "C\tPreis in \x80\t0\r\nh\t80\t2\t1\t°C\tKühlraum\t0\r\n"));
+    ASSERT_TRUE(
+        Open("ZELD1\r\nh\t80\t1\t1\t\260C\tPreis in \x80\t0\r\nh\t80\t2\t1\t°C\tKühlraum\t0\r\n"));
     EXPECT_EQ(Lines(), "h\t80\t1\t1\t°C\tPreis in €\t0x00\nh\t80\t2\t1\t°C\tKühlraum\t0x00\n");
 
     const std::string utf8 = "ZELD1\r\nGerät\t80\t1\t1\tm³\t€ \xF0\x9F\x8C\xA1\t0x01\r\n";
@@ -360,8 +358,7 @@ TEST(ClipboardText, CopiedRecordsAndSavedFilesPasteWhole)
     COrbelDoc doc;
     for (const std::string& line : {kA, kB, kC, kA})
     {
-        auto record = std::make_unique<CSensor>();
-        record->ParseLine(line);
+        auto record = Record(line);
         doc.AddSensor(record, true);
     }
     // Display order, whatever the order of creation.
@@ -409,7 +406,7 @@ TEST(ClipboardText, LineWalkSkipsBlankAndShortLinesAndLeadingBlanksOfLaterLines)
 
 TEST(ClipboardText, LinesThatAreNoUtf8ReadAsWindows1252)
 {
-    EXPECT_EQ(Pasted("ZELD1\r\nh\t80\t1\t1\t\xB0"
-                     "C\tPreis in \x80\t0\r\nGerät\t80\t2\t1\tm³\tKühlraum\t1"),
-              "h\t80\t1\t1\t°C\tPreis in €\t0x00\nGerät\t80\t2\t1\tm³\tKühlraum\t0x01\n");
+    EXPECT_EQ(
+        Pasted("ZELD1\r\nh\t80\t1\t1\t\260C\tPreis in \x80\t0\r\nGerät\t80\t2\t1\tm³\tKühlraum\t1"),
+        "h\t80\t1\t1\t°C\tPreis in €\t0x00\nGerät\t80\t2\t1\tm³\tKühlraum\t0x01\n");
 }
