@@ -1,15 +1,13 @@
 #include "common/PgServer.h"
 
+#include "common/LoopbackPort.h"
 #include "common/Process.h"
 
-#include <arpa/inet.h>
 #include <csignal>
 #include <filesystem>
-#include <netinet/in.h>
 #include <pwd.h>
 #include <sstream>
 #include <stdexcept>
-#include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
 
@@ -21,24 +19,6 @@ const std::string kBin = "/usr/lib/postgresql/15/bin/";
 // Members of this group log in over TCP with their password; everyone else
 // is trusted.
 constexpr const char* kPasswordGroup = "password_login";
-
-int FreeLoopbackPort()
-{
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-    {
-        if (fd >= 0)
-            close(fd);
-        throw std::runtime_error("no free loopback port");
-    }
-    close(fd);
-    return ntohs(address.sin_port);
-}
 
 // Once the folder ($2) has gone the server was stopped; once the test
 // process ($1) has gone without that, this stops it ("$@") and removes it.
@@ -85,6 +65,8 @@ PgServer::PgServer(bool durable) : m_data(m_dir / "data"), m_bDurable(durable)
                                                kPasswordGroup + " 127.0.0.1/32 scram-sha-256\n" +
                                                "host all all 127.0.0.1/32 trust\n");
     m_nPort = FreeLoopbackPort();
+    if (m_nPort == 0)
+        throw std::runtime_error("no free loopback port");
     Start();
     Psql(std::string("CREATE ROLE ") + User() + " LOGIN; CREATE ROLE " + kPasswordGroup +
          " NOLOGIN;");

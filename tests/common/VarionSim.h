@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/LoopbackPort.h"
 #include "common/Process.h"
 
 #include <csignal>
@@ -48,7 +49,3 @@ private:
 
 // The arguments that start one varion-sim device per entry.
 std::vector<std::string> DeviceArgs(const std::vector<std::string>& devices);
-
-// A TCP port that is free on loopback right now; another process may still
-// take it before the simulator binds it.
-std::uint16_t FreeLoopbackPort();
