@@ -8,6 +8,7 @@
 #include <QAbstractButton>
 #include <QDir>
 #include <QProxyStyle>
+#include <QRegularExpression>
 #include <csignal>
 
 namespace
@@ -233,10 +234,8 @@ TEST(AboutDlg, ShowsVersionAndYear)
     CAboutDlg dialog;
     EXPECT_EQ(dialog.windowTitle(), "Info über Tessaro");
     const QString text = dialog.findChild<QLabel*>("versionText")->text();
-    EXPECT_TRUE(text.contains("1.03")) << text.toStdString();
-    EXPECT_TRUE(text.contains("2005")) << text.toStdString();
-    EXPECT_LT(text.indexOf("1.03"), text.indexOf("2005"));
-    EXPECT_FALSE(text.contains("%s"));
+    EXPECT_TRUE(text.contains(QRegularExpression("(?s)1\\.03.*2005")) && !text.contains("%s"))
+        << text.toStdString();
 }
 
 } // namespace

@@ -65,9 +65,7 @@ TEST_F(HistoryWndTest, LinesPerSensorWithGapsAxesPerUnitAndTheNewRowsOfEachMinut
     std::optional<FakeClock> clock(CivilTime{2024, 3, 1, 12, 0, 0});
     SharedOdbcEnv().AddSqliteDataSource("Verlauf", m_files / "verlauf.sqlite");
     RawOdbc raw("DSN=Verlauf");
-    raw.Exec("CREATE TABLE Sensors (SensorID INT, Host VARCHAR(64), Port INT, Slot INT, "
-             "Unit VARCHAR(32), Location VARCHAR(80))");
-    raw.Exec("CREATE TABLE Recording (Reading FLOAT, Calendar DATE, Clock TIME, SensorID INT)");
+    CreateTables(raw);
     raw.Exec("INSERT INTO Sensors VALUES (1, '127.0.0.1', 80, 0, '', ''), "
              "(2, '127.0.0.1', 80, 1, '', ''), (4, '127.0.0.1', 80, 3, '', '')");
     const auto insert = [&raw](int sensorId, const std::vector<std::string>& rows)

@@ -287,9 +287,7 @@ TEST_F(ListViewTest, DataSourceBoxListsTheDefinedNamesAtTheFirstUpdate)
     CSettings().SetDataSource(QStringLiteral("Noch nicht angelegt"));
     CMainFrame& frame = NewFrame();
     QComboBox* combo = frame.m_wndDataSourceCombo;
-    QStringList names;
-    for (int i = 0; i < combo->count(); ++i)
-        names.append(combo->itemText(i));
+    const QStringList names = ItemsOf(combo);
     EXPECT_LT(names.indexOf("alpha Büro"), names.indexOf("Zeta Lager"));
     EXPECT_EQ(combo->currentText(), "Noch nicht angelegt");
     EXPECT_EQ(View().m_db.m_strDataSource, "Noch nicht angelegt");

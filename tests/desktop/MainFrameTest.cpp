@@ -296,13 +296,10 @@ TEST_F(MainFrameTest, SettingsAreSavedAtCloseEvenWhenItIsCancelledUnlessMinimise
     CModalWatcher watcher;
     watcher.Then([](QWidget* box) { Answer(box, QMessageBox::Cancel); });
     EXPECT_FALSE(first.close());
-    {
-        const CSettings settings;
-        EXPECT_EQ(QSize(settings.SizeX(0), settings.SizeY(0)), QSize(610, 420));
-        EXPECT_EQ(settings.DataSource(), "Messdaten Süd");
-        EXPECT_FALSE(settings.QuickConnect());
-        EXPECT_EQ(settings.UserName(), "anna");
-    }
+    EXPECT_EQ(QSize(CSettings().SizeX(0), CSettings().SizeY(0)), QSize(610, 420));
+    EXPECT_EQ(CSettings().DataSource(), "Messdaten Süd");
+    EXPECT_FALSE(CSettings().QuickConnect());
+    EXPECT_EQ(CSettings().UserName(), "anna");
     // The password stays in memory only.
     QSettings file(QStringLiteral("Arveda"), QStringLiteral("Tessaro"));
     for (const QString& key : file.allKeys())
@@ -330,14 +327,11 @@ TEST_F(MainFrameTest, SettingsAreSavedAtCloseEvenWhenItIsCancelledUnlessMinimise
 TEST_F(MainFrameTest, SettingsReadDefaultsForAbsentOrDamagedValuesAndKeepTheirSections)
 {
     const std::filesystem::path file = m_settings / "Arveda" / "Tessaro.conf";
-    {
-        const CSettings settings;
-        EXPECT_TRUE(settings.QuickConnect());
-        EXPECT_EQ(settings.DataSource(), "Arveda Sensor Database");
-        EXPECT_EQ(settings.SizeX(812), 812);
-        EXPECT_EQ(settings.ExportRange(), -7);
-        EXPECT_TRUE(settings.RecentFiles().isEmpty());
-    }
+    EXPECT_TRUE(CSettings().QuickConnect());
+    EXPECT_EQ(CSettings().DataSource(), "Arveda Sensor Database");
+    EXPECT_EQ(CSettings().SizeX(812), 812);
+    EXPECT_EQ(CSettings().ExportRange(), -7);
+    EXPECT_TRUE(CSettings().RecentFiles().isEmpty());
     // Reading creates nothing.
     EXPECT_FALSE(std::filesystem::exists(file));
     CSettings().SetExcelExport(QStringLiteral("/home/anna/Export, alt.txt"));

@@ -259,10 +259,8 @@ TEST(SensorPropertiesDlg, TheQueryOffersTheSlotsWithAValueAndFailingChangesNothi
     {
         QTest::mouseClick(dialog.m_pQueryButton, Qt::LeftButton);
         EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
-        QStringList items;
-        for (int i = 0; i < box->count(); ++i)
-            items.append(box->itemText(i));
-        return items.join('|') + " " + box->currentText() + " " + EditOf(&dialog, "unit")->text();
+        return ItemsOf(box).join('|') + " " + box->currentText() + " " +
+               EditOf(&dialog, "unit")->text();
     };
     EXPECT_EQ(query(), "0 [\302\260C]|2 [%] 2 %");
     // A slot without a value: the list is offered, the box and unit emptied.
