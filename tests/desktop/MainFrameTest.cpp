@@ -1,9 +1,7 @@
 #include "desktop/DesktopTestSupport.h"
 
-#include <QHeaderView>
 #include <QScreen>
 #include <QToolBar>
-#include <QTreeView>
 
 namespace
 {
@@ -137,36 +135,6 @@ TEST_F(MainFrameTest, CommandsAreEnabledByTheSelectionAndClipboard)
     CModalWatcher watcher;
     frame.OnCommand(ID_EXPORT_SERIES);
     EXPECT_EQ(watcher.Count(), 0);
-}
-
-TEST_F(MainFrameTest, TheFileDialogShowsItsColumnsWhole)
-{
-    CMainFrame& frame = OpenFrame();
-    WriteConfig("groesser.ini", std::string(408, 'x'));
-    CModalWatcher watcher;
-    watcher.Then(
-        [](QWidget* modal)
-        {
-            auto* dialog = qobject_cast<QFileDialog*>(modal);
-            ASSERT_NE(dialog, nullptr);
-            auto* list = dialog->findChild<QTreeView*>("treeView");
-            ASSERT_NE(list, nullptr);
-            // Once the folder is read, every column but the names fits its texts.
-            const auto whole = [list]
-            {
-                if (list->model()->rowCount(list->rootIndex()) < 2)
-                    return false;
-                for (int column = 1; column < list->header()->count(); ++column)
-                    if (list->columnWidth(column) <
-                        static_cast<QAbstractItemView*>(list)->sizeHintForColumn(column))
-                        return false;
-                return true;
-            };
-            EXPECT_TRUE(QTest::qWaitFor(whole));
-            dialog->reject();
-        });
-    frame.OnCommand(ID_FILE_OPEN);
-    EXPECT_EQ(watcher.Count(), 1);
 }
 
 TEST_F(MainFrameTest, TabMovesTheFocusAndTheBoxKeepsItsKeys)
