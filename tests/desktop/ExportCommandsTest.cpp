@@ -87,9 +87,7 @@ protected:
     const FakeClock m_clock{{2024, 3, 1, 12, 0, 0}};
 };
 
-const std::string kHeader = "Lager S\xC3\xBC"
-                            "d\t\xC2\xB0"
-                            "C\t10.0.0.5\t80\t0\r\n";
+const std::string kHeader = "Lager Süd\t°C\t10.0.0.5\t80\t0\r\n";
 
 TEST_F(ExportCommandsTest, SeriesAndSummaryAskWriteAndOpenTheWorkbook)
 {

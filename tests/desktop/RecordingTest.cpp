@@ -12,7 +12,6 @@ class RecordingTest : public DesktopTest
 {
 protected:
     QColor ListColour() { return View().palette().color(QPalette::Base); }
-    QString StatusBarText() { return MessagePane()->text(); }
 };
 
 TEST_F(RecordingTest, StartAndStopFromTheMenuWithTheStatusColumnFollowingTheDevices)
@@ -34,7 +33,7 @@ TEST_F(RecordingTest, StartAndStopFromTheMenuWithTheStatusColumnFollowingTheDevi
     ASSERT_TRUE(m_bRecording);
     EXPECT_TRUE(Act(ID_START_STOP)->isChecked());
     EXPECT_EQ(ListColour(), kYellow);
-    EXPECT_EQ(StatusBarText(), QStringLiteral("Bereit"));
+    EXPECT_EQ(MessagePane()->text(), QStringLiteral("Bereit"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return Column(7) == live; }, 5000))
         << Column(7).join('|').toStdString();
 
@@ -75,7 +74,7 @@ TEST_F(RecordingTest, AFailedOpenLeavesRecordingOffASetUpDataSourceIsKeptAndOver
     EXPECT_FALSE(m_bRecording);
     EXPECT_FALSE(Act(ID_START_STOP)->isChecked());
     EXPECT_EQ(ListColour(), QColor(Qt::white));
-    EXPECT_EQ(StatusBarText(), QStringLiteral("Bereit"));
+    EXPECT_EQ(MessagePane()->text(), QStringLiteral("Bereit"));
     EXPECT_EQ(Column(7), QStringList{QString()});
     EXPECT_EQ(Frame().GetDocument().m_sensors.front()->m_pChannel, nullptr);
 
@@ -151,12 +150,12 @@ TEST_F(RecordingTest, AnOutageShowsTheBufferedRowsAndOneMessageNotOneAMinute)
     for (const int minute : {1, 2, 3})
         tick(minute);
     ASSERT_TRUE(QTest::qWaitFor([&] { return watcher.Count() == 1; }, 5000));
-    EXPECT_EQ(StatusBarText(),
+    EXPECT_EQ(MessagePane()->text(),
               QStringLiteral("Datenbank nicht erreichbar - 6 Messwerte gepuffert"));
     lock.Release();
     tick(4);
     ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.BufferedRows() == 0; }, 10000));
-    EXPECT_EQ(StatusBarText(), QStringLiteral("Bereit"));
+    EXPECT_EQ(MessagePane()->text(), QStringLiteral("Bereit"));
     QTest::qWait(100);
     EXPECT_EQ(watcher.Count(), 1);
     Act(ID_START_STOP)->trigger();

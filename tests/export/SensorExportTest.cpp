@@ -125,10 +125,8 @@ protected:
     std::filesystem::path m_file = m_dir / "sensor.xls";
 };
 
-const std::string kHeader = "Serverraum\t\xC2\xB0"
-                            "C\t10.0.0.5\t80\t1\r\n";
-const std::string kSummaryHeader = "Serverraum\tMax\tAvg\tMin \xC2\xB0"
-                                   "C\tValues\r\n";
+const std::string kHeader = "Serverraum\t°C\t10.0.0.5\t80\t1\r\n";
+const std::string kSummaryHeader = "Serverraum\tMax\tAvg\tMin °C\tValues\r\n";
 
 TEST_P(SensorExportTest, BothFilesAreWrittenByteForByteOrEndSayingWhy)
 {
