@@ -124,27 +124,27 @@ TEST_F(ListViewTest, TheFirstRowFitsTheColumnsOnceTheCommandIsDone)
     CMainFrame& frame = NewFrame();
     COrbelView& view = View();
     const int emptyWidth = view.columnWidth(1);
-    QGuiApplication::clipboard()->setText(QStringLiteral(
-        "ZELD1\r\nein-sehr-langer-geraetename.beispiel.local\t80\t0\t1\t\t\t0x00\r\n"));
-    frame.OnCommand(ID_EDIT_PASTE);
+    const auto paste = [&](const QString& address)
+    {
+        QGuiApplication::clipboard()->setText("ZELD1\r\n" + address + "\t80\t0\t1\t\t\t0x00\r\n");
+        frame.OnCommand(ID_EDIT_PASTE);
+    };
+    const QString address = QStringLiteral("ein-sehr-langer-geraetename.beispiel.local");
+    paste(address);
     EXPECT_EQ(view.columnWidth(1), emptyWidth);
     QCoreApplication::processEvents();
     const int fitted = view.columnWidth(1);
-    EXPECT_GT(fitted, view.fontMetrics().horizontalAdvance(
-                          QStringLiteral("ein-sehr-langer-geraetename.beispiel.local")));
+    EXPECT_GT(fitted, view.fontMetrics().horizontalAdvance(address));
 
     // Later rows leave the widths alone until F5.
-    QGuiApplication::clipboard()->setText(
-        QStringLiteral("ZELD1\r\nein-noch-viel-viel-laengerer-geraetename.beispiel."
-                       "local\t80\t0\t1\t\t\t0x00\r\n"));
-    frame.OnCommand(ID_EDIT_PASTE);
+    paste("noch-viel-viel-laenger-als-" + address);
     QCoreApplication::processEvents();
     EXPECT_EQ(view.columnWidth(1), fitted);
     frame.OnCommand(ID_FIT_COLUMNS);
     EXPECT_GT(view.columnWidth(1), fitted);
 }
 
-TEST_F(ListViewTest, NewSensorProposesTheFirstAddressAndCancelRemovesIt)
+TEST_F(ListViewTest, NewSensorProposesTheFirstAddressAndPropertiesEditTheSelectedRows)
 {
     CMainFrame& frame = NewFrame();
     COrbelDoc& doc = frame.GetDocument();
@@ -177,23 +177,22 @@ TEST_F(ListViewTest, NewSensorProposesTheFirstAddressAndCancelRemovesIt)
     EXPECT_EQ(doc.m_sensors.size(), 1u);
     EXPECT_EQ(View().m_nSelected, 0);
     EXPECT_FALSE(doc.IsModified());
-}
 
-TEST_F(ListViewTest, PropertiesEditTheSelectedRows)
-{
-    CMainFrame& frame = OpenFrame("ZELD1\r\n"
-                                  "Geraet1\t80\t0\t5\t°C\tKeller\t0x00\r\n"
-                                  "andere\t80\t7\t5\t°C\tDach\t0x00\r\n"
-                                  "geraet1\t80\t1\t5\t°C\tkeller\t0x01\r\n");
+    // The properties of the selected rows: the first one's texts, where
+    // the others differ only in letter case, go to all of them.
+    ASSERT_TRUE(frame.OpenDocumentFile(WriteConfig("eigen.ini",
+                                                   "ZELD1\r\n"
+                                                   "Geraet1\t80\t0\t5\t°C\tKeller\t0x00\r\n"
+                                                   "andere\t80\t7\t5\t°C\tDach\t0x00\r\n"
+                                                   "geraet1\t80\t1\t5\t°C\tkeller\t0x01\r\n")));
     Select({0, 2});
-    CModalWatcher watcher;
     watcher.Then(
         [&](QWidget* dialog)
         {
             dialog->findChild<QComboBox*>("sensorNo")->setEditText("3");
             ButtonOf(dialog, "OK")->click();
         });
-    QTest::keyClick(&View(), Qt::Key_Return);
+    Key(Qt::Key_Return);
     EXPECT_EQ(Column(1), QStringList({"Geraet1", "andere", "Geraet1"}));
     EXPECT_EQ(Column(3), QStringList({"3", "7", "3"}));
     EXPECT_TRUE(frame.GetDocument().IsModified());
