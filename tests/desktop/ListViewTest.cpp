@@ -178,26 +178,19 @@ TEST_F(ListViewTest, NewSensorProposesTheFirstAddressAndPropertiesEditTheSelecte
     EXPECT_EQ(View().m_nSelected, 0);
     EXPECT_FALSE(doc.IsModified());
 
-    // The properties of the selected rows: the first one's texts, where
-    // the others differ only in letter case, go to all of them.
-    ASSERT_TRUE(frame.OpenDocumentFile(WriteConfig("eigen.ini",
-                                                   "ZELD1\r\n"
-                                                   "Geraet1\t80\t0\t5\t°C\tKeller\t0x00\r\n"
-                                                   "andere\t80\t7\t5\t°C\tDach\t0x00\r\n"
-                                                   "geraet1\t80\t1\t5\t°C\tkeller\t0x01\r\n")));
-    Select({0, 2});
+    ASSERT_TRUE(frame.OpenDocumentFile(WriteConfig("drei.ini", kThreeSensors)));
+    // The properties edit the selected rows; the disabled one stays disabled.
+    Select({1, 2});
     watcher.Then(
         [&](QWidget* dialog)
         {
-            dialog->findChild<QComboBox*>("sensorNo")->setEditText("3");
+            dialog->findChild<QComboBox*>("sensorNo")->setEditText("4");
             ButtonOf(dialog, "OK")->click();
         });
     Key(Qt::Key_Return);
-    EXPECT_EQ(Column(1), QStringList({"Geraet1", "andere", "Geraet1"}));
-    EXPECT_EQ(Column(3), QStringList({"3", "7", "3"}));
+    EXPECT_EQ(Column(3), QStringList({"0", "4", "4"}));
     EXPECT_TRUE(frame.GetDocument().IsModified());
-    // The disabled one stays disabled.
-    EXPECT_TRUE(frame.GetDocument().m_sensors.back()->m_bDisabled);
+    EXPECT_TRUE(View().SensorAt(1)->m_bDisabled);
 }
 
 TEST_F(ListViewTest, ContextMenusDependOnTheSelectionAndOpenAtTheCentreByKey)
