@@ -121,8 +121,7 @@ TEST_F(AppTest, EndSignalsEndAsBeendenAndKeepUnsavedChangesForTheNextStart)
             // A signal while the question is open ends that start; the
             // changes stay kept.
             COrbelApp interrupted;
-            CModalWatcher watcher;
-            watcher.Then([](QWidget*) { raise(SIGINT); });
+            CModalWatcher watcher([](QWidget*) { raise(SIGINT); });
             ASSERT_TRUE(interrupted.InitInstance({}));
             EXPECT_EQ(run(), 0);
             EXPECT_EQ(watcher.Count(), 1);
@@ -134,9 +133,8 @@ TEST_F(AppTest, EndSignalsEndAsBeendenAndKeepUnsavedChangesForTheNextStart)
         // The next start offers the changes before anything else.
         const bool restore = signal != SIGHUP;
         COrbelApp next;
-        CModalWatcher watcher;
-        watcher.Then([&](QWidget* box)
-                     { Answer(box, restore ? QMessageBox::Yes : QMessageBox::No); });
+        CModalWatcher watcher([&](QWidget* box)
+                              { Answer(box, restore ? QMessageBox::Yes : QMessageBox::No); });
         ASSERT_TRUE(next.InitInstance({}));
         QCoreApplication::processEvents();
         ASSERT_EQ(watcher.Count(), 1);
@@ -201,8 +199,7 @@ TEST(WrappedMessageBox, OnlyOurBreaksNoPicturesOnTheButtonsAndStringBoxesJoinThe
     const QString text = QStringLiteral("Der Name der Datenquelle darf weder Steuerzeichen noch "
                                         "eines der Zeichen # [ ] { } ( ) , ; ? * = ! @ \\ "
                                         "enthalten. Bitte wählen Sie einen anderen Namen.");
-    CModalWatcher watcher;
-    watcher.Then(
+    CModalWatcher watcher(
         [](QWidget* modal)
         {
             auto* box = qobject_cast<QMessageBox*>(modal);

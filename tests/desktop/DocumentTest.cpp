@@ -46,8 +46,7 @@ TEST_F(DocumentTest, OpenEditSaveAndReopenKeepTheContent)
     EXPECT_EQ(frame.windowTitle(), "Unbenannt - Tessaro");
     const QString path = WriteConfig("lager.ini", kThreeSensors);
     WriteConfig("groesser.ini", std::string(408, 'x'));
-    CModalWatcher watcher;
-    watcher.Then(ChooseFile(path));
+    CModalWatcher watcher(ChooseFile(path));
     frame.OnCommand(ID_FILE_OPEN);
     EXPECT_EQ(frame.windowTitle(), "lager.ini - Tessaro");
     ASSERT_EQ(View().topLevelItemCount(), 3);
@@ -82,8 +81,7 @@ TEST_F(DocumentTest, ChangesAreOfferedForSavingKeptWhenAnOpenFailsAndSavedOnlyWh
     Select({0});
     frame.OnCommand(ID_EDIT_CLEAR);
     const std::string changed = frame.GetDocument().Serialize();
-    CModalWatcher watcher;
-    watcher.Then([](QWidget* box) { Answer(box, QMessageBox::Cancel); });
+    CModalWatcher watcher([](QWidget* box) { Answer(box, QMessageBox::Cancel); });
     frame.OnCommand(ID_FILE_NEW);
     EXPECT_EQ(watcher.Texts(), QStringList({"Änderungen in lager.ini speichern?"}));
 

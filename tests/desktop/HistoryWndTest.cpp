@@ -6,7 +6,6 @@
 #include <QChartView>
 #include <QDateTimeAxis>
 #include <QLegendMarker>
-#include <QPushButton>
 #include <QValueAxis>
 #include <QWheelEvent>
 #include <QXYSeries>

@@ -149,8 +149,7 @@ TEST_F(ListViewTest, NewSensorProposesTheFirstAddressAndPropertiesEditTheSelecte
     CMainFrame& frame = NewFrame();
     COrbelDoc& doc = frame.GetDocument();
     QStringList proposed;
-    CModalWatcher watcher;
-    watcher.Then(
+    CModalWatcher watcher(
         [&](QWidget* dialog)
         {
             auto* address = dialog->findChild<QLineEdit*>("address");
@@ -195,10 +194,9 @@ TEST_F(ListViewTest, NewSensorProposesTheFirstAddressAndPropertiesEditTheSelecte
 
 TEST_F(ListViewTest, ContextMenusDependOnTheSelectionAndOpenAtTheCentreByKey)
 {
-    CMainFrame& frame = NewFrame();
+    CMainFrame& frame = OpenFrame(kFourSensors);
     frame.resize(600, 400);
     frame.move(0, 0);
-    ASSERT_TRUE(frame.OpenDocumentFile(WriteConfig("vier.ini", kFourSensors)));
     COrbelView& view = View();
     QStringList items;
     QString defaultItem;

@@ -104,7 +104,7 @@ TEST_F(MainFrameTest, MenusToolbarAndStatusBarShowTheirItemsAndCheckMarks)
     EXPECT_EQ(Act(ID_ENABLE_DISABLE)->toolTip(), "Sensor (de-)aktivieren");
 }
 
-TEST_F(MainFrameTest, CommandsAreEnabledByTheSelectionAndClipboard)
+TEST_F(MainFrameTest, CommandsFollowTheSelectionAndClipboardAndTheBoxKeepsItsKeys)
 {
     CMainFrame& frame = OpenFrame();
     const int needOne[] = {ID_PROPERTIES, ID_ENABLE_DISABLE, ID_EDIT_COPY, ID_EDIT_CUT,
@@ -135,11 +135,7 @@ TEST_F(MainFrameTest, CommandsAreEnabledByTheSelectionAndClipboard)
     CModalWatcher watcher;
     frame.OnCommand(ID_EXPORT_SERIES);
     EXPECT_EQ(watcher.Count(), 0);
-}
 
-TEST_F(MainFrameTest, TabMovesTheFocusAndTheBoxKeepsItsKeys)
-{
-    CMainFrame& frame = OpenFrame();
     QComboBox* combo = frame.m_wndDataSourceCombo;
     // A selected row would take the program's keys.
     Select({0});
@@ -162,7 +158,6 @@ TEST_F(MainFrameTest, TabMovesTheFocusAndTheBoxKeepsItsKeys)
     Key(Qt::Key_Delete);
     Key(Qt::Key_A, Qt::ControlModifier);
     Key(Qt::Key_C, Qt::ControlModifier);
-    CModalWatcher watcher;
     Key(Qt::Key_Return);
     Key(Qt::Key_E, Qt::ControlModifier);
     QCoreApplication::processEvents();
@@ -261,8 +256,7 @@ TEST_F(MainFrameTest, SettingsAreSavedAtCloseEvenWhenItIsCancelledUnlessMinimise
     View().m_db.m_strUserName = "anna";
     View().m_db.m_strPassword = "geheim";
     first.GetDocument().SetModifiedFlag();
-    CModalWatcher watcher;
-    watcher.Then([](QWidget* box) { Answer(box, QMessageBox::Cancel); });
+    CModalWatcher watcher([](QWidget* box) { Answer(box, QMessageBox::Cancel); });
     EXPECT_FALSE(first.close());
     EXPECT_EQ(QSize(CSettings().SizeX(0), CSettings().SizeY(0)), QSize(610, 420));
     EXPECT_EQ(CSettings().DataSource(), "Messdaten Süd");

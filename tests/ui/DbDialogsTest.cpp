@@ -70,8 +70,7 @@ TEST(DialogDbUserInterface, LoginAndErrorDialogsAnswerTheDatabaseLayer)
     // OK returns what is shown and typed; Escape leaves the caller's values.
     std::string user = "anna";
     std::string password = "geheim";
-    CModalWatcher watcher;
-    watcher.Then(
+    CModalWatcher watcher(
         [](QWidget* dialog)
         {
             auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("userName"));

@@ -44,6 +44,10 @@ public:
         QObject::connect(&m_timer, &QTimer::timeout, [this] { Poll(); });
         m_timer.start(5);
     }
+    explicit CModalWatcher(std::function<void(QWidget*)> answer) : CModalWatcher()
+    {
+        Then(std::move(answer));
+    }
 
     // Acts on the next modal dialog instead of rejecting it.
     void Then(std::function<void(QWidget*)> answer) { m_answers.push_back(std::move(answer)); }
