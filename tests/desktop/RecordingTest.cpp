@@ -6,13 +6,7 @@
 namespace
 {
 
-const QColor kYellow(255, 255, 192);
-
-class RecordingTest : public DesktopTest
-{
-protected:
-    QColor ListColour() { return View().palette().color(QPalette::Base); }
-};
+using RecordingTest = DesktopTest;
 
 TEST_F(RecordingTest, StartAndStopFromTheMenuWithTheStatusColumnFollowingTheDevices)
 {
@@ -32,7 +26,7 @@ TEST_F(RecordingTest, StartAndStopFromTheMenuWithTheStatusColumnFollowingTheDevi
     Act(ID_START_STOP)->trigger();
     ASSERT_TRUE(m_bRecording);
     EXPECT_TRUE(Act(ID_START_STOP)->isChecked());
-    EXPECT_EQ(ListColour(), kYellow);
+    EXPECT_EQ(View().palette().color(QPalette::Base), QColor(255, 255, 192)); // light yellow
     EXPECT_EQ(MessagePane()->text(), QStringLiteral("Bereit"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return Column(7) == live; }, 5000))
         << Column(7).join('|').toStdString();
@@ -54,7 +48,7 @@ TEST_F(RecordingTest, StartAndStopFromTheMenuWithTheStatusColumnFollowingTheDevi
     Key(Qt::Key_R, Qt::ControlModifier);
     EXPECT_FALSE(m_bRecording);
     EXPECT_FALSE(Act(ID_START_STOP)->isChecked());
-    EXPECT_EQ(ListColour(), QColor(Qt::white));
+    EXPECT_EQ(View().palette().color(QPalette::Base), QColor(Qt::white));
     EXPECT_EQ(Column(7), QStringList(4, QString()));
     for (const auto& record : Frame().GetDocument().m_sensors)
         EXPECT_EQ(record->m_pChannel, nullptr);
@@ -73,7 +67,7 @@ TEST_F(RecordingTest, AFailedOpenLeavesRecordingOffASetUpDataSourceIsKeptAndOver
     EXPECT_GE(watcher.Count(), 1);
     EXPECT_FALSE(m_bRecording);
     EXPECT_FALSE(Act(ID_START_STOP)->isChecked());
-    EXPECT_EQ(ListColour(), QColor(Qt::white));
+    EXPECT_EQ(View().palette().color(QPalette::Base), QColor(Qt::white));
     EXPECT_EQ(MessagePane()->text(), QStringLiteral("Bereit"));
     EXPECT_EQ(Column(7), QStringList{QString()});
     EXPECT_EQ(Frame().GetDocument().m_sensors.front()->m_pChannel, nullptr);
