@@ -238,7 +238,9 @@ TEST_F(ExportCommandsTest, WorkbookFailuresStatisticsAndImport)
     Exec("INSERT INTO Recording VALUES (NULL, {d '2024-03-01'}, {t '12:01:00'}, 1)");
     Select({1, 2});
     Frame().OnCommand(ID_DATABASE_STATISTICS);
-    EXPECT_EQ(SelectedAddress(), "NEU.local");
+    const auto selected = View().SelectedRows();
+    ASSERT_EQ(selected.size(), 1u);
+    EXPECT_EQ(selected.front().second->m_strAddress, "NEU.local");
     EXPECT_TRUE(Frame().GetDocument().IsModified());
     EXPECT_EQ(Column(7), QStringList({"4 Werte, 3 gültig, 1 von heute", "", "",
                                       "0 Werte, 0 gültig, 0 von heute"}));

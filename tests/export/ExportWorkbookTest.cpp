@@ -58,7 +58,7 @@ protected:
     std::string m_strSheet;
 };
 
-TEST_F(ExportWorkbookTest, SeriesBecomesValuesAndAScatterChartWithLines)
+TEST_F(ExportWorkbookTest, SeriesSummaryShortHeaderlessAndOddFilesGetTheirChartsAndParse)
 {
     std::string file = "Serverraum\t°C\t10.0.0.5\t80\t1\r\n";
     for (int minute = 0; minute < 10; ++minute)
@@ -94,10 +94,8 @@ TEST_F(ExportWorkbookTest, SeriesBecomesValuesAndAScatterChartWithLines)
     ASSERT_EQ(widths.size(), 2u);
     EXPECT_GE(std::stod(widths[0]), 19);
     EXPECT_LT(std::stod(widths[1]), std::stod(widths[0]));
-}
 
-TEST_F(ExportWorkbookTest, SummaryShortHeaderlessAndOddFilesGetTheirChartsAndParse)
-{
+    // A summary: an area chart of the three columns.
     Write("summary.txt",
           "Serverraum\tMax\tAvg\tMin °C\tValues\r\n2005-06-01\t21.750\t21.625\t21.500\t2\r\n"
           "2005-06-02\t22.000\t21.000\t20.000\t3\r\n2005-06-03\t1.000\t0.500\t0.000\t2\r\n",

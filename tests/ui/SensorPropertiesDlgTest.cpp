@@ -83,9 +83,7 @@ TEST(SensorPropertiesDlg, LabelsReachTheirFieldsAndEnterInABoxIsOk)
             if (label->text() == QString::fromUtf8(text) && label->buddy())
                 buddies << label->buddy()->objectName();
     EXPECT_EQ(buddies.join('|'), QStringList(std::begin(kFields), std::end(kFields)).join('|'));
-    const auto* port = dialog.findChild<QComboBox*>("port");
-    EXPECT_EQ(port->count(), 1);
-    EXPECT_EQ(port->itemText(0), "80");
+    EXPECT_EQ(ItemsOf(dialog.findChild<QComboBox*>("port")), QStringList({"80"}));
     EXPECT_TRUE(ButtonOf(&dialog, "OK")->isDefault());
 
     dialog.show();
