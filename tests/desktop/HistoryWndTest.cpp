@@ -76,9 +76,8 @@ TEST_F(HistoryWndTest, LinesPerSensorWithGapsAxesPerUnitAndTheNewRowsOfEachMinut
                                    row ? ", " : "", row, row / 6, row % 6 * 10)
                      .toStdString();
     raw.Exec(dense);
-    CSettings settings;
-    settings.SetDataSource(QStringLiteral("Verlauf"));
-    settings.SetExportRange(3);
+    CSettings().SetDataSource(QStringLiteral("Verlauf"));
+    CSettings().SetExportRange(3);
     std::string config = "ZELD1\r\n127.0.0.1\t80\t0\t1\t°C\tLager\t0x00\r\n"
                          "127.0.0.1\t80\t1\t1\t%\tFeuchte\t0x00\r\n"
                          "127.0.0.1\t80\t2\t1\t°C\tKeller\t0x00\r\n";

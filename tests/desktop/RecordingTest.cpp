@@ -10,10 +10,8 @@ using RecordingTest = DesktopTest;
 
 TEST_F(RecordingTest, StartAndStopFromTheMenuWithTheStatusColumnFollowingTheDevices)
 {
-    SimulatedDevices devices({"127.0.0.1:0 reply 10.0.0.5;Lager;21.5\xb0"
-                              "C;-\xb0"
-                              "C;\\r\\n",
-                              "127.0.0.2:0 refuse"});
+    SimulatedDevices devices(
+        {"127.0.0.1:0 reply 10.0.0.5;Lager;21.5\260C;-\260C;\\r\\n", "127.0.0.2:0 refuse"});
     const std::string lager = std::to_string(devices.Port(0));
     SharedOdbcEnv().AddSqliteDataSource("Desktop Recording", m_files / "recording.sqlite");
     CSettings().SetDataSource(QStringLiteral("Desktop Recording"));
@@ -123,9 +121,8 @@ TEST_F(RecordingTest, AnOutageShowsTheBufferedRowsAndOneMessageNotOneAMinute)
     const std::string port = std::to_string(devices.Port(0));
     const std::filesystem::path database = m_files / "outage.sqlite";
     SharedOdbcEnv().AddSqliteDataSource("Desktop Outage", database);
-    CSettings settings;
-    settings.SetDataSource(QStringLiteral("Desktop Outage"));
-    settings.SetDbTimeout(1);
+    CSettings().SetDataSource(QStringLiteral("Desktop Outage"));
+    CSettings().SetDbTimeout(1);
     OpenFrame("ZELD1\r\n127.0.0.1\t" + port + "\t0\t1\tV\ta\t0x00\r\n127.0.0.1\t" + port +
               "\t1\t1\tV\tb\t0x00\r\n");
     Act(ID_START_STOP)->trigger();
