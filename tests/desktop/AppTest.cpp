@@ -8,6 +8,7 @@
 #include <QAbstractButton>
 #include <QDir>
 #include <QProxyStyle>
+#include <QRegularExpression>
 #include <csignal>
 
 namespace
@@ -120,8 +121,7 @@ TEST_F(AppTest, EndSignalsEndAsBeendenAndKeepUnsavedChangesForTheNextStart)
             // A signal while the question is open ends that start; the
             // changes stay kept.
             COrbelApp interrupted;
-            CModalWatcher watcher;
-            watcher.Then([](QWidget*) { raise(SIGINT); });
+            CModalWatcher watcher([](QWidget*) { raise(SIGINT); });
             ASSERT_TRUE(interrupted.InitInstance({}));
             EXPECT_EQ(run(), 0);
             EXPECT_EQ(watcher.Count(), 1);
@@ -133,9 +133,8 @@ TEST_F(AppTest, EndSignalsEndAsBeendenAndKeepUnsavedChangesForTheNextStart)
         // The next start offers the changes before anything else.
         const bool restore = signal != SIGHUP;
         COrbelApp next;
-        CModalWatcher watcher;
-        watcher.Then([&](QWidget* box)
-                     { Answer(box, restore ? QMessageBox::Yes : QMessageBox::No); });
+        CModalWatcher watcher([&](QWidget* box)
+                              { Answer(box, restore ? QMessageBox::Yes : QMessageBox::No); });
         ASSERT_TRUE(next.InitInstance({}));
         QCoreApplication::processEvents();
         ASSERT_EQ(watcher.Count(), 1);
@@ -200,8 +199,7 @@ TEST(WrappedMessageBox, OnlyOurBreaksNoPicturesOnTheButtonsAndStringBoxesJoinThe
     const QString text = QStringLiteral("Der Name der Datenquelle darf weder Steuerzeichen noch "
                                         "eines der Zeichen # [ ] { } ( ) , ; ? * = ! @ \\ "
                                         "enthalten. Bitte wählen Sie einen anderen Namen.");
-    CModalWatcher watcher;
-    watcher.Then(
+    CModalWatcher watcher(
         [](QWidget* modal)
         {
             auto* box = qobject_cast<QMessageBox*>(modal);
@@ -233,10 +231,8 @@ TEST(AboutDlg, ShowsVersionAndYear)
     CAboutDlg dialog;
     EXPECT_EQ(dialog.windowTitle(), "Info über Tessaro");
     const QString text = dialog.findChild<QLabel*>("versionText")->text();
-    EXPECT_TRUE(text.contains("1.03")) << text.toStdString();
-    EXPECT_TRUE(text.contains("2005")) << text.toStdString();
-    EXPECT_LT(text.indexOf("1.03"), text.indexOf("2005"));
-    EXPECT_FALSE(text.contains("%s"));
+    EXPECT_TRUE(text.contains(QRegularExpression("(?s)1\\.03.*2005")) && !text.contains("%s"))
+        << text.toStdString();
 }
 
 } // namespace

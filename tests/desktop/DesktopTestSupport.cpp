@@ -80,12 +80,6 @@ std::vector<std::string> DesktopTest::DocumentAddresses()
     return addresses;
 }
 
-std::string DesktopTest::SelectedAddress()
-{
-    const auto rows = View().SelectedRows();
-    return rows.size() == 1 ? rows.front().second->m_strAddress : std::string();
-}
-
 void Answer(QWidget* box, QMessageBox::StandardButton button)
 {
     auto* messageBox = qobject_cast<QMessageBox*>(box);

@@ -65,8 +65,6 @@ protected:
     void Key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
     QStringList Column(int column);
     std::vector<std::string> DocumentAddresses();
-    // The address of the only selected row; empty when not exactly one.
-    std::string SelectedAddress();
 
     TempDir m_settings;
     TempDir m_files;

@@ -22,16 +22,6 @@ bool OpenStandIn(const QUrl& url)
                                                                : g_bFileHandler;
 }
 
-// The filters as the dialog shows them.
-QStringList ShownFilters(QFileDialog* dialog)
-{
-    QStringList shown;
-    if (auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo")))
-        for (int i = 0; i < types->count(); ++i)
-            shown << types->itemText(i);
-    return shown;
-}
-
 int g_nDataSources = 0;
 
 class ExportCommandsTest : public DesktopTest
@@ -42,13 +32,12 @@ protected:
         DesktopTest::SetUp();
         m_strDsn = "Desktop Export " + std::to_string(++g_nDataSources);
         SharedOdbcEnv().AddSqliteDataSource(m_strDsn, m_files / "export.sqlite");
-        Exec("CREATE TABLE Sensors (SensorID INT, Host VARCHAR(64), Port INT, Slot INT, "
-             "Unit VARCHAR(32), Location VARCHAR(80))");
-        Exec("CREATE TABLE Recording (Reading FLOAT, Calendar DATE, Clock TIME, SensorID INT)");
-        Exec("INSERT INTO Sensors VALUES (1, '10.0.0.5', 80, 0, '', '')");
+        RawOdbc raw("DSN=" + m_strDsn);
+        CreateTables(raw);
+        raw.Exec("INSERT INTO Sensors VALUES (1, '10.0.0.5', 80, 0, '', '')");
         for (const char* day : {"2023-01-01", "2024-02-27", "2024-03-01"})
-            Exec(std::string("INSERT INTO Recording VALUES (1.5, {d '") + day +
-                 "'}, {t '12:00:00'}, 1)");
+            raw.Exec(std::string("INSERT INTO Recording VALUES (1.5, {d '") + day +
+                     "'}, {t '12:00:00'}, 1)");
         g_opened.clear();
         g_bWorkbookHandler = g_bFileHandler = true;
         CViewDatabaseCommands::s_pOpenDocument = &OpenStandIn;
@@ -77,7 +66,8 @@ protected:
                 auto* dialog = qobject_cast<QFileDialog*>(modal);
                 ASSERT_NE(dialog, nullptr);
                 EXPECT_EQ(dialog->windowTitle(), "Sensordaten exportieren");
-                EXPECT_EQ(ShownFilters(dialog),
+                // The filters as the dialog shows them.
+                EXPECT_EQ(ItemsOf(dialog->findChild<QComboBox*>("fileTypeCombo")),
                           QStringList({"Excel-Arbeitsblätter (*.xls)", "Alle Dateien (*.*)"}));
                 auto* check = dialog->findChild<QCheckBox*>(QStringLiteral("exportRangeCheck"));
                 auto* days = dialog->findChild<QSpinBox*>(QStringLiteral("exportRangeDays"));
@@ -97,9 +87,7 @@ protected:
     const FakeClock m_clock{{2024, 3, 1, 12, 0, 0}};
 };
 
-const std::string kHeader = "Lager S\xC3\xBC"
-                            "d\t\xC2\xB0"
-                            "C\t10.0.0.5\t80\t0\r\n";
+const std::string kHeader = "Lager Süd\t°C\t10.0.0.5\t80\t0\r\n";
 
 TEST_F(ExportCommandsTest, SeriesAndSummaryAskWriteAndOpenTheWorkbook)
 {
@@ -250,7 +238,9 @@ TEST_F(ExportCommandsTest, WorkbookFailuresStatisticsAndImport)
     Exec("INSERT INTO Recording VALUES (NULL, {d '2024-03-01'}, {t '12:01:00'}, 1)");
     Select({1, 2});
     Frame().OnCommand(ID_DATABASE_STATISTICS);
-    EXPECT_EQ(SelectedAddress(), "NEU.local");
+    const auto selected = View().SelectedRows();
+    ASSERT_EQ(selected.size(), 1u);
+    EXPECT_EQ(selected.front().second->m_strAddress, "NEU.local");
     EXPECT_TRUE(Frame().GetDocument().IsModified());
     EXPECT_EQ(Column(7), QStringList({"4 Werte, 3 gültig, 1 von heute", "", "",
                                       "0 Werte, 0 gültig, 0 von heute"}));

@@ -6,7 +6,6 @@
 #include <QChartView>
 #include <QDateTimeAxis>
 #include <QLegendMarker>
-#include <QPushButton>
 #include <QValueAxis>
 #include <QWheelEvent>
 #include <QXYSeries>
@@ -51,11 +50,6 @@ bool MarksOnWholeHours(CHistoryWnd& window)
     return axis.tickCount() >= 3 && axis.tickCount() <= 13;
 }
 
-qint64 Span(CHistoryWnd& window)
-{
-    return window.TimeAxis()->min().msecsTo(window.TimeAxis()->max());
-}
-
 using HistoryWndTest = DesktopTest;
 
 // The readings on both drivers are the export tests' matter; the window
@@ -65,22 +59,15 @@ TEST_F(HistoryWndTest, LinesPerSensorWithGapsAxesPerUnitAndTheNewRowsOfEachMinut
     std::optional<FakeClock> clock(CivilTime{2024, 3, 1, 12, 0, 0});
     SharedOdbcEnv().AddSqliteDataSource("Verlauf", m_files / "verlauf.sqlite");
     RawOdbc raw("DSN=Verlauf");
-    raw.Exec("CREATE TABLE Sensors (SensorID INT, Host VARCHAR(64), Port INT, Slot INT, "
-             "Unit VARCHAR(32), Location VARCHAR(80))");
-    raw.Exec("CREATE TABLE Recording (Reading FLOAT, Calendar DATE, Clock TIME, SensorID INT)");
+    CreateTables(raw);
     raw.Exec("INSERT INTO Sensors VALUES (1, '127.0.0.1', 80, 0, '', ''), "
              "(2, '127.0.0.1', 80, 1, '', ''), (4, '127.0.0.1', 80, 3, '', '')");
-    const auto insert = [&raw](int sensorId, const std::vector<std::string>& rows)
-    {
-        for (const std::string& row : rows)
-            raw.Exec("INSERT INTO Recording VALUES (" + row + ", " + std::to_string(sensorId) +
-                     ")");
-    };
-    insert(1, {"1, {d '2024-02-27'}, {t '23:00:00'}", "1.5, {d '2024-02-28'}, {t '06:00:00'}",
-               "2, {d '2024-03-01'}, {t '11:56:00'}", "2.5, {d '2024-03-01'}, {t '11:57:00'}",
-               "NULL, {d '2024-03-01'}, {t '11:58:00'}", "3, {d '2024-03-01'}, {t '11:59:00'}",
-               "3.5, {d '2024-03-01'}, {t '12:00:00'}"});
-    insert(2, {"-5, {d '2024-03-01'}, {t '11:59:00'}"});
+    raw.Exec(
+        "INSERT INTO Recording VALUES (1, {d '2024-02-27'}, {t '23:00:00'}, 1), "
+        "(1.5, {d '2024-02-28'}, {t '06:00:00'}, 1), (2, {d '2024-03-01'}, {t '11:56:00'}, 1), "
+        "(2.5, {d '2024-03-01'}, {t '11:57:00'}, 1), (NULL, {d '2024-03-01'}, {t '11:58:00'}, 1), "
+        "(3, {d '2024-03-01'}, {t '11:59:00'}, 1), (3.5, {d '2024-03-01'}, {t '12:00:00'}, 1), "
+        "(-5, {d '2024-03-01'}, {t '11:59:00'}, 2)");
     // Twenty minutes with a row every ten seconds, more than the columns of
     // the whole range show.
     std::string dense = "INSERT INTO Recording VALUES ";
@@ -89,9 +76,8 @@ TEST_F(HistoryWndTest, LinesPerSensorWithGapsAxesPerUnitAndTheNewRowsOfEachMinut
                                    row ? ", " : "", row, row / 6, row % 6 * 10)
                      .toStdString();
     raw.Exec(dense);
-    CSettings settings;
-    settings.SetDataSource(QStringLiteral("Verlauf"));
-    settings.SetExportRange(3);
+    CSettings().SetDataSource(QStringLiteral("Verlauf"));
+    CSettings().SetExportRange(3);
     std::string config = "ZELD1\r\n127.0.0.1\t80\t0\t1\t°C\tLager\t0x00\r\n"
                          "127.0.0.1\t80\t1\t1\t%\tFeuchte\t0x00\r\n"
                          "127.0.0.1\t80\t2\t1\t°C\tKeller\t0x00\r\n";
@@ -150,7 +136,8 @@ TEST_F(HistoryWndTest, LinesPerSensorWithGapsAxesPerUnitAndTheNewRowsOfEachMinut
 
     // A minute later a new row and one stored late arrive; only they are
     // added.
-    insert(1, {"4, {d '2024-03-01'}, {t '12:01:00'}", "1, {d '2024-03-01'}, {t '11:05:00'}"});
+    raw.Exec("INSERT INTO Recording VALUES (4, {d '2024-03-01'}, {t '12:01:00'}, 1), "
+             "(1, {d '2024-03-01'}, {t '11:05:00'}, 1)");
     clock.emplace(CivilTime{2024, 3, 1, 12, 1, 0});
     View().m_recordingView.OnRowStored(CReading{1, "4.000000"});
     EXPECT_FALSE(window.IsIdle());
@@ -168,14 +155,14 @@ TEST_F(HistoryWndTest, LinesPerSensorWithGapsAxesPerUnitAndTheNewRowsOfEachMinut
                                 QDateTime(QDate(2024, 2, 29), QTime(10, 20)));
     ASSERT_NE(readWindow(), nullptr);
     EXPECT_EQ(Drawn(window, 3).count('='), 120);
-    EXPECT_EQ(Span(window), 20 * 60 * 1000);
+    EXPECT_EQ(window.TimeAxis()->min().msecsTo(window.TimeAxis()->max()), 20 * 60 * 1000);
     auto* view = window.findChild<QChartView*>();
     ASSERT_NE(view, nullptr);
     const QPointF centre = view->mapFromScene(window.Chart()->plotArea().center());
     QWheelEvent wheel(centre, view->viewport()->mapToGlobal(centre), QPoint(), QPoint(0, 120),
                       Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(view->viewport(), &wheel);
-    EXPECT_EQ(Span(window), 16 * 60 * 1000);
+    EXPECT_EQ(window.TimeAxis()->min().msecsTo(window.TimeAxis()->max()), 16 * 60 * 1000);
     ASSERT_NE(readWindow(), nullptr);
     window.findChild<QPushButton*>(QStringLiteral("historyResetZoom"))->click();
     EXPECT_EQ(window.TimeAxis()->min().toMSecsSinceEpoch(), At(2, 28, 0, 0));

@@ -124,33 +124,32 @@ TEST_F(ListViewTest, TheFirstRowFitsTheColumnsOnceTheCommandIsDone)
     CMainFrame& frame = NewFrame();
     COrbelView& view = View();
     const int emptyWidth = view.columnWidth(1);
-    QGuiApplication::clipboard()->setText(QStringLiteral(
-        "ZELD1\r\nein-sehr-langer-geraetename.beispiel.local\t80\t0\t1\t\t\t0x00\r\n"));
-    frame.OnCommand(ID_EDIT_PASTE);
+    const auto paste = [&](const QString& address)
+    {
+        QGuiApplication::clipboard()->setText("ZELD1\r\n" + address + "\t80\t0\t1\t\t\t0x00\r\n");
+        frame.OnCommand(ID_EDIT_PASTE);
+    };
+    const QString address = QStringLiteral("ein-sehr-langer-geraetename.beispiel.local");
+    paste(address);
     EXPECT_EQ(view.columnWidth(1), emptyWidth);
     QCoreApplication::processEvents();
     const int fitted = view.columnWidth(1);
-    EXPECT_GT(fitted, view.fontMetrics().horizontalAdvance(
-                          QStringLiteral("ein-sehr-langer-geraetename.beispiel.local")));
+    EXPECT_GT(fitted, view.fontMetrics().horizontalAdvance(address));
 
     // Later rows leave the widths alone until F5.
-    QGuiApplication::clipboard()->setText(
-        QStringLiteral("ZELD1\r\nein-noch-viel-viel-laengerer-geraetename.beispiel."
-                       "local\t80\t0\t1\t\t\t0x00\r\n"));
-    frame.OnCommand(ID_EDIT_PASTE);
+    paste("noch-viel-viel-laenger-als-" + address);
     QCoreApplication::processEvents();
     EXPECT_EQ(view.columnWidth(1), fitted);
     frame.OnCommand(ID_FIT_COLUMNS);
     EXPECT_GT(view.columnWidth(1), fitted);
 }
 
-TEST_F(ListViewTest, NewSensorProposesTheFirstAddressAndCancelRemovesIt)
+TEST_F(ListViewTest, NewSensorProposesTheFirstAddressAndPropertiesEditTheSelectedRows)
 {
     CMainFrame& frame = NewFrame();
     COrbelDoc& doc = frame.GetDocument();
     QStringList proposed;
-    CModalWatcher watcher;
-    watcher.Then(
+    CModalWatcher watcher(
         [&](QWidget* dialog)
         {
             auto* address = dialog->findChild<QLineEdit*>("address");
@@ -177,36 +176,27 @@ TEST_F(ListViewTest, NewSensorProposesTheFirstAddressAndCancelRemovesIt)
     EXPECT_EQ(doc.m_sensors.size(), 1u);
     EXPECT_EQ(View().m_nSelected, 0);
     EXPECT_FALSE(doc.IsModified());
-}
 
-TEST_F(ListViewTest, PropertiesEditTheSelectedRows)
-{
-    CMainFrame& frame = OpenFrame("ZELD1\r\n"
-                                  "Geraet1\t80\t0\t5\t°C\tKeller\t0x00\r\n"
-                                  "andere\t80\t7\t5\t°C\tDach\t0x00\r\n"
-                                  "geraet1\t80\t1\t5\t°C\tkeller\t0x01\r\n");
-    Select({0, 2});
-    CModalWatcher watcher;
+    ASSERT_TRUE(frame.OpenDocumentFile(WriteConfig("drei.ini", kThreeSensors)));
+    // The properties edit the selected rows; the disabled one stays disabled.
+    Select({1, 2});
     watcher.Then(
         [&](QWidget* dialog)
         {
-            dialog->findChild<QComboBox*>("sensorNo")->setEditText("3");
+            dialog->findChild<QComboBox*>("sensorNo")->setEditText("4");
             ButtonOf(dialog, "OK")->click();
         });
-    QTest::keyClick(&View(), Qt::Key_Return);
-    EXPECT_EQ(Column(1), QStringList({"Geraet1", "andere", "Geraet1"}));
-    EXPECT_EQ(Column(3), QStringList({"3", "7", "3"}));
+    Key(Qt::Key_Return);
+    EXPECT_EQ(Column(3), QStringList({"0", "4", "4"}));
     EXPECT_TRUE(frame.GetDocument().IsModified());
-    // The disabled one stays disabled.
-    EXPECT_TRUE(frame.GetDocument().m_sensors.back()->m_bDisabled);
+    EXPECT_TRUE(View().SensorAt(1)->m_bDisabled);
 }
 
 TEST_F(ListViewTest, ContextMenusDependOnTheSelectionAndOpenAtTheCentreByKey)
 {
-    CMainFrame& frame = NewFrame();
+    CMainFrame& frame = OpenFrame(kFourSensors);
     frame.resize(600, 400);
     frame.move(0, 0);
-    ASSERT_TRUE(frame.OpenDocumentFile(WriteConfig("vier.ini", kFourSensors)));
     COrbelView& view = View();
     QStringList items;
     QString defaultItem;
@@ -287,9 +277,7 @@ TEST_F(ListViewTest, DataSourceBoxListsTheDefinedNamesAtTheFirstUpdate)
     CSettings().SetDataSource(QStringLiteral("Noch nicht angelegt"));
     CMainFrame& frame = NewFrame();
     QComboBox* combo = frame.m_wndDataSourceCombo;
-    QStringList names;
-    for (int i = 0; i < combo->count(); ++i)
-        names.append(combo->itemText(i));
+    const QStringList names = ItemsOf(combo);
     EXPECT_LT(names.indexOf("alpha Büro"), names.indexOf("Zeta Lager"));
     EXPECT_EQ(combo->currentText(), "Noch nicht angelegt");
     EXPECT_EQ(View().m_db.m_strDataSource, "Noch nicht angelegt");
@@ -366,7 +354,7 @@ TEST_F(ListViewTest, DeletionsComeBackBatchByBatchAndCutsDoNot)
         View().setCurrentItem(View().topLevelItem(row));
         Key(Qt::Key_Delete);
         EXPECT_EQ(View().m_nSelected, 1) << row;
-        EXPECT_EQ(SelectedAddress(), next) << row;
+        EXPECT_EQ(View().SelectedRows().at(0).second->m_strAddress, next) << row;
         EXPECT_TRUE(View().currentItem() && View().currentItem()->isSelected()) << row;
         doc.SetModifiedFlag(false);
         frame.OnFileNew();

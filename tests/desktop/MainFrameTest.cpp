@@ -1,9 +1,7 @@
 #include "desktop/DesktopTestSupport.h"
 
-#include <QHeaderView>
 #include <QScreen>
 #include <QToolBar>
-#include <QTreeView>
 
 namespace
 {
@@ -106,7 +104,7 @@ TEST_F(MainFrameTest, MenusToolbarAndStatusBarShowTheirItemsAndCheckMarks)
     EXPECT_EQ(Act(ID_ENABLE_DISABLE)->toolTip(), "Sensor (de-)aktivieren");
 }
 
-TEST_F(MainFrameTest, CommandsAreEnabledByTheSelectionAndClipboard)
+TEST_F(MainFrameTest, CommandsFollowTheSelectionAndClipboardAndTheBoxKeepsItsKeys)
 {
     CMainFrame& frame = OpenFrame();
     const int needOne[] = {ID_PROPERTIES, ID_ENABLE_DISABLE, ID_EDIT_COPY, ID_EDIT_CUT,
@@ -137,41 +135,7 @@ TEST_F(MainFrameTest, CommandsAreEnabledByTheSelectionAndClipboard)
     CModalWatcher watcher;
     frame.OnCommand(ID_EXPORT_SERIES);
     EXPECT_EQ(watcher.Count(), 0);
-}
 
-TEST_F(MainFrameTest, TheFileDialogShowsItsColumnsWhole)
-{
-    CMainFrame& frame = OpenFrame();
-    WriteConfig("groesser.ini", std::string(408, 'x'));
-    CModalWatcher watcher;
-    watcher.Then(
-        [](QWidget* modal)
-        {
-            auto* dialog = qobject_cast<QFileDialog*>(modal);
-            ASSERT_NE(dialog, nullptr);
-            auto* list = dialog->findChild<QTreeView*>("treeView");
-            ASSERT_NE(list, nullptr);
-            // Once the folder is read, every column but the names fits its texts.
-            const auto whole = [list]
-            {
-                if (list->model()->rowCount(list->rootIndex()) < 2)
-                    return false;
-                for (int column = 1; column < list->header()->count(); ++column)
-                    if (list->columnWidth(column) <
-                        static_cast<QAbstractItemView*>(list)->sizeHintForColumn(column))
-                        return false;
-                return true;
-            };
-            EXPECT_TRUE(QTest::qWaitFor(whole));
-            dialog->reject();
-        });
-    frame.OnCommand(ID_FILE_OPEN);
-    EXPECT_EQ(watcher.Count(), 1);
-}
-
-TEST_F(MainFrameTest, TabMovesTheFocusAndTheBoxKeepsItsKeys)
-{
-    CMainFrame& frame = OpenFrame();
     QComboBox* combo = frame.m_wndDataSourceCombo;
     // A selected row would take the program's keys.
     Select({0});
@@ -194,7 +158,6 @@ TEST_F(MainFrameTest, TabMovesTheFocusAndTheBoxKeepsItsKeys)
     Key(Qt::Key_Delete);
     Key(Qt::Key_A, Qt::ControlModifier);
     Key(Qt::Key_C, Qt::ControlModifier);
-    CModalWatcher watcher;
     Key(Qt::Key_Return);
     Key(Qt::Key_E, Qt::ControlModifier);
     QCoreApplication::processEvents();
@@ -293,16 +256,12 @@ TEST_F(MainFrameTest, SettingsAreSavedAtCloseEvenWhenItIsCancelledUnlessMinimise
     View().m_db.m_strUserName = "anna";
     View().m_db.m_strPassword = "geheim";
     first.GetDocument().SetModifiedFlag();
-    CModalWatcher watcher;
-    watcher.Then([](QWidget* box) { Answer(box, QMessageBox::Cancel); });
+    CModalWatcher watcher([](QWidget* box) { Answer(box, QMessageBox::Cancel); });
     EXPECT_FALSE(first.close());
-    {
-        const CSettings settings;
-        EXPECT_EQ(QSize(settings.SizeX(0), settings.SizeY(0)), QSize(610, 420));
-        EXPECT_EQ(settings.DataSource(), "Messdaten Süd");
-        EXPECT_FALSE(settings.QuickConnect());
-        EXPECT_EQ(settings.UserName(), "anna");
-    }
+    EXPECT_EQ(QSize(CSettings().SizeX(0), CSettings().SizeY(0)), QSize(610, 420));
+    EXPECT_EQ(CSettings().DataSource(), "Messdaten Süd");
+    EXPECT_FALSE(CSettings().QuickConnect());
+    EXPECT_EQ(CSettings().UserName(), "anna");
     // The password stays in memory only.
     QSettings file(QStringLiteral("Arveda"), QStringLiteral("Tessaro"));
     for (const QString& key : file.allKeys())
@@ -330,14 +289,11 @@ TEST_F(MainFrameTest, SettingsAreSavedAtCloseEvenWhenItIsCancelledUnlessMinimise
 TEST_F(MainFrameTest, SettingsReadDefaultsForAbsentOrDamagedValuesAndKeepTheirSections)
 {
     const std::filesystem::path file = m_settings / "Arveda" / "Tessaro.conf";
-    {
-        const CSettings settings;
-        EXPECT_TRUE(settings.QuickConnect());
-        EXPECT_EQ(settings.DataSource(), "Arveda Sensor Database");
-        EXPECT_EQ(settings.SizeX(812), 812);
-        EXPECT_EQ(settings.ExportRange(), -7);
-        EXPECT_TRUE(settings.RecentFiles().isEmpty());
-    }
+    EXPECT_TRUE(CSettings().QuickConnect());
+    EXPECT_EQ(CSettings().DataSource(), "Arveda Sensor Database");
+    EXPECT_EQ(CSettings().SizeX(812), 812);
+    EXPECT_EQ(CSettings().ExportRange(), -7);
+    EXPECT_TRUE(CSettings().RecentFiles().isEmpty());
     // Reading creates nothing.
     EXPECT_FALSE(std::filesystem::exists(file));
     CSettings().SetExcelExport(QStringLiteral("/home/anna/Export, alt.txt"));

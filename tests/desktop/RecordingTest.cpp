@@ -6,21 +6,12 @@
 namespace
 {
 
-const QColor kYellow(255, 255, 192);
-
-class RecordingTest : public DesktopTest
-{
-protected:
-    QColor ListColour() { return View().palette().color(QPalette::Base); }
-    QString StatusBarText() { return MessagePane()->text(); }
-};
+using RecordingTest = DesktopTest;
 
 TEST_F(RecordingTest, StartAndStopFromTheMenuWithTheStatusColumnFollowingTheDevices)
 {
-    SimulatedDevices devices({"127.0.0.1:0 reply 10.0.0.5;Lager;21.5\xb0"
-                              "C;-\xb0"
-                              "C;\\r\\n",
-                              "127.0.0.2:0 refuse"});
+    SimulatedDevices devices(
+        {"127.0.0.1:0 reply 10.0.0.5;Lager;21.5\260C;-\260C;\\r\\n", "127.0.0.2:0 refuse"});
     const std::string lager = std::to_string(devices.Port(0));
     SharedOdbcEnv().AddSqliteDataSource("Desktop Recording", m_files / "recording.sqlite");
     CSettings().SetDataSource(QStringLiteral("Desktop Recording"));
@@ -33,8 +24,8 @@ TEST_F(RecordingTest, StartAndStopFromTheMenuWithTheStatusColumnFollowingTheDevi
     Act(ID_START_STOP)->trigger();
     ASSERT_TRUE(m_bRecording);
     EXPECT_TRUE(Act(ID_START_STOP)->isChecked());
-    EXPECT_EQ(ListColour(), kYellow);
-    EXPECT_EQ(StatusBarText(), QStringLiteral("Bereit"));
+    EXPECT_EQ(View().palette().color(QPalette::Base), QColor(255, 255, 192)); // light yellow
+    EXPECT_EQ(MessagePane()->text(), QStringLiteral("Bereit"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return Column(7) == live; }, 5000))
         << Column(7).join('|').toStdString();
 
@@ -55,7 +46,7 @@ TEST_F(RecordingTest, StartAndStopFromTheMenuWithTheStatusColumnFollowingTheDevi
     Key(Qt::Key_R, Qt::ControlModifier);
     EXPECT_FALSE(m_bRecording);
     EXPECT_FALSE(Act(ID_START_STOP)->isChecked());
-    EXPECT_EQ(ListColour(), QColor(Qt::white));
+    EXPECT_EQ(View().palette().color(QPalette::Base), QColor(Qt::white));
     EXPECT_EQ(Column(7), QStringList(4, QString()));
     for (const auto& record : Frame().GetDocument().m_sensors)
         EXPECT_EQ(record->m_pChannel, nullptr);
@@ -74,8 +65,8 @@ TEST_F(RecordingTest, AFailedOpenLeavesRecordingOffASetUpDataSourceIsKeptAndOver
     EXPECT_GE(watcher.Count(), 1);
     EXPECT_FALSE(m_bRecording);
     EXPECT_FALSE(Act(ID_START_STOP)->isChecked());
-    EXPECT_EQ(ListColour(), QColor(Qt::white));
-    EXPECT_EQ(StatusBarText(), QStringLiteral("Bereit"));
+    EXPECT_EQ(View().palette().color(QPalette::Base), QColor(Qt::white));
+    EXPECT_EQ(MessagePane()->text(), QStringLiteral("Bereit"));
     EXPECT_EQ(Column(7), QStringList{QString()});
     EXPECT_EQ(Frame().GetDocument().m_sensors.front()->m_pChannel, nullptr);
 
@@ -130,9 +121,8 @@ TEST_F(RecordingTest, AnOutageShowsTheBufferedRowsAndOneMessageNotOneAMinute)
     const std::string port = std::to_string(devices.Port(0));
     const std::filesystem::path database = m_files / "outage.sqlite";
     SharedOdbcEnv().AddSqliteDataSource("Desktop Outage", database);
-    CSettings settings;
-    settings.SetDataSource(QStringLiteral("Desktop Outage"));
-    settings.SetDbTimeout(1);
+    CSettings().SetDataSource(QStringLiteral("Desktop Outage"));
+    CSettings().SetDbTimeout(1);
     OpenFrame("ZELD1\r\n127.0.0.1\t" + port + "\t0\t1\tV\ta\t0x00\r\n127.0.0.1\t" + port +
               "\t1\t1\tV\tb\t0x00\r\n");
     Act(ID_START_STOP)->trigger();
@@ -151,12 +141,12 @@ TEST_F(RecordingTest, AnOutageShowsTheBufferedRowsAndOneMessageNotOneAMinute)
     for (const int minute : {1, 2, 3})
         tick(minute);
     ASSERT_TRUE(QTest::qWaitFor([&] { return watcher.Count() == 1; }, 5000));
-    EXPECT_EQ(StatusBarText(),
+    EXPECT_EQ(MessagePane()->text(),
               QStringLiteral("Datenbank nicht erreichbar - 6 Messwerte gepuffert"));
     lock.Release();
     tick(4);
     ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.BufferedRows() == 0; }, 10000));
-    EXPECT_EQ(StatusBarText(), QStringLiteral("Bereit"));
+    EXPECT_EQ(MessagePane()->text(), QStringLiteral("Bereit"));
     QTest::qWait(100);
     EXPECT_EQ(watcher.Count(), 1);
     Act(ID_START_STOP)->trigger();

@@ -58,10 +58,9 @@ protected:
     std::string m_strSheet;
 };
 
-TEST_F(ExportWorkbookTest, SeriesBecomesValuesAndAScatterChartWithLines)
+TEST_F(ExportWorkbookTest, SeriesSummaryShortHeaderlessAndOddFilesGetTheirChartsAndParse)
 {
-    std::string file = "Serverraum\t\xC2\xB0"
-                       "C\t10.0.0.5\t80\t1\r\n";
+    std::string file = "Serverraum\t°C\t10.0.0.5\t80\t1\r\n";
     for (int minute = 0; minute < 10; ++minute)
         file += "2005-06-01 12:0" + std::to_string(minute) + ":00\t" +
                 (minute == 1 ? "" : "-3.250") + "\r\n";
@@ -95,13 +94,10 @@ TEST_F(ExportWorkbookTest, SeriesBecomesValuesAndAScatterChartWithLines)
     ASSERT_EQ(widths.size(), 2u);
     EXPECT_GE(std::stod(widths[0]), 19);
     EXPECT_LT(std::stod(widths[1]), std::stod(widths[0]));
-}
 
-TEST_F(ExportWorkbookTest, SummaryShortHeaderlessAndOddFilesGetTheirChartsAndParse)
-{
+    // A summary: an area chart of the three columns.
     Write("summary.txt",
-          "Serverraum\tMax\tAvg\tMin \xC2\xB0"
-          "C\tValues\r\n2005-06-01\t21.750\t21.625\t21.500\t2\r\n"
+          "Serverraum\tMax\tAvg\tMin °C\tValues\r\n2005-06-01\t21.750\t21.625\t21.500\t2\r\n"
           "2005-06-02\t22.000\t21.000\t20.000\t3\r\n2005-06-03\t1.000\t0.500\t0.000\t2\r\n",
           true);
     EXPECT_NE(m_strChart.find("<c:areaChart><c:grouping val=\"standard\"/>"), std::string::npos);
@@ -177,22 +173,20 @@ TEST_F(ExportWorkbookTest, AWorkbookIsReplacedOnlyWhereThisExportWroteIt)
     // Someone else's workbook stays; the next free name is taken, and is
     // this export's to replace until the export file or the workbook changes.
     std::vector<std::string> asked;
-    const auto ask = [&asked](bool answer)
+    bool yes = false;
+    const auto ask = [&](const std::string& path)
     {
-        return [&asked, answer](const std::string& path)
-        {
-            asked.push_back(path);
-            return answer;
-        };
+        asked.push_back(path);
+        return yes;
     };
     const CExportInputs none;
     WriteFileBytes(file, "Keller\t%\th\t80\t2\r\n");
-    CWorkbookTarget target = CExportWorkbook::ChooseTarget(file, none, ask(false));
+    CWorkbookTarget target = CExportWorkbook::ChooseTarget(file, none, ask);
     ASSERT_TRUE(m_workbook.Write(file.string(), false, target)) << m_workbook.ErrorText();
     EXPECT_EQ(m_workbook.Path(), (m_dir / "kept (2).xlsx").string());
     EXPECT_EQ(ReadFileBytes(book), "earlier workbook");
     EXPECT_EQ(asked, std::vector<std::string>{book.string()});
-    target = CExportWorkbook::ChooseTarget(file, none, ask(false));
+    target = CExportWorkbook::ChooseTarget(file, none, ask);
     EXPECT_TRUE(target.m_bReplace);
     EXPECT_EQ(target.Path(), m_workbook.Path());
     // Saved by another program since (its time changes), made from another
@@ -215,12 +209,13 @@ TEST_F(ExportWorkbookTest, AWorkbookIsReplacedOnlyWhereThisExportWroteIt)
     // A yes replaces someone else's workbook, but never an input, about
     // which nobody is asked.
     asked.clear();
-    target = CExportWorkbook::ChooseTarget(file, none, ask(true));
+    yes = true;
+    target = CExportWorkbook::ChooseTarget(file, none, ask);
     EXPECT_TRUE(target.m_bReplace);
     EXPECT_EQ(target.Path(), book.string());
     CExportInputs inputs;
     inputs.Add(book.string(), "die Eingabe");
-    EXPECT_EQ(CExportWorkbook::ChooseTarget(file, inputs, ask(true)).Path(), third);
+    EXPECT_EQ(CExportWorkbook::ChooseTarget(file, inputs, ask).Path(), third);
     EXPECT_EQ(asked, std::vector<std::string>{book.string()});
 
     // A file that comes while the workbook is written is not replaced either.

@@ -6,7 +6,6 @@
 #include "export/ExportRange.h"
 #include "export/ReadingHistory.h"
 #include "export/ReadingReduction.h"
-#include "sensors/Sensor.h"
 
 #include <QDateTime>
 #include <climits>
@@ -26,12 +25,8 @@ std::string Describe(const std::vector<CChartPoint>& points)
 {
     std::string text;
     for (const CChartPoint& point : points)
-    {
-        char value[32];
-        std::snprintf(value, sizeof value, "%g", point.y);
         text += (text.empty() ? "" : " ") + std::to_string(static_cast<long long>(point.x)) + "=" +
-                (std::isnan(point.y) ? "gap" : value);
-    }
+                (std::isnan(point.y) ? "gap" : QString::number(point.y).toStdString());
     return text;
 }
 
@@ -102,19 +97,8 @@ protected:
     {
         m_sdb.m_strDataSource = m_database.Dsn();
         ASSERT_TRUE(m_sdb.OpenDatabase(false));
-        m_nId = Register("10.0.0.5", 1, "°C", "Serverraum");
+        m_nId = m_sdb.RegisterSensor(MakeSensor("10.0.0.5", 80, 1, "°C", "Serverraum"));
         ASSERT_GT(m_nId, 0);
-    }
-
-    int Register(const std::string& host, int slot, const std::string& unit = {},
-                 const std::string& description = {})
-    {
-        CSensor sensor;
-        sensor.m_strAddress = host;
-        sensor.m_nSensorNo = slot;
-        sensor.m_strUnit = unit;
-        sensor.m_strDescription = description;
-        return m_sdb.RegisterSensor(sensor);
     }
 
     // rows: "reading, {d ...}, {t ...}" of this sensor, or of another.
@@ -141,10 +125,8 @@ protected:
     std::filesystem::path m_file = m_dir / "sensor.xls";
 };
 
-const std::string kHeader = "Serverraum\t\xC2\xB0"
-                            "C\t10.0.0.5\t80\t1\r\n";
-const std::string kSummaryHeader = "Serverraum\tMax\tAvg\tMin \xC2\xB0"
-                                   "C\tValues\r\n";
+const std::string kHeader = "Serverraum\t°C\t10.0.0.5\t80\t1\r\n";
+const std::string kSummaryHeader = "Serverraum\tMax\tAvg\tMin °C\tValues\r\n";
 
 TEST_P(SensorExportTest, BothFilesAreWrittenByteForByteOrEndSayingWhy)
 {
@@ -212,7 +194,7 @@ protected:
     void SetUp() override
     {
         SensorExportTest::SetUp();
-        m_nSecond = Register("10.0.0.6", 0);
+        m_nSecond = m_sdb.RegisterSensor(MakeSensor("10.0.0.6", 80, 0));
         Insert({"1, {d '2024-02-27'}, {t '23:59:59'}", "2, {d '2024-02-28'}, {t '00:00:00'}",
                 "3, {d '2024-03-01'}, {t '11:57:00'}", "NULL, {d '2024-03-01'}, {t '11:58:00'}",
                 "4, {d '2024-03-01'}, {t '11:59:00'}"});
@@ -255,7 +237,8 @@ TEST_P(ReadingHistoryTest, LastDaysWithGapsThenOnlyTheRowsThatCameSince)
     // recording registered meanwhile.
     Insert({"5, {d '2024-03-01'}, {t '12:00:00'}", "6, {d '2024-03-01'}, {t '11:30:00'}",
             "7, {d '2024-03-01'}, {t '10:00:00'}"});
-    Insert({"8, {d '2024-03-01'}, {t '12:00:00'}"}, Register("10.0.0.7", 0));
+    Insert({"8, {d '2024-03-01'}, {t '12:00:00'}"},
+           m_sdb.RegisterSensor(MakeSensor("10.0.0.7", 80, 0)));
     clock.emplace(CivilTime{2024, 3, 1, 12, 1, 0});
     for (int update = 0; update < 2; ++update)
     {

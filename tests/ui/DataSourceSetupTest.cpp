@@ -94,24 +94,6 @@ protected:
     ScriptedUi ui;
 };
 
-TEST_F(DataSourceSetup, FindsExactNamesUserBeforeSystem)
-{
-    env.AddSqliteDataSource("Doppelt", dir / "u.db");
-    env.AddDataSource("Doppelt", "PostgreSQL ANSI", {}, true);
-    env.AddDataSource("Nur System", "PostgreSQL ANSI", {}, true);
-
-    const auto both = FindDataSource("Doppelt");
-    ASSERT_TRUE(both);
-    EXPECT_EQ(both->driver, "SQLite3");
-    EXPECT_FALSE(both->system);
-    const auto systemOnly = FindDataSource("Nur System");
-    ASSERT_TRUE(systemOnly);
-    EXPECT_EQ(systemOnly->driver, "PostgreSQL ANSI");
-    EXPECT_TRUE(systemOnly->system);
-    EXPECT_FALSE(FindDataSource("doppelt"));
-    EXPECT_FALSE(FindDataSource("Doppelt "));
-}
-
 TEST_F(DataSourceSetup, CreatesThroughTheDriverSettingsInTheChosenScope)
 {
     const std::string file = (dir / "halle.db").string();
@@ -148,11 +130,14 @@ TEST_F(DataSourceSetup, CreatesThroughTheDriverSettingsInTheChosenScope)
     EXPECT_TRUE(std::filesystem::exists(proposed));
 }
 
-TEST_F(DataSourceSetup, ConfiguresInPlaceAndRecreatesAfterRemoval)
+TEST_F(DataSourceSetup, FindsExactNamesUserBeforeSystemConfiguresInPlaceAndRecreates)
 {
     env.AddDataSource("Bestand", "SQLite3", {{"Database", "/alt.db"}, {"Timeout", "2000"}});
-    env.AddDataSource("Bestand", "SQLite3", {{"Database", "/system.db"}}, true);
+    env.AddDataSource("Bestand", "PostgreSQL ANSI", {}, true);
     const std::string systemBefore = ReadFileBytes(env.SystemIni());
+    EXPECT_FALSE(FindDataSource("Bestand").value().system);
+    EXPECT_FALSE(FindDataSource("bestand"));
+    EXPECT_FALSE(FindDataSource("Bestand "));
     ui.edit = DataSourceAttributes{{"Database", "/neu.db"}};
     std::string name = "Bestand";
     ASSERT_TRUE(SetupDataSource(name, false, ui));
@@ -178,6 +163,9 @@ TEST_F(DataSourceSetup, ConfiguresInPlaceAndRecreatesAfterRemoval)
     EXPECT_EQ(User(name), "");
     EXPECT_EQ(ReadFileBytes(env.SystemIni()), systemBefore);
     EXPECT_TRUE(ui.m_messages.empty());
+    const auto system = FindDataSource(name);
+    ASSERT_TRUE(system);
+    EXPECT_TRUE(system->system && system->driver == "PostgreSQL ANSI");
 
     // A driver we do not know shows all it holds; a Driver keyword is refused.
     env.AddDataSource("Fremd", "Fremdtreiber", {{"Host", "a"}, {"Mode", "b"}});

@@ -70,8 +70,7 @@ TEST(DialogDbUserInterface, LoginAndErrorDialogsAnswerTheDatabaseLayer)
     // OK returns what is shown and typed; Escape leaves the caller's values.
     std::string user = "anna";
     std::string password = "geheim";
-    CModalWatcher watcher;
-    watcher.Then(
+    CModalWatcher watcher(
         [](QWidget* dialog)
         {
             auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("userName"));
@@ -118,11 +117,8 @@ TEST(DataSourceDlg, ListsTheDriversSortedRecommendsInstalledOnesAndOkTakesTheCho
     CDataSourceDlg kept(kDrivers, "SQLite3");
     kept.show();
     auto* combo = kept.findChild<QComboBox*>();
-    QStringList shown;
-    for (int i = 0; i < combo->count(); ++i)
-        shown << combo->itemText(i);
-    EXPECT_EQ(shown, QStringList({"Access", "odbc-text", "PostgreSQL ANSI", "PostgreSQL Unicode",
-                                  "SQLite3"}));
+    EXPECT_EQ(ItemsOf(combo), QStringList({"Access", "odbc-text", "PostgreSQL ANSI",
+                                           "PostgreSQL Unicode", "SQLite3"}));
     EXPECT_EQ(combo->currentIndex(), -1);
     // Every name the advice quotes starts the name of an installed driver.
     const std::vector<std::string> installed = ListInstalledDrivers();

@@ -83,9 +83,7 @@ TEST(SensorPropertiesDlg, LabelsReachTheirFieldsAndEnterInABoxIsOk)
             if (label->text() == QString::fromUtf8(text) && label->buddy())
                 buddies << label->buddy()->objectName();
     EXPECT_EQ(buddies.join('|'), QStringList(std::begin(kFields), std::end(kFields)).join('|'));
-    const auto* port = dialog.findChild<QComboBox*>("port");
-    EXPECT_EQ(port->count(), 1);
-    EXPECT_EQ(port->itemText(0), "80");
+    EXPECT_EQ(ItemsOf(dialog.findChild<QComboBox*>("port")), QStringList({"80"}));
     EXPECT_TRUE(ButtonOf(&dialog, "OK")->isDefault());
 
     dialog.show();
@@ -259,10 +257,8 @@ TEST(SensorPropertiesDlg, TheQueryOffersTheSlotsWithAValueAndFailingChangesNothi
     {
         QTest::mouseClick(dialog.m_pQueryButton, Qt::LeftButton);
         EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
-        QStringList items;
-        for (int i = 0; i < box->count(); ++i)
-            items.append(box->itemText(i));
-        return items.join('|') + " " + box->currentText() + " " + EditOf(&dialog, "unit")->text();
+        return ItemsOf(box).join('|') + " " + box->currentText() + " " +
+               EditOf(&dialog, "unit")->text();
     };
     EXPECT_EQ(query(), "0 [\302\260C]|2 [%] 2 %");
     // A slot without a value: the list is offered, the box and unit emptied.

@@ -25,12 +25,11 @@ int main(int argc, char** argv)
     g_odbcEnv = std::make_unique<OdbcTestEnv>();
     // Nothing here may ever touch the settings of the person running the tests.
     const TempDir settingsDir;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                       QString::fromStdString(settingsDir.Path().string()));
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
-                       QString::fromStdString(settingsDir.Path().string()));
+    const QString folder = QString::fromStdString(settingsDir.Path().string());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder);
     // Nor its data folder, where recording keeps its journals.
-    qputenv("XDG_DATA_HOME", QByteArray::fromStdString(settingsDir.Path().string()));
+    qputenv("XDG_DATA_HOME", folder.toLocal8Bit());
     QApplication app(argc, argv);
     const int result = RUN_ALL_TESTS();
     g_odbcEnv.reset();

@@ -24,6 +24,15 @@ inline QPushButton* ButtonOf(QWidget* dialog, const QString& text)
     return nullptr;
 }
 
+// The texts a combo box lists; none for a box that is not there.
+inline QStringList ItemsOf(const QComboBox* combo)
+{
+    QStringList items;
+    for (int i = 0; combo && i < combo->count(); ++i)
+        items << combo->itemText(i);
+    return items;
+}
+
 // Records every modal dialog that comes up while it lives and answers it:
 // the texts of message boxes are kept, the titles of other dialogs; each
 // dialog is handed to the next answer, or rejected when there is none.
@@ -34,6 +43,10 @@ public:
     {
         QObject::connect(&m_timer, &QTimer::timeout, [this] { Poll(); });
         m_timer.start(5);
+    }
+    explicit CModalWatcher(std::function<void(QWidget*)> answer) : CModalWatcher()
+    {
+        Then(std::move(answer));
     }
 
     // Acts on the next modal dialog instead of rejecting it.
