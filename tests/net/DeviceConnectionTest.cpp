@@ -61,6 +61,8 @@ TEST_F(DeviceConnectionTest, EndedAttemptsShowWhyAndArePolledAgainInTime)
         // Cut at 199 bytes; slot 2 is the run of filler bytes.
         {"oversize=5000 21.5°C;7,5%;", 199, 0, 0, "21.5 °C", 3, 7.5f, 600, 1},
         {"oversize=199 21.5°C;7,5%;", 199, 0, 0, "21.5 °C", 3, 7.5f, 600, 1},
+        // Cut by the device itself.
+        {"oversize=10 21.5°C;45%;", 10, 0, 0, "21.5 °C", 2, 45.0f, 600, 1},
     };
     std::vector<std::string> devices;
     for (const auto& c : cases)
