@@ -20,7 +20,6 @@ public:
     static constexpr const char* kNearInterface = "tsr0";
 
     CTestNetwork();
-    ~CTestNetwork();
     CTestNetwork(const CTestNetwork&) = delete;
     CTestNetwork& operator=(const CTestNetwork&) = delete;
 

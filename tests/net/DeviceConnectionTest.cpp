@@ -216,14 +216,12 @@ TEST_F(DeviceConnectionTest, HealthyDevicesGetValuesBesideTwoThousandSilentOnesO
         Tick();
         for (int pass = 0; pass < 20; ++pass)
             QCoreApplication::processEvents();
-        errors += static_cast<int>(
-            std::count_if(channels.begin(), channels.end(),
-                          [](const auto& channel)
-                          {
-                              const int error = channel->m_connection.LastError();
-                              return error == SocketError::kTooManyOpenFiles ||
-                                     error == SocketError::kTooManyOpenFilesInSystem;
-                          }));
+        for (const auto& channel : channels)
+        {
+            const int error = channel->m_connection.LastError();
+            errors += error == SocketError::kTooManyOpenFiles ||
+                      error == SocketError::kTooManyOpenFilesInSystem;
+        }
     }
     setrlimit(RLIMIT_NOFILE, &files);
     EXPECT_TRUE(healthy());
