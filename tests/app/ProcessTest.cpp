@@ -3,10 +3,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <gtest/gtest.h>
-#include <string>
 #include <sys/types.h>
 #include <unistd.h>
-#include <vector>
 
 namespace
 {

@@ -347,14 +347,12 @@ TEST_F(DeviceConnectionTest, StatusCallsAreQueuedAndSkipDeletedChannels)
     SimulatedDevices sim({"127.0.0.1:0 refuse"});
     auto kept = StartChannel(sim.Address(0), sim.Port(0));
     auto dropped = StartChannel(sim.Address(0), sim.Port(0));
-    CSensorChannel* droppedPointer = dropped.get();
     EXPECT_TRUE(m_sink.calls.empty());
     dropped.reset();
     PumpFor(100ms);
     ASSERT_FALSE(m_sink.calls.empty());
     for (CSensorChannel* channel : m_sink.calls)
         EXPECT_EQ(channel, kept.get());
-    EXPECT_EQ(std::count(m_sink.calls.begin(), m_sink.calls.end(), droppedPointer), 0);
 
     // A sink that is gone gets nothing, even for calls already queued.
     auto sink = std::make_unique<CountingSink>();

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <gtest/gtest.h>
-#include <map>
 #include <numeric>
 #include <string>
 #include <tuple>
