@@ -27,9 +27,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!IsValidUtf8(written) || !again.Deserialize(written, errorText) ||
         again.m_sensors.size() != doc.m_sensors.size() || again.Serialize() != written)
         __builtin_trap();
-    for (auto a = doc.m_sensors.begin(), b = again.m_sensors.begin(); a != doc.m_sensors.end();
-         ++a, ++b)
-        if ((*a)->FormatLine() != (*b)->FormatLine())
-            __builtin_trap();
     return 0;
 }

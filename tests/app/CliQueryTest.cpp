@@ -21,25 +21,23 @@ TEST(CliQuery, PrintsTheSlotsThatCarryAValueOrFailsWithoutAReply)
     ASSERT_TRUE(sim.Ready());
     const std::string port = ":" + std::to_string(sim.QueryPort());
 
-    const ProcessResult addressed = Query(ScanSimulator::Address(0) + port);
-    EXPECT_EQ(addressed.exitCode, 0) << addressed.err;
-    EXPECT_EQ(addressed.out, "0 [\302\260C]\n2 [%]\n");
-    // A device of the single-byte era: its degree sign comes out as UTF-8.
-    const ProcessResult legacy = Query(ScanSimulator::Address(1) + port);
-    EXPECT_EQ(legacy.exitCode, 0) << legacy.err;
-    EXPECT_EQ(legacy.out, "0 [\302\260C]\n2 [\302\260F]\n");
-    // A reply without values is still a reply.
-    const ProcessResult none = Query(ScanSimulator::Address(2) + port);
-    EXPECT_EQ(none.exitCode, 0) << none.err;
-    EXPECT_EQ(none.out, "");
-
-    for (const std::string& target : {ScanSimulator::Address(3) + port,
-                                      ScanSimulator::Address(4) + port, "geraet..lager" + port})
+    // What each target prints; nullptr: no reply, a failure.
+    const std::pair<std::string, const char*> cases[] = {
+        {ScanSimulator::Address(0) + port, "0 [\302\260C]\n2 [%]\n"},
+        // A device of the single-byte era: its degree sign comes out as UTF-8.
+        {ScanSimulator::Address(1) + port, "0 [\302\260C]\n2 [\302\260F]\n"},
+        // A reply without values is still a reply.
+        {ScanSimulator::Address(2) + port, ""},
+        {ScanSimulator::Address(3) + port, nullptr},
+        {ScanSimulator::Address(4) + port, nullptr},
+        {"geraet..lager" + port, nullptr},
+    };
+    for (const auto& [target, out] : cases)
     {
-        const ProcessResult failed = Query(target);
-        EXPECT_EQ(failed.exitCode, 1) << target;
-        EXPECT_EQ(failed.out, "") << target;
-        EXPECT_NE(failed.err.find("no reply"), std::string::npos) << target;
+        const ProcessResult result = Query(target);
+        EXPECT_EQ(result.exitCode, out ? 0 : 1) << target << result.err;
+        EXPECT_EQ(result.out, out ? out : "") << target;
+        EXPECT_EQ(result.err.find("no reply") == std::string::npos, out != nullptr) << target;
     }
 }
 

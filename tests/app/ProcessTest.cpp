@@ -3,12 +3,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <string>
-#include <sys/syscall.h>
 #include <sys/types.h>
 #include <unistd.h>
-#include <vector>
 
 namespace
 {
@@ -44,12 +40,7 @@ TEST(ProcessRunnerDeathTest, ASimulatorDiesWithTheTestThatStartedIt)
     close(fds[0]);
     ASSERT_EQ(got, static_cast<ssize_t>(sizeof pid));
     ASSERT_GT(pid, 0);
-    // Readable once the simulator has ended.
-    const int exited = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-    pollfd end{exited, POLLIN, 0};
-    const bool gone = exited < 0 || poll(&end, 1, 30000) == 1;
-    if (exited >= 0)
-        close(exited);
+    const bool gone = AwaitExit(pid, std::chrono::seconds(30));
     if (!gone)
         kill(pid, SIGKILL);
     EXPECT_TRUE(gone) << "varion-sim " << pid << " outlived the process that started it";

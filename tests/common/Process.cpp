@@ -112,10 +112,13 @@ std::string Contents(int fd)
     return text;
 }
 
-// Waits until pid has ended, as long as timeout; true when it has.
+} // namespace
+
 bool AwaitExit(pid_t pid, std::chrono::milliseconds timeout)
 {
     const int exited = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    if (exited < 0)
+        return errno == ESRCH;
     pollfd end{exited, POLLIN, 0};
     int ready;
     while ((ready = poll(&end, 1, static_cast<int>(timeout.count()))) < 0 && errno == EINTR)
@@ -124,8 +127,6 @@ bool AwaitExit(pid_t pid, std::chrono::milliseconds timeout)
     close(exited);
     return ready == 1;
 }
-
-} // namespace
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& stdinText,
                          std::chrono::milliseconds timeout, const std::string& outFile)

@@ -39,6 +39,10 @@ void ExpectUsageErrors(const std::vector<std::string>& argv,
                        const std::vector<std::vector<std::string>>& cases,
                        const std::string& errText = {});
 
+// Waits until pid has ended, as long as timeout; true when it has or is
+// already gone. pid need not be a child of the test.
+bool AwaitExit(pid_t pid, std::chrono::milliseconds timeout);
+
 // A process that runs beside the test, such as varion-sim. Its stdout can be
 // read line by line; the destructor terminates it.
 class ChildProcess

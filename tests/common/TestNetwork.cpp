@@ -74,8 +74,6 @@ CTestNetwork::CTestNetwork()
         m_strUnavailable = "cannot set up the veth pair between the test's namespaces";
 }
 
-CTestNetwork::~CTestNetwork() = default;
-
 bool CTestNetwork::MakeSide(Side& side)
 {
     std::string line;

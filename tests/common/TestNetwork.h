@@ -20,9 +20,6 @@ public:
     static constexpr const char* kNearInterface = "tsr0";
 
     CTestNetwork();
-    ~CTestNetwork();
-    CTestNetwork(const CTestNetwork&) = delete;
-    CTestNetwork& operator=(const CTestNetwork&) = delete;
 
     // Empty when the network stands; otherwise why it could not be made.
     const std::string& Unavailable() const { return m_strUnavailable; }

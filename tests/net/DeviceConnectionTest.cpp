@@ -61,6 +61,8 @@ TEST_F(DeviceConnectionTest, EndedAttemptsShowWhyAndArePolledAgainInTime)
         // Cut at 199 bytes; slot 2 is the run of filler bytes.
         {"oversize=5000 21.5°C;7,5%;", 199, 0, 0, "21.5 °C", 3, 7.5f, 600, 1},
         {"oversize=199 21.5°C;7,5%;", 199, 0, 0, "21.5 °C", 3, 7.5f, 600, 1},
+        // Cut by the device itself.
+        {"oversize=10 21.5°C;45%;", 10, 0, 0, "21.5 °C", 2, 45.0f, 600, 1},
     };
     std::vector<std::string> devices;
     for (const auto& c : cases)
@@ -214,14 +216,12 @@ TEST_F(DeviceConnectionTest, HealthyDevicesGetValuesBesideTwoThousandSilentOnesO
         Tick();
         for (int pass = 0; pass < 20; ++pass)
             QCoreApplication::processEvents();
-        errors += static_cast<int>(
-            std::count_if(channels.begin(), channels.end(),
-                          [](const auto& channel)
-                          {
-                              const int error = channel->m_connection.LastError();
-                              return error == SocketError::kTooManyOpenFiles ||
-                                     error == SocketError::kTooManyOpenFilesInSystem;
-                          }));
+        for (const auto& channel : channels)
+        {
+            const int error = channel->m_connection.LastError();
+            errors += error == SocketError::kTooManyOpenFiles ||
+                      error == SocketError::kTooManyOpenFilesInSystem;
+        }
     }
     setrlimit(RLIMIT_NOFILE, &files);
     EXPECT_TRUE(healthy());
@@ -347,14 +347,12 @@ TEST_F(DeviceConnectionTest, StatusCallsAreQueuedAndSkipDeletedChannels)
     SimulatedDevices sim({"127.0.0.1:0 refuse"});
     auto kept = StartChannel(sim.Address(0), sim.Port(0));
     auto dropped = StartChannel(sim.Address(0), sim.Port(0));
-    CSensorChannel* droppedPointer = dropped.get();
     EXPECT_TRUE(m_sink.calls.empty());
     dropped.reset();
     PumpFor(100ms);
     ASSERT_FALSE(m_sink.calls.empty());
     for (CSensorChannel* channel : m_sink.calls)
         EXPECT_EQ(channel, kept.get());
-    EXPECT_EQ(std::count(m_sink.calls.begin(), m_sink.calls.end(), droppedPointer), 0);
 
     // A sink that is gone gets nothing, even for calls already queued.
     auto sink = std::make_unique<CountingSink>();

@@ -25,9 +25,6 @@ TEST(ResolveHost, ReadsDottedAddressesAndLooksUpNames)
     std::array<std::uint32_t, 1> untouched{};
     EXPECT_EQ(ResolveHost("localhost", std::span<std::uint32_t>(untouched.data(), 0)), count);
     EXPECT_EQ(untouched[0], 0u);
-
-    // An empty label is refused before any name server is asked.
-    EXPECT_EQ(ResolveHost("geraet..lager", addresses), 0);
 }
 
 TEST(DeviceQuery, ReturnsTheReplyAsItCame)
@@ -35,9 +32,8 @@ TEST(DeviceQuery, ReturnsTheReplyAsItCame)
     SimulatedDevices sim({"127.0.0.1:0 reply 10.0.0.5;Lager;21.5\302\260C;-\302\260C;45,0%;",
                           "127.0.0.1:0 close", "127.0.0.1:0 trickle=2000 21.5\302\260C;",
                           "127.0.0.1:0 refuse", "127.0.0.1:0 reset", "127.0.0.1:0 silent"});
-    const std::optional<std::string> reply = QueryDeviceReply(" localhost", sim.Port(0));
-    ASSERT_TRUE(reply.has_value());
-    EXPECT_EQ(*reply, "10.0.0.5;Lager;21.5\302\260C;-\302\260C;45,0%;");
+    EXPECT_EQ(QueryDeviceReply(" localhost", sim.Port(0)),
+              std::optional<std::string>("10.0.0.5;Lager;21.5\302\260C;-\302\260C;45,0%;"));
     // A device that closes without a word gives an empty reply, not a failure.
     EXPECT_EQ(QueryDeviceReply(sim.Address(1), sim.Port(1)), std::optional<std::string>(""));
     // One read: a device that trickles its reply cannot hold the query.

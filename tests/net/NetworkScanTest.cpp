@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <gtest/gtest.h>
-#include <map>
 #include <numeric>
 #include <string>
 #include <tuple>
@@ -128,20 +127,24 @@ TEST_F(NetworkScanTest, SkipsDevicesThatFailOrPassTheirDeadlineAndCutsRepliesAt2
         "delay=200 10.0.0.5;Halle;19.0\302\260C;",
         // Complete only after 5 s, never quiet: the deadline drops it.
         "trickle=250 10.0.0.5;Rinnsal;1.5V;",
+        // Byte by byte, but complete in time.
+        "trickle=5 10.0.0.5;Tropfen;2.5V;",
     });
     ASSERT_TRUE(sim.Ready());
     const std::vector<Found> found = Scan(sim, std::chrono::seconds(2));
 
     EXPECT_EQ(OfDevice(found, 6),
               (std::vector<Found>{{ScanSimulator::Address(6), 0, "\302\260C", "Halle"}}));
+    EXPECT_EQ(OfDevice(found, 8),
+              (std::vector<Found>{{ScanSimulator::Address(8), 0, "V", "Tropfen"}}));
     const std::vector<Found> cut = OfDevice(found, 5);
     ASSERT_EQ(cut.size(), 51u);
     for (int slot = 0; slot < 50; ++slot)
         EXPECT_EQ(cut[slot], Found(ScanSimulator::Address(5), slot, "A", "")) << slot;
     EXPECT_EQ(cut[50], Found(ScanSimulator::Address(5), 50, "B", ""));
     // Nothing from the others, not even the stalled device's first field.
-    EXPECT_EQ(found.size(), 52u);
-    EXPECT_EQ(sim.Connections(), (std::vector<long>{0, 1, 1, 1, 1, 1, 1, 1}));
+    EXPECT_EQ(found.size(), 53u);
+    EXPECT_EQ(sim.Connections(), (std::vector<long>{0, 1, 1, 1, 1, 1, 1, 1, 1}));
 }
 
 TEST_F(NetworkScanTest, AsksAtMost32DevicesAtOnce)

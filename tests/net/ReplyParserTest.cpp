@@ -12,28 +12,14 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace
 {
 
-struct Slot
-{
-    float value = 0;
-    int valid = -1;
-    std::string unit;
-
-    bool operator==(const Slot& other) const
-    {
-        return ::testing::internal::FloatingPoint<float>(value).AlmostEquals(
-                   ::testing::internal::FloatingPoint<float>(other.value)) &&
-               valid == other.valid && unit == other.unit;
-    }
-    friend void PrintTo(const Slot& slot, std::ostream* out)
-    {
-        *out << "{" << slot.value << ", " << slot.valid << ", \"" << slot.unit << "\"}";
-    }
-};
+// The value, its validity and the unit of one slot.
+using Slot = std::tuple<float, int, std::string>;
 
 // A reply in a heap buffer of exactly its size, so that AddressSanitizer
 // reports any read or write past its NUL.
@@ -62,16 +48,16 @@ std::vector<Slot> Walk(const std::string& bytes)
     char* at = reply.Data();
     while (slots.size() < 200)
     {
-        Slot slot;
+        float value = 0;
+        int valid = -1;
         std::array<char, 5> unit;
         unit.fill('#');
         char* next = reply.Data();
-        if (!ParseNextValue(at, &slot.value, &slot.valid, unit.data(), &next))
+        if (!ParseNextValue(at, &value, &valid, unit.data(), &next))
             break;
         const auto end = std::find(unit.begin(), unit.end(), '\0');
         EXPECT_NE(end, unit.end()) << "unit not terminated";
-        slot.unit.assign(unit.begin(), end);
-        slots.push_back(slot);
+        slots.emplace_back(value, valid, std::string(unit.begin(), end));
         if (next == nullptr)
             break;
         EXPECT_TRUE(reply.Holds(next));
@@ -194,12 +180,12 @@ TEST(ReplyParser, OneStepOnABareField)
     {
         SCOPED_TRACE(c.text);
         ReplyBuffer reply(c.text);
-        Slot slot;
+        float value = 0;
+        int valid = -1;
         char unit[5] = "####";
         char* next = nullptr;
-        EXPECT_EQ(ParseNextValue(reply.Data(), &slot.value, &slot.valid, unit, &next), 1);
-        slot.unit = unit;
-        EXPECT_EQ(slot, (Slot{c.value, c.valid, c.unit}));
+        EXPECT_EQ(ParseNextValue(reply.Data(), &value, &valid, unit, &next), 1);
+        EXPECT_EQ(Slot(value, valid, unit), Slot(c.value, c.valid, c.unit));
         EXPECT_EQ(next, c.next < 0 ? nullptr : reply.Data() + c.next);
         EXPECT_EQ(reply.Text(), c.after);
     }
@@ -222,8 +208,8 @@ TEST(ReplyParser, ConversionIgnoresTheProcessLocale)
     std::setlocale(LC_ALL, "C");
     unsetenv("LOCPATH");
     ASSERT_EQ(slots.size(), 2u);
-    EXPECT_FLOAT_EQ(slots[0].value, 21.5f);
-    EXPECT_FLOAT_EQ(slots[1].value, 45.25f);
+    EXPECT_FLOAT_EQ(std::get<0>(slots[0]), 21.5f);
+    EXPECT_FLOAT_EQ(std::get<0>(slots[1]), 45.25f);
 }
 
 TEST(ReplyParser, DeviceName)
@@ -278,5 +264,5 @@ TEST(ReplyParser, NeverLeavesTheBuffer)
     // A long field in a long line: the unit stays at four bytes.
     const std::vector<Slot> slots = Walk("1" + std::string(500, 'u'));
     ASSERT_EQ(slots.size(), 1u);
-    EXPECT_EQ(slots[0].unit, "uuuu");
+    EXPECT_EQ(std::get<2>(slots[0]), "uuuu");
 }

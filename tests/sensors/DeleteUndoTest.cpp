@@ -1,4 +1,3 @@
-#include "common/TempDir.h"
 #include "sensors/OrbelDoc.h"
 
 #include <gtest/gtest.h>
@@ -78,6 +77,7 @@ TEST(DeleteUndo, UndoGivesBackOneBatchAfterTheOtherNewestFirstButNeverACut)
         {"!d", "0", "b", "d", 1, false},
         {"?d", "0", "b", "d", 1, false},
         {"u", "d", "bd", "", 0, true},
+        {"-b", "1", "d", "b", 1, true},
     };
     CLetterDoc doc("abcd");
     EXPECT_FALSE(doc.CanUndoDelete());
@@ -91,27 +91,8 @@ TEST(DeleteUndo, UndoGivesBackOneBatchAfterTheOtherNewestFirstButNeverACut)
         EXPECT_EQ(doc.IsModified(), step.modified);
         EXPECT_EQ(doc.CanUndoDelete(), *step.deleted != '\0');
     }
-}
-
-TEST(DeleteUndo, NewAndOpenForgetTheDeletedRecords)
-{
-    CLetterDoc doc("ab");
-    doc.Run("-a");
-    doc.Run("-b");
+    // A new configuration starts without anything to undo.
     doc.OnNewDocument();
     EXPECT_FALSE(doc.CanUndoDelete());
     EXPECT_EQ(doc.m_nNextBatch, 0);
-
-    const TempDir dir;
-    WriteFileBytes(dir / "conf.ini", "ZELD1\r\nx\t80\t1\t1\t\t\t0\r\ny\t80\t1\t1\t\t\t0\r\n");
-    std::string error;
-    ASSERT_TRUE(doc.OnOpenDocument(dir / "conf.ini", error)) << error;
-    doc.Run("-x");
-    ASSERT_TRUE(doc.OnOpenDocument(dir / "conf.ini", error)) << error;
-    EXPECT_FALSE(doc.CanUndoDelete());
-    // Batches count from 0 again.
-    doc.Run("-y");
-    EXPECT_EQ(doc.m_deleted.front()->m_nDeleteBatch, 0);
-    EXPECT_EQ(doc.Run("u"), "y");
-    EXPECT_EQ(CLetterDoc::Letters(doc.m_sensors), "xy");
 }
