@@ -53,11 +53,7 @@ public:
     // exist, as after a driver was uninstalled.
     void AddDriver(const std::string& name, const std::filesystem::path& library);
 
-    // A connection string for the same PostgreSQL database without a data
-    // source, for setting up tables around the code under test.
-    static std::string PostgresConnectionString(int port, const std::string& database,
-                                                const std::string& user);
-    static const char* PostgresDriver();
+    static const char* PostgresDriver() { return "PostgreSQL ANSI"; }
 
 private:
     void WriteDriverList();

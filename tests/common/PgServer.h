@@ -2,6 +2,7 @@
 
 #include "common/TempDir.h"
 
+#include <csignal>
 #include <filesystem>
 #include <string>
 #include <sys/types.h>
@@ -29,13 +30,16 @@ public:
 
     void Start();
     void Stop();
-    void Restart();
-    bool IsRunning() const { return m_bRunning; }
+    void Restart()
+    {
+        Stop();
+        Start();
+    }
     // Stops (SIGSTOP) and continues the server and every process of it: a
     // server that accepts connections and answers nothing, its kernel still
     // acknowledging every packet.
-    void Suspend();
-    void Resume();
+    void Suspend() { SignalAll(SIGSTOP); }
+    void Resume() { SignalAll(SIGCONT); }
 
     // Runs SQL as the superuser and returns psql's unaligned output; throws
     // when psql fails.

@@ -167,9 +167,7 @@ TEST_P(DbAccessTest, ClosedObjectReportsEveryStatement)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, DbAccessTest,
-                         ::testing::Values(Backend::Sqlite, Backend::Postgres),
-                         [](const auto& info) { return BackendName(info.param); });
+INSTANTIATE_FOR_BOTH_DRIVERS(DbAccessTest);
 
 // The embedded driver steps through results: in the rollback journal mode
 // of older data sources, a result not read to its end holds a lock that

@@ -63,7 +63,7 @@ OdbcTestEnv& TestOdbcEnv()
     return env;
 }
 
-TestDatabase::TestDatabase(Backend backend) : m_backend(backend)
+TestDatabase::TestDatabase(Backend backend)
 {
     OdbcTestEnv& env = TestOdbcEnv();
     m_strDsn = "Test Database " + std::to_string(++g_nDataSources);
@@ -187,21 +187,10 @@ bool RecordingUi::AskLogin(std::string& userName, std::string& password)
     return true;
 }
 
-void RecordingUi::ShowMessage(const std::string& text)
-{
-    m_messages.push_back(text);
-}
-
 void RecordingUi::ChooseDriver(const std::vector<std::string>&, std::string& driver, bool&)
 {
     ++m_nDriverChoices;
     driver.clear();
-}
-
-bool RecordingUi::EditDriverSettings(const std::string&, std::string&,
-                                     std::vector<std::pair<std::string, std::string>>&)
-{
-    return false;
 }
 
 CliHome::CliHome()
@@ -225,16 +214,6 @@ std::string CliHome::WriteConfiguration(const std::vector<std::string>& lines,
         text += line + "\r\n";
     WriteFileBytes(m_dir / name, text);
     return (m_dir / name).string();
-}
-
-FakeClock::FakeClock(const CivilTime& now) : m_now(now)
-{
-    CClock::Install(this);
-}
-
-FakeClock::~FakeClock()
-{
-    CClock::Install(nullptr);
 }
 
 StatementTrace::StatementTrace()

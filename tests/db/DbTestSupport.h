@@ -26,6 +26,11 @@ enum class Backend
 };
 
 std::string BackendName(Backend backend);
+// Runs a suite of tests taking a Backend once per driver, named after it.
+#define INSTANTIATE_FOR_BOTH_DRIVERS(suite)                                                        \
+    INSTANTIATE_TEST_SUITE_P(Drivers, suite,                                                       \
+                             ::testing::Values(Backend::Sqlite, Backend::Postgres),                \
+                             [](const auto& info) { return BackendName(info.param); })
 
 // The configuration every test of this process shares; created before any
 // ODBC call.
@@ -37,7 +42,6 @@ class TestDatabase
 public:
     explicit TestDatabase(Backend backend);
 
-    Backend GetBackend() const { return m_backend; }
     const std::string& Dsn() const { return m_strDsn; }
     // The database file of the embedded driver; empty for a server.
     std::filesystem::path File() const
@@ -46,7 +50,6 @@ public:
     }
 
 private:
-    Backend m_backend;
     std::string m_strDsn;
     std::unique_ptr<TempDir> m_dir;
 };
@@ -122,11 +125,14 @@ class RecordingUi : public IDbUserInterface
 public:
     bool ReportOdbcError(const std::string& diagnostics) override;
     bool AskLogin(std::string& userName, std::string& password) override;
-    void ShowMessage(const std::string& text) override;
+    void ShowMessage(const std::string& text) override { m_messages.push_back(text); }
     void ChooseDriver(const std::vector<std::string>& drivers, std::string& driver,
                       bool& system) override;
-    bool EditDriverSettings(const std::string& driver, std::string& name,
-                            std::vector<std::pair<std::string, std::string>>& attributes) override;
+    bool EditDriverSettings(const std::string&, std::string&,
+                            std::vector<std::pair<std::string, std::string>>&) override
+    {
+        return false;
+    }
 
     // Answers
     bool m_bCancelErrors = false;
@@ -200,8 +206,8 @@ private:
 class FakeClock : public CClock
 {
 public:
-    explicit FakeClock(const CivilTime& now);
-    ~FakeClock() override;
+    explicit FakeClock(const CivilTime& now) : m_now(now) { Install(this); }
+    ~FakeClock() override { Install(nullptr); }
     CivilTime LocalNow() const override { return m_now; }
 
 private:

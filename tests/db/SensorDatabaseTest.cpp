@@ -212,8 +212,6 @@ TEST_P(SensorDatabaseTest, RowsOfATickInDoubtAreStoredOnlyWhereTheyAreMissing)
     EXPECT_EQ(RowCount("Recording"), 4u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, SensorDatabaseTest,
-                         ::testing::Values(Backend::Sqlite, Backend::Postgres),
-                         [](const auto& info) { return BackendName(info.param); });
+INSTANTIATE_FOR_BOTH_DRIVERS(SensorDatabaseTest);
 
 } // namespace

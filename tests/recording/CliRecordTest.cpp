@@ -221,8 +221,6 @@ TEST_F(CliRecordTest, AJournalIsWrittenOutOnceAcrossAKillAStalledServerAndALock)
     // The driver manager remembers a data source's settings for a while.
     static int s_nRuns = 0;
     const std::string dsn = "Nachtrag " + std::to_string(++s_nRuns);
-    const std::string connection =
-        OdbcTestEnv::PostgresConnectionString(server.Port(), database, PgServer::User());
     TestOdbcEnv().AddPostgresDataSource(dsn, server.Port(), database, PgServer::User());
     const std::string file = m_home.WriteConfiguration({});
     const std::filesystem::path journal = LeaveJournal(dsn, 400, 100);
@@ -247,7 +245,7 @@ TEST_F(CliRecordTest, AJournalIsWrittenOutOnceAcrossAKillAStalledServerAndALock)
     }
     // Killed while its rows wait for a lock another program holds.
     {
-        RawOdbc holder(connection);
+        RawOdbc holder("DSN=" + dsn);
         holder.Exec("BEGIN");
         holder.Exec("LOCK TABLE Recording IN ACCESS EXCLUSIVE MODE");
         auto recorder = Record({file, "--dsn", dsn, "--db-timeout", "1"});
@@ -273,7 +271,7 @@ TEST_F(CliRecordTest, AJournalIsWrittenOutOnceAcrossAKillAStalledServerAndALock)
     // Plain where stderr is no journal.
     EXPECT_TRUE(errors.starts_with("tessaro-cli: record: stdout: ")) << errors;
     // Every row once.
-    RawOdbc raw(connection);
+    RawOdbc raw("DSN=" + dsn);
     EXPECT_EQ(raw.Query("SELECT COUNT(*) FROM Recording")[0][0], "40000");
     EXPECT_TRUE(raw.Query("SELECT SensorID, Calendar, Clock FROM Recording GROUP BY SensorID, "
                           "Calendar, Clock HAVING COUNT(*) > 1")
@@ -445,8 +443,6 @@ TEST_P(CliRegistrationTest, RecordersStartingTogetherGiveEveryPointItsOwnNumber)
     EXPECT_TRUE(ids.count("1") && ids.count("210"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, CliRegistrationTest,
-                         ::testing::Values(Backend::Sqlite, Backend::Postgres),
-                         [](const auto& info) { return BackendName(info.param); });
+INSTANTIATE_FOR_BOTH_DRIVERS(CliRegistrationTest);
 
 } // namespace
