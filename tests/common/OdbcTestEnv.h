@@ -32,8 +32,6 @@ class OdbcTestEnv
 {
 public:
     OdbcTestEnv();
-    OdbcTestEnv(const OdbcTestEnv&) = delete;
-    OdbcTestEnv& operator=(const OdbcTestEnv&) = delete;
 
     const std::filesystem::path& Folder() const { return m_dir.Path(); }
     std::filesystem::path UserIni() const { return m_dir / "user-odbc.ini"; }

@@ -18,8 +18,6 @@ public:
     // durable: keep fsync on (benchmarks); tests run faster without it.
     explicit PgServer(bool durable = false);
     ~PgServer();
-    PgServer(const PgServer&) = delete;
-    PgServer& operator=(const PgServer&) = delete;
 
     // One server for the whole test process, started on first use.
     static PgServer& Shared();

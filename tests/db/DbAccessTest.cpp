@@ -183,13 +183,8 @@ TEST(DbAccessLockTest, AResultReadToItsEndOrClosedHoldsUpNoWriter)
     ASSERT_TRUE(writer.DriverConnect("DSN=" + database.Dsn() + ";Timeout=1"));
     ASSERT_TRUE(writer.Execute("CREATE TABLE t (a INT)"));
     ASSERT_TRUE(writer.Execute("INSERT INTO t VALUES (1), (2), (3)"));
-    const auto writes = [&]
-    {
-        writer.m_bQuiet = true;
-        const bool written = writer.Execute("INSERT INTO t VALUES (4)");
-        writer.m_bQuiet = false;
-        return written;
-    };
+    writer.m_bQuiet = true;
+    const auto writes = [&] { return writer.Execute("INSERT INTO t VALUES (4)"); };
     ASSERT_TRUE(reader.Execute("SELECT a FROM t"));
     ASSERT_TRUE(reader.Fetch());
     ASSERT_FALSE(writes()) << "an open result holds no lock here: this test shows nothing";
@@ -227,10 +222,8 @@ TEST(DbAccessConnectTest, CredentialsGoAlongOnlyWithAUserName)
 {
     PgServer& server = PgServer::Shared();
     server.CreatePasswordUser("keeper", "right");
-    const std::string database = server.CreateDatabase();
-    OdbcTestEnv& env = TestOdbcEnv();
-    env.AddPostgresDataSource("Stored Credentials", server.Port(), database, "keeper", false,
-                              "right");
+    TestOdbcEnv().AddPostgresDataSource("Stored Credentials", server.Port(),
+                                        server.CreateDatabase(), "keeper", false, "right");
 
     RecordingUi ui;
     CDbAccess db;

@@ -135,10 +135,8 @@ std::vector<RawOdbc::Row> RawOdbc::Query(const std::string& sql)
             SQLLEN indicator = 0;
             SQLGetData(m_hStmt, column, SQL_C_CHAR, buffer.data(),
                        static_cast<SQLLEN>(buffer.size()), &indicator);
-            if (indicator == SQL_NULL_DATA)
-                row.emplace_back(std::nullopt);
-            else
-                row.emplace_back(std::string(buffer.data()));
+            row.push_back(indicator == SQL_NULL_DATA ? std::nullopt
+                                                     : std::optional<std::string>(buffer.data()));
         }
         rows.push_back(std::move(row));
     }

@@ -109,8 +109,6 @@ class SqliteLock
 public:
     explicit SqliteLock(const std::filesystem::path& database);
     ~SqliteLock();
-    SqliteLock(const SqliteLock&) = delete;
-    SqliteLock& operator=(const SqliteLock&) = delete;
     // Commits and waits for the shell to end.
     void Release();
 
@@ -221,8 +219,6 @@ class StatementTrace
 public:
     StatementTrace();
     ~StatementTrace();
-    StatementTrace(const StatementTrace&) = delete;
-    StatementTrace& operator=(const StatementTrace&) = delete;
     std::vector<std::string> Statements() const;
     // Transactions committed through SQLEndTran.
     std::size_t Commits() const;
