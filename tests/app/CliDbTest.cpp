@@ -48,7 +48,7 @@ TEST_F(CliDbTest, InitThenCheckCreatesTheTablesOnce)
     EXPECT_EQ(ReadFileBytes(m_odbc.UserIni()), sources);
 }
 
-TEST_F(CliDbTest, TheSettingsNameTheDataSourceUnlessGiven)
+TEST_F(CliDbTest, TheSettingsNameTheDataSourceUnlessGivenAndFailuresAreNamed)
 {
     m_home.WriteSettings("[Settings]\nDataSource=Werkhalle\n");
     const std::string file = (m_home / "halle.sqlite").string();
@@ -61,10 +61,7 @@ TEST_F(CliDbTest, TheSettingsNameTheDataSourceUnlessGiven)
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_EQ(missing.out, "");
     EXPECT_EQ(missing.err, "Die angegebene Datenquelle existiert nicht.\n");
-}
 
-TEST_F(CliDbTest, FailuresAndBadUsage)
-{
     // A data source whose driver is gone: the driver manager's reason, not
     // the message for a missing data source.
     m_odbc.AddDriver("Entfernt", "/nonexistent/libentfernt.so");

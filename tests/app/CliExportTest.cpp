@@ -24,14 +24,10 @@ protected:
     {
         RawOdbc raw("DSN=" + m_database.Dsn());
         CreateTables(raw);
-        for (const char* sql :
-             {"INSERT INTO Sensors VALUES (4, '10.0.0.5', 80, 1, 'alt', 'alt')",
-              "INSERT INTO Sensors VALUES (5, '10.0.0.7', 65616, 3, 'hPa', 'Dach')",
-              "INSERT INTO Recording VALUES (21.5, {d '2005-06-01'}, {t "
-              "'12:00:00'}, 4)",
-              "INSERT INTO Recording VALUES (NULL, {d '2005-06-01'}, {t "
-              "'12:01:00'}, 4)"})
-            raw.Exec(sql);
+        raw.Exec("INSERT INTO Sensors VALUES (4, '10.0.0.5', 80, 1, 'alt', 'alt')");
+        raw.Exec("INSERT INTO Sensors VALUES (5, '10.0.0.7', 65616, 3, 'hPa', 'Dach')");
+        raw.Exec("INSERT INTO Recording VALUES (21.5, {d '2005-06-01'}, {t '12:00:00'}, 4)");
+        raw.Exec("INSERT INTO Recording VALUES (NULL, {d '2005-06-01'}, {t '12:01:00'}, 4)");
     }
 
     ProcessResult CliOnDsn(Command args)

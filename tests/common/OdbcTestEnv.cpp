@@ -79,16 +79,3 @@ void OdbcTestEnv::AddPostgresDataSource(const std::string& name, int port,
                    {"Password", password}},
                   system);
 }
-
-std::string OdbcTestEnv::PostgresConnectionString(int port, const std::string& database,
-                                                  const std::string& user)
-{
-    return std::string("Driver={") + PostgresDriver() +
-           "};Servername=127.0.0.1;Port=" + std::to_string(port) + ";Database=" + database +
-           ";Username=" + user + ";";
-}
-
-const char* OdbcTestEnv::PostgresDriver()
-{
-    return "PostgreSQL ANSI";
-}

@@ -32,8 +32,6 @@ class OdbcTestEnv
 {
 public:
     OdbcTestEnv();
-    OdbcTestEnv(const OdbcTestEnv&) = delete;
-    OdbcTestEnv& operator=(const OdbcTestEnv&) = delete;
 
     const std::filesystem::path& Folder() const { return m_dir.Path(); }
     std::filesystem::path UserIni() const { return m_dir / "user-odbc.ini"; }
@@ -53,11 +51,7 @@ public:
     // exist, as after a driver was uninstalled.
     void AddDriver(const std::string& name, const std::filesystem::path& library);
 
-    // A connection string for the same PostgreSQL database without a data
-    // source, for setting up tables around the code under test.
-    static std::string PostgresConnectionString(int port, const std::string& database,
-                                                const std::string& user);
-    static const char* PostgresDriver();
+    static const char* PostgresDriver() { return "PostgreSQL ANSI"; }
 
 private:
     void WriteDriverList();

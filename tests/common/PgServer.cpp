@@ -3,7 +3,6 @@
 #include "common/LoopbackPort.h"
 #include "common/Process.h"
 
-#include <csignal>
 #include <filesystem>
 #include <pwd.h>
 #include <sstream>
@@ -117,16 +116,6 @@ void PgServer::Stop()
     m_bRunning = false;
 }
 
-void PgServer::Suspend()
-{
-    SignalAll(SIGSTOP);
-}
-
-void PgServer::Resume()
-{
-    SignalAll(SIGCONT);
-}
-
 void PgServer::SignalAll(int signo) const
 {
     // The postmaster's pid heads its pid file; its children are the rest,
@@ -140,12 +129,6 @@ void PgServer::SignalAll(int signo) const
     std::istringstream children(ReadFileBytes(task + std::to_string(postmaster) + "/children"));
     for (pid_t pid = 0; children >> pid;)
         kill(pid, signo);
-}
-
-void PgServer::Restart()
-{
-    Stop();
-    Start();
 }
 
 std::string PgServer::Psql(const std::string& sql, const std::string& database) const

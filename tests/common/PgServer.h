@@ -2,6 +2,7 @@
 
 #include "common/TempDir.h"
 
+#include <csignal>
 #include <filesystem>
 #include <string>
 #include <sys/types.h>
@@ -17,8 +18,6 @@ public:
     // durable: keep fsync on (benchmarks); tests run faster without it.
     explicit PgServer(bool durable = false);
     ~PgServer();
-    PgServer(const PgServer&) = delete;
-    PgServer& operator=(const PgServer&) = delete;
 
     // One server for the whole test process, started on first use.
     static PgServer& Shared();
@@ -29,13 +28,16 @@ public:
 
     void Start();
     void Stop();
-    void Restart();
-    bool IsRunning() const { return m_bRunning; }
+    void Restart()
+    {
+        Stop();
+        Start();
+    }
     // Stops (SIGSTOP) and continues the server and every process of it: a
     // server that accepts connections and answers nothing, its kernel still
     // acknowledging every packet.
-    void Suspend();
-    void Resume();
+    void Suspend() { SignalAll(SIGSTOP); }
+    void Resume() { SignalAll(SIGCONT); }
 
     // Runs SQL as the superuser and returns psql's unaligned output; throws
     // when psql fails.

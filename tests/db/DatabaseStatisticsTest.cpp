@@ -115,8 +115,6 @@ TEST_P(DatabaseStatisticsTest, ImportAddsUnlistedPointsOnceAndFailingCountsStayZ
     EXPECT_EQ(m_list.m_nOpens, 2) << "the imports' own";
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, DatabaseStatisticsTest,
-                         ::testing::Values(Backend::Sqlite, Backend::Postgres),
-                         [](const auto& info) { return BackendName(info.param); });
+INSTANTIATE_FOR_BOTH_DRIVERS(DatabaseStatisticsTest);
 
 } // namespace

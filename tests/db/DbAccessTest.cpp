@@ -167,9 +167,7 @@ TEST_P(DbAccessTest, ClosedObjectReportsEveryStatement)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, DbAccessTest,
-                         ::testing::Values(Backend::Sqlite, Backend::Postgres),
-                         [](const auto& info) { return BackendName(info.param); });
+INSTANTIATE_FOR_BOTH_DRIVERS(DbAccessTest);
 
 // The embedded driver steps through results: in the rollback journal mode
 // of older data sources, a result not read to its end holds a lock that
@@ -185,13 +183,8 @@ TEST(DbAccessLockTest, AResultReadToItsEndOrClosedHoldsUpNoWriter)
     ASSERT_TRUE(writer.DriverConnect("DSN=" + database.Dsn() + ";Timeout=1"));
     ASSERT_TRUE(writer.Execute("CREATE TABLE t (a INT)"));
     ASSERT_TRUE(writer.Execute("INSERT INTO t VALUES (1), (2), (3)"));
-    const auto writes = [&]
-    {
-        writer.m_bQuiet = true;
-        const bool written = writer.Execute("INSERT INTO t VALUES (4)");
-        writer.m_bQuiet = false;
-        return written;
-    };
+    writer.m_bQuiet = true;
+    const auto writes = [&] { return writer.Execute("INSERT INTO t VALUES (4)"); };
     ASSERT_TRUE(reader.Execute("SELECT a FROM t"));
     ASSERT_TRUE(reader.Fetch());
     ASSERT_FALSE(writes()) << "an open result holds no lock here: this test shows nothing";
@@ -229,10 +222,8 @@ TEST(DbAccessConnectTest, CredentialsGoAlongOnlyWithAUserName)
 {
     PgServer& server = PgServer::Shared();
     server.CreatePasswordUser("keeper", "right");
-    const std::string database = server.CreateDatabase();
-    OdbcTestEnv& env = TestOdbcEnv();
-    env.AddPostgresDataSource("Stored Credentials", server.Port(), database, "keeper", false,
-                              "right");
+    TestOdbcEnv().AddPostgresDataSource("Stored Credentials", server.Port(),
+                                        server.CreateDatabase(), "keeper", false, "right");
 
     RecordingUi ui;
     CDbAccess db;

@@ -9,7 +9,6 @@ namespace
 
 TEST(DbReconnectTest, AStatementTheServerCutOffRunsOnceMoreOnAFreshConnection)
 {
-    TestOdbcEnv();
     PgServer server; // of its own: it is stopped, started and restarted here
     const std::string database = server.CreateDatabase();
     server.CreatePasswordUser("restarter", "secret");

@@ -63,7 +63,7 @@ OdbcTestEnv& TestOdbcEnv()
     return env;
 }
 
-TestDatabase::TestDatabase(Backend backend) : m_backend(backend)
+TestDatabase::TestDatabase(Backend backend)
 {
     OdbcTestEnv& env = TestOdbcEnv();
     m_strDsn = "Test Database " + std::to_string(++g_nDataSources);
@@ -135,10 +135,8 @@ std::vector<RawOdbc::Row> RawOdbc::Query(const std::string& sql)
             SQLLEN indicator = 0;
             SQLGetData(m_hStmt, column, SQL_C_CHAR, buffer.data(),
                        static_cast<SQLLEN>(buffer.size()), &indicator);
-            if (indicator == SQL_NULL_DATA)
-                row.emplace_back(std::nullopt);
-            else
-                row.emplace_back(std::string(buffer.data()));
+            row.push_back(indicator == SQL_NULL_DATA ? std::nullopt
+                                                     : std::optional<std::string>(buffer.data()));
         }
         rows.push_back(std::move(row));
     }
@@ -187,21 +185,10 @@ bool RecordingUi::AskLogin(std::string& userName, std::string& password)
     return true;
 }
 
-void RecordingUi::ShowMessage(const std::string& text)
-{
-    m_messages.push_back(text);
-}
-
 void RecordingUi::ChooseDriver(const std::vector<std::string>&, std::string& driver, bool&)
 {
     ++m_nDriverChoices;
     driver.clear();
-}
-
-bool RecordingUi::EditDriverSettings(const std::string&, std::string&,
-                                     std::vector<std::pair<std::string, std::string>>&)
-{
-    return false;
 }
 
 CliHome::CliHome()
@@ -225,16 +212,6 @@ std::string CliHome::WriteConfiguration(const std::vector<std::string>& lines,
         text += line + "\r\n";
     WriteFileBytes(m_dir / name, text);
     return (m_dir / name).string();
-}
-
-FakeClock::FakeClock(const CivilTime& now) : m_now(now)
-{
-    CClock::Install(this);
-}
-
-FakeClock::~FakeClock()
-{
-    CClock::Install(nullptr);
 }
 
 StatementTrace::StatementTrace()

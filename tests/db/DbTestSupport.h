@@ -26,6 +26,11 @@ enum class Backend
 };
 
 std::string BackendName(Backend backend);
+// Runs a suite of tests taking a Backend once per driver, named after it.
+#define INSTANTIATE_FOR_BOTH_DRIVERS(suite)                                                        \
+    INSTANTIATE_TEST_SUITE_P(Drivers, suite,                                                       \
+                             ::testing::Values(Backend::Sqlite, Backend::Postgres),                \
+                             [](const auto& info) { return BackendName(info.param); })
 
 // The configuration every test of this process shares; created before any
 // ODBC call.
@@ -37,7 +42,6 @@ class TestDatabase
 public:
     explicit TestDatabase(Backend backend);
 
-    Backend GetBackend() const { return m_backend; }
     const std::string& Dsn() const { return m_strDsn; }
     // The database file of the embedded driver; empty for a server.
     std::filesystem::path File() const
@@ -46,7 +50,6 @@ public:
     }
 
 private:
-    Backend m_backend;
     std::string m_strDsn;
     std::unique_ptr<TempDir> m_dir;
 };
@@ -106,8 +109,6 @@ class SqliteLock
 public:
     explicit SqliteLock(const std::filesystem::path& database);
     ~SqliteLock();
-    SqliteLock(const SqliteLock&) = delete;
-    SqliteLock& operator=(const SqliteLock&) = delete;
     // Commits and waits for the shell to end.
     void Release();
 
@@ -122,11 +123,14 @@ class RecordingUi : public IDbUserInterface
 public:
     bool ReportOdbcError(const std::string& diagnostics) override;
     bool AskLogin(std::string& userName, std::string& password) override;
-    void ShowMessage(const std::string& text) override;
+    void ShowMessage(const std::string& text) override { m_messages.push_back(text); }
     void ChooseDriver(const std::vector<std::string>& drivers, std::string& driver,
                       bool& system) override;
-    bool EditDriverSettings(const std::string& driver, std::string& name,
-                            std::vector<std::pair<std::string, std::string>>& attributes) override;
+    bool EditDriverSettings(const std::string&, std::string&,
+                            std::vector<std::pair<std::string, std::string>>&) override
+    {
+        return false;
+    }
 
     // Answers
     bool m_bCancelErrors = false;
@@ -200,8 +204,8 @@ private:
 class FakeClock : public CClock
 {
 public:
-    explicit FakeClock(const CivilTime& now);
-    ~FakeClock() override;
+    explicit FakeClock(const CivilTime& now) : m_now(now) { Install(this); }
+    ~FakeClock() override { Install(nullptr); }
     CivilTime LocalNow() const override { return m_now; }
 
 private:
@@ -215,8 +219,6 @@ class StatementTrace
 public:
     StatementTrace();
     ~StatementTrace();
-    StatementTrace(const StatementTrace&) = delete;
-    StatementTrace& operator=(const StatementTrace&) = delete;
     std::vector<std::string> Statements() const;
     // Transactions committed through SQLEndTran.
     std::size_t Commits() const;

@@ -70,8 +70,7 @@ TEST_P(SensorDatabaseTest, ExistingTablesCountWhateverTheirLetterCase)
 
     TestDatabase other(GetParam());
     RawOdbc("DSN=" + other.Dsn())
-        .Exec("CREATE TABLE recording (Reading FLOAT, Calendar DATE, "
-              "Clock TIME, SensorID INT)");
+        .Exec("CREATE TABLE recording (Reading FLOAT, Calendar DATE, Clock TIME, SensorID INT)");
     m_sdb.m_strDataSource = other.Dsn();
     ASSERT_TRUE(m_sdb.OpenDatabase(false));
     EXPECT_EQ(m_sdb.CreatedTables(), std::vector<std::string>{"Sensors"});
@@ -82,12 +81,10 @@ TEST_P(SensorDatabaseTest, SensorsAreNumberedByPointAndKeepTheirNumber)
 {
     ASSERT_TRUE(m_sdb.OpenDatabase(false));
     // Numbers start at 1, also beside rows numbered by someone else below it.
-    Raw().Exec("INSERT INTO Sensors (SensorID, Host, Port, Slot, Unit, Location) VALUES "
-               "(-3, 'foreign.example', 80, 0, '', '')");
+    Raw().Exec("INSERT INTO Sensors VALUES (-3, 'foreign.example', 80, 0, '', '')");
     EXPECT_EQ(m_sdb.RegisterSensor(MakeSensor("10.0.0.1", 80, 0, "°C", "Keller")), 1);
     EXPECT_EQ(m_sdb.RegisterSensor(MakeSensor("10.0.0.1", 80, 1)), 2);
-    Raw().Exec("INSERT INTO Sensors (SensorID, Host, Port, Slot, Unit, Location) VALUES "
-               "(7, 'gap.example', 80, 0, '', '')");
+    Raw().Exec("INSERT INTO Sensors VALUES (7, 'gap.example', 80, 0, '', '')");
     EXPECT_EQ(m_sdb.RegisterSensor(MakeSensor("10.0.0.1", 8080, 0)), 8) << "other port";
     EXPECT_EQ(m_sdb.RegisterSensor(MakeSensor("10.0.0.2", 80, 0)), 9) << "other host";
 
@@ -178,8 +175,7 @@ TEST_P(SensorDatabaseTest, FailingStatementsGiveMinusOneOrFalse)
     EXPECT_EQ(Raw().Query("SELECT Unit FROM Sensors")[0][0], "°C");
 
     // No next number beyond the largest INT: refused, nothing inserted.
-    Raw().Exec("INSERT INTO Sensors (SensorID, Host, Port, Slot, Unit, Location) VALUES "
-               "(2147483647, 'top.example', 80, 0, '', '')");
+    Raw().Exec("INSERT INTO Sensors VALUES (2147483647, 'top.example', 80, 0, '', '')");
     EXPECT_EQ(m_sdb.RegisterSensor(MakeSensor("b.example", 80, 0)), -1);
     EXPECT_EQ(RowCount("Sensors"), 2u);
 
@@ -212,8 +208,6 @@ TEST_P(SensorDatabaseTest, RowsOfATickInDoubtAreStoredOnlyWhereTheyAreMissing)
     EXPECT_EQ(RowCount("Recording"), 4u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, SensorDatabaseTest,
-                         ::testing::Values(Backend::Sqlite, Backend::Postgres),
-                         [](const auto& info) { return BackendName(info.param); });
+INSTANTIATE_FOR_BOTH_DRIVERS(SensorDatabaseTest);
 
 } // namespace

@@ -210,8 +210,7 @@ TEST_F(RecorderTest, EachIntervalIsDueAtItsUtcMinutesFromTheAlignmentOnAndTicksN
 
 TEST_F(RecorderTest, AFirstTickLateByMoreThanHalfAMinuteCountsForTheNextAndTheTimerCatchesUp)
 {
-    SimulatedDevices devices({"127.0.0.1:0 refuse"});
-    m_view.Add("127.0.0.1", devices.Port(0), 0, 15);
+    m_view.Add("127.0.0.1", m_refusing.Port(0), 0, 15);
     // When the first tick ran, and the timer's period after it: on time, late
     // within its minute (30 s still is), and late enough to count for the
     // next minute.
@@ -263,20 +262,13 @@ TEST_F(RecorderTest, OnlyAFreshFiniteValueIsStored)
     for (const TimePoint at : ticks)
         MinuteTick(at);
 
-    std::vector<std::optional<float>> values;
-    for (const auto& [id, value] : m_view.m_rows)
-    {
-        if (id == valued)
-        {
-            values.push_back(value);
-            continue;
-        }
-        EXPECT_TRUE(id == empty || id == huge) << id;
-        EXPECT_FALSE(value.has_value());
-    }
-    EXPECT_EQ(values,
-              (std::vector<std::optional<float>>{21.5f, 21.5f, std::nullopt, std::nullopt, 21.5f}));
-    EXPECT_EQ(m_view.m_rows.size(), 15u);
+    // Each tick stores the last configured sensor first.
+    const std::optional<float> values[] = {21.5f, 21.5f, std::nullopt, std::nullopt, 21.5f};
+    std::vector<std::pair<int, std::optional<float>>> expected;
+    for (const std::optional<float>& value : values)
+        expected.insert(expected.end(),
+                        {{huge, std::nullopt}, {empty, std::nullopt}, {valued, value}});
+    EXPECT_EQ(m_view.m_rows, expected);
     ExpectRowsAsReported(Rows());
     EXPECT_TRUE(m_ui.m_errors.empty());
 }

@@ -1,6 +1,5 @@
 #include "recording/RecordingTestSupport.h"
 
-#include "db/SensorDatabase.h"
 #include "net/SensorChannel.h"
 
 #include <algorithm>
@@ -32,11 +31,6 @@ CSensor& TestRecordingView::Add(const std::string& host, std::uint16_t port, int
     if (!m_document.AddSensor(record, true))
         throw std::logic_error("the document refused a sensor");
     return added;
-}
-
-bool TestRecordingView::OpenDatabase()
-{
-    return m_database.OpenDatabase(true);
 }
 
 void TestRecordingView::SetStatusText(int stringId, int)
@@ -120,17 +114,6 @@ std::string LocalMinute(std::chrono::system_clock::time_point time)
     char text[8];
     std::snprintf(text, sizeof text, "%02d:%02d", fields.tm_hour, fields.tm_min);
     return text;
-}
-
-ScaledClock::ScaledClock(std::chrono::system_clock::time_point origin, int scale)
-    : m_origin(origin), m_start(std::chrono::steady_clock::now()), m_nScale(scale)
-{
-    Install(this);
-}
-
-ScaledClock::~ScaledClock()
-{
-    Install(nullptr);
 }
 
 std::chrono::system_clock::time_point ScaledClock::UtcNow() const

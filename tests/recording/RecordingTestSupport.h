@@ -12,8 +12,6 @@
 #include <string>
 #include <vector>
 
-class CSensorDatabase;
-
 // Minutes of 3 s: the clock runs twenty times faster, and so do the ticks
 // that drive the devices' polling.
 inline constexpr int kScale = 20;
@@ -36,7 +34,7 @@ public:
                  bool disabled = false, const std::string& unit = "°C");
 
     SensorList& Sensors() override { return m_document.m_sensors; }
-    bool OpenDatabase() override;
+    bool OpenDatabase() override { return m_database.OpenDatabase(true); }
     void SetStatusText(int stringId, int argument) override;
     void RefreshStatusColumn() override;
     void ClearStatusColumn() override;
@@ -99,8 +97,12 @@ std::string LocalMinute(std::chrono::system_clock::time_point time);
 class ScaledClock : public CClock
 {
 public:
-    ScaledClock(std::chrono::system_clock::time_point origin, int scale);
-    ~ScaledClock() override;
+    ScaledClock(std::chrono::system_clock::time_point origin, int scale)
+        : m_origin(origin), m_start(std::chrono::steady_clock::now()), m_nScale(scale)
+    {
+        Install(this);
+    }
+    ~ScaledClock() override { Install(nullptr); }
     std::chrono::system_clock::time_point UtcNow() const override;
 
 private:
