@@ -303,9 +303,7 @@ TEST_P(ReadingHistoryTest, EveryReadingASpanInDetailAndFailuresSayWhy)
     EXPECT_NE(history.ErrorText(), "");
 }
 
-const auto kDrivers = ::testing::Values(Backend::Sqlite, Backend::Postgres);
-const auto kDriverName = [](const auto& info) { return BackendName(info.param); };
-INSTANTIATE_TEST_SUITE_P(Drivers, SensorExportTest, kDrivers, kDriverName);
-INSTANTIATE_TEST_SUITE_P(Drivers, ReadingHistoryTest, kDrivers, kDriverName);
+INSTANTIATE_FOR_BOTH_DRIVERS(SensorExportTest);
+INSTANTIATE_FOR_BOTH_DRIVERS(ReadingHistoryTest);
 
 } // namespace
