@@ -73,7 +73,7 @@ TEST_F(NetworkScanTest, AddsOneSensorPerSlotWithAValueWithUnitAndDeviceName)
     const std::string a0 = ScanSimulator::Address(0);
     const std::string a1 = ScanSimulator::Address(1);
     const std::string a4 = ScanSimulator::Address(4);
-    EXPECT_EQ(Sorted(found), Sorted({
+    ASSERT_EQ(Sorted(found), Sorted({
                                  {a0, 0, "\302\260C", "Lager & Technik"},
                                  {a0, 2, "%", "Lager & Technik"},
                                  {a1, 0, "\302\260C", "K\303\274hlhaus"},
