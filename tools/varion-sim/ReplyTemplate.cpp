@@ -10,17 +10,6 @@ namespace
 constexpr std::string_view kDrift = "{drift:";
 constexpr std::string_view kCount = "{count}";
 
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 bool ParseNumber(std::string_view text, double& value)
 {
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -54,14 +43,17 @@ bool CReplyTemplate::Parse(std::string_view text, std::string& error)
             const char e = text[i + 1];
             if (e == 'x')
             {
-                const int high = i + 2 < text.size() ? HexDigit(text[i + 2]) : -1;
-                const int low = i + 3 < text.size() ? HexDigit(text[i + 3]) : -1;
-                if (high < 0 || low < 0)
+                // Exactly two digits: from_chars takes no sign, blank or 0x here.
+                const std::string_view digits = text.substr(i + 2, 2);
+                const char* last = digits.data() + digits.size();
+                unsigned byte = 0;
+                const auto [end, failure] = std::from_chars(digits.data(), last, byte, 16);
+                if (digits.size() != 2 || failure != std::errc() || end != last)
                 {
                     error = "'\\x' needs two hex digits";
                     return false;
                 }
-                TextPiece().text += static_cast<char>(high * 16 + low);
+                TextPiece().text += static_cast<char>(byte);
                 i += 4;
                 continue;
             }
