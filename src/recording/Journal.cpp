@@ -149,13 +149,10 @@ bool WriteAll(int fd, std::string_view bytes, std::uint64_t offset)
 
 void SyncFolder(const std::string& path)
 {
-    const int fd = ::open(std::filesystem::path(path).parent_path().c_str(),
-                          O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0)
-    {
-        ::fsync(fd);
-        ::close(fd);
-    }
+    const CFileDescriptor folder(::open(std::filesystem::path(path).parent_path().c_str(),
+                                        O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.Get() >= 0)
+        ::fsync(folder.Get());
 }
 
 // Reads records one after the other from an offset on.
@@ -327,14 +324,6 @@ CTick Remainder(CTick tick, std::uint32_t first)
 
 } // namespace
 
-CJournal::~CJournal()
-{
-    if (m_nFd >= 0)
-        ::close(m_nFd);
-    if (m_nLockFd >= 0)
-        ::close(m_nLockFd);
-}
-
 std::string CJournal::FileNameOf(const std::string& dataSource)
 {
     std::string name;
@@ -361,30 +350,28 @@ bool CJournal::Open(const std::string& folder, const std::string& dataSource, st
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     const std::string base = (std::filesystem::path(folder) / FileNameOf(dataSource)).string();
-    for (int slot = 1; slot <= kSlots && m_nLockFd < 0; ++slot)
+    for (int slot = 1; slot <= kSlots && m_lock.Get() < 0; ++slot)
     {
         const std::string candidate = slot == 1 ? base : base + "-" + std::to_string(slot);
-        const int fd = ::open((candidate + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd < 0)
+        CFileDescriptor lockFile(
+            ::open((candidate + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+        if (lockFile.Get() < 0)
         {
             errorText = candidate + ".lock: " + std::strerror(errno);
             return false;
         }
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
-        {
-            ::close(fd);
+        if (::flock(lockFile.Get(), LOCK_EX | LOCK_NB) != 0)
             continue;
-        }
-        m_nLockFd = fd;
+        m_lock = std::move(lockFile);
         m_strBase = candidate;
     }
-    if (m_nLockFd < 0)
+    if (m_lock.Get() < 0)
     {
         errorText = base + ": every journal of this data source is in use";
         return false;
     }
-    m_nFd = ::open((m_strBase + ".journal").c_str(), O_RDWR | O_CLOEXEC);
-    if (m_nFd < 0)
+    m_file.Reset(::open((m_strBase + ".journal").c_str(), O_RDWR | O_CLOEXEC));
+    if (m_file.Get() < 0)
     {
         if (errno == ENOENT)
             return true; // nothing left by an earlier run
@@ -397,7 +384,7 @@ bool CJournal::Open(const std::string& folder, const std::string& dataSource, st
 bool CJournal::IsOpen() const
 {
     const std::lock_guard lock(m_mutex);
-    return m_nLockFd >= 0;
+    return m_lock.Get() >= 0;
 }
 
 std::string CJournal::Path() const
@@ -421,14 +408,14 @@ std::size_t CJournal::TakeDamaged()
 bool CJournal::Scan(std::string& errorText)
 {
     struct stat status = {};
-    if (::fstat(m_nFd, &status) != 0)
+    if (::fstat(m_file.Get(), &status) != 0)
     {
         errorText = m_strBase + ".journal: " + std::strerror(errno);
         return false;
     }
     const auto fileSize = static_cast<std::uint64_t>(status.st_size);
     std::array<char, kMagic.size() + 17> header{};
-    const ssize_t got = ::pread(m_nFd, header.data(), header.size(), 0);
+    const ssize_t got = ::pread(m_file.Get(), header.data(), header.size(), 0);
     std::uint64_t id = 0;
     const std::string_view text(header.data(), got > 0 ? static_cast<size_t>(got) : 0);
     if (text.size() != header.size() || !text.starts_with(kMagic) || text.back() != '\n' ||
@@ -436,8 +423,7 @@ bool CJournal::Scan(std::string& errorText)
     {
         // Not a journal this program wrote, or cut off before its first
         // record: set aside, and said so.
-        ::close(m_nFd);
-        m_nFd = -1;
+        m_file.Reset();
         const std::string path = m_strBase + ".journal";
         std::error_code error;
         std::filesystem::rename(path, path + ".unreadable", error);
@@ -448,7 +434,7 @@ bool CJournal::Scan(std::string& errorText)
     m_position = {header.size(), 0};
     ReadPosition();
 
-    CRecordReader reader(m_nFd, m_position.m_nOffset, fileSize);
+    CRecordReader reader(m_file.Get(), m_position.m_nOffset, fileSize);
     CTick tick;
     std::uint64_t begin = 0, end = m_position.m_nOffset, lastGood = m_position.m_nOffset;
     std::size_t claimed = 0, rows = 0, damaged = 0;
@@ -481,7 +467,7 @@ bool CJournal::Scan(std::string& errorText)
     }
     if (damageInside)
         return true;
-    if (lastGood < fileSize && ::ftruncate(m_nFd, static_cast<off_t>(lastGood)) != 0)
+    if (lastGood < fileSize && ::ftruncate(m_file.Get(), static_cast<off_t>(lastGood)) != 0)
     {
         errorText = m_strBase + ".journal: " + std::strerror(errno);
         return false;
@@ -493,12 +479,11 @@ bool CJournal::Scan(std::string& errorText)
 
 void CJournal::ReadPosition()
 {
-    const int fd = ::open((m_strBase + ".position").c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    const CFileDescriptor file(::open((m_strBase + ".position").c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.Get() < 0)
         return;
     std::array<char, 2 * kPositionSlot> slots{};
-    const ssize_t got = ::pread(fd, slots.data(), slots.size(), 0);
-    ::close(fd);
+    const ssize_t got = ::pread(file.Get(), slots.data(), slots.size(), 0);
     std::uint64_t best = 0;
     bool found = false;
     for (size_t slot = 0; got > 0 && slot * kPositionSlot < static_cast<size_t>(got); ++slot)
@@ -537,8 +522,9 @@ void CJournal::ReadPosition()
 
 bool CJournal::WritePosition()
 {
-    const int fd = ::open((m_strBase + ".position").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
+    const CFileDescriptor file(
+        ::open((m_strBase + ".position").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    if (file.Get() < 0)
         return false;
     ++m_nSequence;
     std::string text =
@@ -548,10 +534,8 @@ bool CJournal::WritePosition()
     text += ' ' + Hex(Crc32(text), 8);
     text.resize(kPositionSlot - 1, ' ');
     text += '\n';
-    const bool written =
-        WriteAll(fd, text, (m_nSequence % 2) * kPositionSlot) && ::fdatasync(fd) == 0;
-    ::close(fd);
-    return written;
+    return WriteAll(file.Get(), text, (m_nSequence % 2) * kPositionSlot) &&
+           ::fdatasync(file.Get()) == 0;
 }
 
 bool CJournal::CreateFile()
@@ -559,16 +543,15 @@ bool CJournal::CreateFile()
     const std::string path = m_strBase + ".journal";
     // A position of some earlier journal must never apply to this one.
     ::unlink((m_strBase + ".position").c_str());
-    m_nFd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (m_nFd < 0)
+    m_file.Reset(::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (m_file.Get() < 0)
         return false;
     std::random_device random;
     m_nId = (static_cast<std::uint64_t>(random()) << 32) ^ random();
     const std::string header = std::string(kMagic) + Hex(m_nId, 16) + '\n';
-    if (!WriteAll(m_nFd, header, 0) || ::fdatasync(m_nFd) != 0)
+    if (!WriteAll(m_file.Get(), header, 0) || ::fdatasync(m_file.Get()) != 0)
     {
-        ::close(m_nFd);
-        m_nFd = -1;
+        m_file.Reset();
         ::unlink(path.c_str());
         return false;
     }
@@ -586,16 +569,16 @@ bool CJournal::Append(const CTick& tick, std::size_t& dropped)
     dropped = 0;
     if (tick.m_rows.empty())
         return true;
-    if (m_nLockFd < 0 || (m_nFd < 0 && !CreateFile()))
+    if (m_lock.Get() < 0 || (m_file.Get() < 0 && !CreateFile()))
     {
         dropped = tick.m_rows.size();
         return false;
     }
     const std::string record = FormatTick(tick);
-    if (!WriteAll(m_nFd, record, m_nSize) || ::fdatasync(m_nFd) != 0)
+    if (!WriteAll(m_file.Get(), record, m_nSize) || ::fdatasync(m_file.Get()) != 0)
     {
         // Whatever part got there is cut off again.
-        [[maybe_unused]] const int cut = ::ftruncate(m_nFd, static_cast<off_t>(m_nSize));
+        [[maybe_unused]] const int cut = ::ftruncate(m_file.Get(), static_cast<off_t>(m_nSize));
         dropped = tick.m_rows.size();
         return false;
     }
@@ -608,7 +591,7 @@ bool CJournal::Append(const CTick& tick, std::size_t& dropped)
 
 void CJournal::DropOldest(std::size_t rows, std::size_t& dropped)
 {
-    CRecordReader reader(m_nFd, m_position.m_nOffset, m_nSize);
+    CRecordReader reader(m_file.Get(), m_position.m_nOffset, m_nSize);
     CTick tick;
     std::uint64_t begin = 0, end = 0;
     std::size_t claimed = 0;
@@ -638,9 +621,9 @@ void CJournal::DropOldest(std::size_t rows, std::size_t& dropped)
 bool CJournal::NextBatch(std::size_t maxRows, CBatch& batch)
 {
     const std::lock_guard lock(m_mutex);
-    if (m_bInFlight || m_nRows == 0 || m_nFd < 0)
+    if (m_bInFlight || m_nRows == 0 || m_file.Get() < 0)
         return false;
-    CRecordReader reader(m_nFd, m_position.m_nOffset, m_nSize);
+    CRecordReader reader(m_file.Get(), m_position.m_nOffset, m_nSize);
     CTick tick;
     std::uint64_t begin = 0, end = 0;
     std::size_t claimed = 0;
@@ -716,7 +699,7 @@ void CJournal::Abandon()
 
 void CJournal::Advance(const CJournalPosition& to)
 {
-    CRecordReader reader(m_nFd, m_position.m_nOffset, m_nSize);
+    CRecordReader reader(m_file.Get(), m_position.m_nOffset, m_nSize);
     CTick tick;
     std::uint64_t begin = 0, end = 0;
     std::size_t claimed = 0;
@@ -743,15 +726,15 @@ bool CJournal::Compact()
     // position can then never apply to it.
     const std::string path = m_strBase + ".journal";
     const std::string fresh = path + ".new";
-    const int out = ::open(fresh.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (out < 0)
+    CFileDescriptor out(::open(fresh.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (out.Get() < 0)
         return false;
     std::random_device random;
     const std::uint64_t id = (static_cast<std::uint64_t>(random()) << 32) ^ random();
     std::string text = std::string(kMagic) + Hex(id, 16) + '\n';
     std::uint64_t size = 0;
     bool written = true;
-    CRecordReader reader(m_nFd, m_position.m_nOffset, m_nSize);
+    CRecordReader reader(m_file.Get(), m_position.m_nOffset, m_nSize);
     CTick tick;
     std::uint64_t begin = 0, end = 0;
     std::size_t claimed = 0, rows = 0;
@@ -769,21 +752,19 @@ bool CJournal::Compact()
         text += FormatTick(rest);
         if (text.size() >= kReadChunk)
         {
-            written = written && WriteAll(out, text, size);
+            written = written && WriteAll(out.Get(), text, size);
             size += text.size();
             text.clear();
         }
     }
-    written = written && WriteAll(out, text, size) && ::fdatasync(out) == 0;
+    written = written && WriteAll(out.Get(), text, size) && ::fdatasync(out.Get()) == 0;
     size += text.size();
     if (!written || ::rename(fresh.c_str(), path.c_str()) != 0)
     {
-        ::close(out);
         ::unlink(fresh.c_str());
         return false;
     }
-    ::close(m_nFd);
-    m_nFd = out;
+    m_file = std::move(out);
     ::unlink((m_strBase + ".position").c_str());
     SyncFolder(path);
     m_nId = id;
@@ -801,9 +782,7 @@ void CJournal::RemoveFiles()
     // The journal before its position: a position without a journal is
     // harmless, a journal without its position would be written out again.
     const std::string path = m_strBase + ".journal";
-    if (m_nFd >= 0)
-        ::close(m_nFd);
-    m_nFd = -1;
+    m_file.Reset();
     ::unlink(path.c_str());
     SyncFolder(path);
     ::unlink((m_strBase + ".position").c_str());

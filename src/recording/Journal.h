@@ -1,6 +1,7 @@
 #pragma once
 
 #include "db/Reading.h"
+#include "sensors/FileDescriptor.h"
 
 #include <compare>
 #include <cstddef>
@@ -40,7 +41,6 @@ public:
     };
 
     CJournal() = default;
-    ~CJournal();
     CJournal(const CJournal&) = delete;
     CJournal& operator=(const CJournal&) = delete;
 
@@ -99,8 +99,8 @@ private:
 
     mutable std::mutex m_mutex;
     std::string m_strBase; // folder and name without extension
-    int m_nLockFd = -1;
-    int m_nFd = -1; // -1 while there is no journal file
+    CFileDescriptor m_lock;
+    CFileDescriptor m_file; // none while there is no journal file
     std::uint64_t m_nId = 0;
     std::uint64_t m_nSize = 0; // bytes of whole records
     std::uint64_t m_nSequence = 0;

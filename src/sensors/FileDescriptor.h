@@ -1,21 +1,29 @@
 #pragma once
 
 #include <unistd.h>
+#include <utility>
 
 // Owns a file or socket descriptor; negative for none.
 class CFileDescriptor
 {
 public:
-    explicit CFileDescriptor(int fd) : m_fd(fd) {}
-    ~CFileDescriptor()
+    explicit CFileDescriptor(int fd = -1) : m_fd(fd) {}
+    ~CFileDescriptor() { Reset(); }
+    CFileDescriptor(CFileDescriptor&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    CFileDescriptor& operator=(CFileDescriptor&& other) noexcept
+    {
+        Reset(std::exchange(other.m_fd, -1));
+        return *this;
+    }
+
+    int Get() const { return m_fd; }
+    // Closes the descriptor held, if any, and takes fd.
+    void Reset(int fd = -1)
     {
         if (m_fd >= 0)
             ::close(m_fd);
+        m_fd = fd;
     }
-    CFileDescriptor(const CFileDescriptor&) = delete;
-    CFileDescriptor& operator=(const CFileDescriptor&) = delete;
-
-    int Get() const { return m_fd; }
     // Closes now, so that a failing close can be reported.
     bool Close()
     {
