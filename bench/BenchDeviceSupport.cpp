@@ -3,8 +3,8 @@
 #include "net/ReplyParser.h"
 
 #include <arpa/inet.h>
-#include <csignal>
 #include <netinet/in.h>
+#include <numeric>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -22,48 +22,15 @@ double CpuSeconds()
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-std::vector<Endpoint> StartSimulator(QProcess& sim, int count, const std::string& device)
+std::vector<std::string> ManyDevices(int count, const std::string& device)
 {
-    sim.setProgram(VARION_SIM);
-    sim.setArguments({"--many", QString::number(count), QString::fromStdString(device)});
-    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    sim.start();
-    std::vector<Endpoint> endpoints;
-    while (sim.waitForReadyRead(10000) || sim.canReadLine())
-    {
-        while (sim.canReadLine())
-        {
-            const std::string line = sim.readLine().trimmed().toStdString();
-            if (line == "ready")
-                return endpoints;
-            const size_t tab = line.rfind('\t');
-            const size_t colon = line.rfind(':');
-            if (line.starts_with("device\t") && colon != std::string::npos && colon > tab)
-                endpoints.push_back(
-                    {line.substr(tab + 1, colon - tab - 1),
-                     static_cast<std::uint16_t>(std::stoi(line.substr(colon + 1)))});
-        }
-    }
-    return {};
+    return {"--many", std::to_string(count), device};
 }
 
-long AcceptedConnections(QProcess& sim)
+long AcceptedConnections(VarionSim& sim)
 {
-    if (kill(static_cast<pid_t>(sim.processId()), SIGUSR1) != 0)
-        return -1;
-    long accepted = 0;
-    while (sim.canReadLine() || sim.waitForReadyRead(10000))
-    {
-        while (sim.canReadLine())
-        {
-            const std::string line = sim.readLine().trimmed().toStdString();
-            if (line == "end")
-                return accepted;
-            if (line.starts_with("connections\t"))
-                accepted += std::stol(line.substr(line.rfind('\t') + 1));
-        }
-    }
-    return -1;
+    const std::vector<long> counts = sim.Connections();
+    return counts.empty() ? -1 : std::accumulate(counts.begin(), counts.end(), 0L);
 }
 
 bool BlockingExchange(const Endpoint& endpoint)

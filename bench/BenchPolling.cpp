@@ -12,7 +12,6 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QProcess>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
@@ -160,10 +159,10 @@ private:
 
 int Measure(TimedApplication& app, int devices)
 {
-    QProcess sim;
-    const std::vector<Endpoint> endpoints =
-        StartSimulator(sim, devices, "127.0.0.1:0 reply 10.0.0.5;Lager;{drift:20.0:0.1}°C;");
-    if (endpoints.size() != static_cast<size_t>(devices))
+    const VarionSim sim(
+        ManyDevices(devices, "127.0.0.1:0 reply 10.0.0.5;Lager;{drift:20.0:0.1}°C;"));
+    const std::vector<Endpoint>& endpoints = sim.Devices();
+    if (!sim.Ready() || endpoints.size() != static_cast<size_t>(devices))
     {
         std::fprintf(stderr, "bench-polling: varion-sim did not start %d devices\n", devices);
         return 1;
@@ -253,8 +252,6 @@ int Measure(TimedApplication& app, int devices)
     for (auto& channel : channels)
         channel->Stop();
     channels.clear();
-    sim.terminate();
-    sim.waitForFinished(5000);
     if (gaveUp || watcher.roundEnd.size() != kRounds)
     {
         std::fprintf(stderr, "bench-polling: not every device answered %d times within %lld s\n",

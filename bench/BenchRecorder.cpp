@@ -125,7 +125,7 @@ struct Run
 
 // Records until `minutes` ticks have been reported stored, then stops the
 // recorder as a service manager would.
-Run Record(const std::string& config, const std::string& dsn, int minutes, QProcess& sim)
+Run Record(const std::string& config, const std::string& dsn, int minutes, VarionSim& sim)
 {
     Run run;
     const auto started = Steady::now();
@@ -302,7 +302,6 @@ int main(int argc, char** argv)
         return 2;
     }
     QCoreApplication application(argc, argv);
-    QProcess sim;
     bool allStored = true;
     try
     {
@@ -313,8 +312,9 @@ int main(int argc, char** argv)
         setenv("XDG_DATA_HOME", (home / ".local/share").c_str(), 1);
         OdbcTestEnv env;
 
-        const std::vector<Endpoint> devices = StartSimulator(sim, kDevices, kDevice);
-        Check(devices.size() == kDevices, "varion-sim did not start its devices");
+        VarionSim sim(ManyDevices(kDevices, kDevice));
+        const std::vector<Endpoint>& devices = sim.Devices();
+        Check(sim.Ready() && devices.size() == kDevices, "varion-sim did not start its devices");
         const std::filesystem::path config = home / "bench.ini";
         WriteConfiguration(config, devices);
 
@@ -352,7 +352,5 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "bench-recorder: %s\n", error.what());
         return 1;
     }
-    sim.terminate();
-    sim.waitForFinished(5000);
     return allStored ? 0 : 1;
 }

@@ -201,12 +201,12 @@ int main(int argc, char** argv)
         return 2;
     }
     QCoreApplication application(argc, argv);
-    QProcess sim;
     try
     {
         BenchDataSources sources;
-        const std::vector<Endpoint> devices = StartSimulator(sim, kDevices, kDevice);
-        Check(devices.size() == kDevices, "varion-sim did not start its devices");
+        const VarionSim sim(ManyDevices(kDevices, kDevice));
+        const std::vector<Endpoint>& devices = sim.Devices();
+        Check(sim.Ready() && devices.size() == kDevices, "varion-sim did not start its devices");
 
         std::printf("bench-recording: %d sensors on %d devices, 1-minute interval\n", kSensors,
                     kDevices);
@@ -235,7 +235,5 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "bench-recording: %s\n", error.what());
         return 1;
     }
-    sim.terminate();
-    sim.waitForFinished(5000);
     return 0;
 }
